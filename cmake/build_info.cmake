@@ -1,0 +1,20 @@
+# Writes the build constants: the version, the build time as "Apr 30 2026
+# 03:58:39" and the 40-digit revision of the sources (zeros outside a clone).
+execute_process(COMMAND git -C "${SOURCE_DIR}" rev-parse HEAD OUTPUT_VARIABLE REVISION
+                OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE GIT_RESULT ERROR_QUIET)
+if(NOT GIT_RESULT EQUAL 0 OR NOT REVISION MATCHES "^[0-9a-f]+$")
+    set(REVISION "0000000000000000000000000000000000000000")
+endif()
+string(TIMESTAMP MONTH_NUMBER "%m")
+set(MONTHS Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+math(EXPR MONTH_INDEX "${MONTH_NUMBER} - 1")
+list(GET MONTHS ${MONTH_INDEX} MONTH)
+string(TIMESTAMP REST "%d %Y %H:%M:%S")
+set(CONTENT "// Generated at build time.\n#include \"app/build_info.h\"\n\n")
+string(APPEND CONTENT "const char BUILD_VERSION[] = \"${VERSION}\";\n")
+string(APPEND CONTENT "const char BUILD_TIMESTAMP[] = \"${MONTH} ${REST}\";\n")
+string(APPEND CONTENT "const char BUILD_REVISION[] = \"${REVISION}\";\n")
+string(APPEND CONTENT "const char BUILD_WEBSITE[] = \"${WEBSITE}\";\n")
+file(WRITE "${OUTPUT}.new" "${CONTENT}")
+file(COPY_FILE "${OUTPUT}.new" "${OUTPUT}" ONLY_IF_DIFFERENT)
+file(REMOVE "${OUTPUT}.new")

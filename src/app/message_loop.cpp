@@ -1,0 +1,55 @@
+// The message loop every modeless window of the program shares.
+// User-interface thread only.
+#include <windows.h>
+
+#include "app/shell.h"
+#include "io/banned.h"
+
+namespace {
+
+constexpr ATOM DIALOG_CLASS_ATOM = 32770;
+
+bool offer_to_dialogs(MSG& message) {
+    const HWND dialogs[] = {shell.main_window, shell.changelog_window, shell.license_window,
+                            shell.about_window, shell.preferences_window, shell.progress_window};
+    for (const HWND dialog : dialogs) {
+        if (dialog && IsDialogMessageA(dialog, &message)) return true;
+    }
+    return false;
+}
+
+// Offers the message to the nearest standard dialog among the target's
+// ancestors that is not itself a child window.
+bool offer_to_enclosing_dialog(MSG& message) {
+    HWND remembered = nullptr;
+    for (HWND window = message.hwnd; window; window = GetParent(window)) {
+        if (static_cast<ATOM>(GetClassLongPtrA(window, GCW_ATOM)) == DIALOG_CLASS_ATOM) {
+            remembered = window;
+            if (!(GetWindowLongPtrA(window, GWL_STYLE) & WS_CHILD)) break;
+        }
+    }
+    return remembered && IsDialogMessageA(remembered, &message);
+}
+
+}  // namespace
+
+int run_message_loop() {
+    MSG message;
+    for (;;) {
+        const BOOL result = GetMessageA(&message, nullptr, 0, 0);
+        if (result == 0) return static_cast<int>(message.wParam);
+        if (result == -1) {
+            Sleep(10);
+            continue;
+        }
+        if (!message.hwnd) {
+            DispatchMessageA(&message);
+            continue;
+        }
+        if (handle_shortcut_key(message) > 0) continue;
+        if (offer_to_dialogs(message)) continue;
+        if (offer_to_enclosing_dialog(message)) continue;
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}

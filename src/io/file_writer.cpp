@@ -1,0 +1,241 @@
+// Write-behind file writer. Data is copied into the first empty block; a full
+// block is handed to an overlapped WriteFile at the next file offset and sits
+// on the pending list until the system reports it done. Up to 16 blocks are
+// in flight; the pool grows only when a block aborted and had to be rewritten.
+//
+// One thread per object. Every block is on exactly one of the empty and
+// pending lists, and a pending block's data is never touched. A failed or
+// short write sets the sticky failure flag; bytes_written counts only what
+// the system confirmed.
+#include "io/file_writer.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "io/io_faults.h"
+#include "io/platform.h"
+
+#include "io/banned.h"
+
+namespace {
+
+constexpr DWORD WRITE_FLAGS = FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL;
+constexpr uintptr_t STORAGE_ALIGNMENT = 4096;
+
+// The test seam for writes: the fault it injects, or NO_ERROR with allowed
+// set to the bytes the request may really write. The request that takes the
+// simulated disk to its limit writes only what still fits (a short write);
+// later ones fail with ERROR_DISK_FULL.
+DWORD injected_write_fault(uint32_t bytes, uint32_t* allowed) {
+    *allowed = bytes;
+    const int64_t index = __atomic_add_fetch(&io_faults.writes_issued, 1, __ATOMIC_RELAXED);
+    if (index == io_faults.fail_write_at) return ERROR_WRITE_FAULT;
+    const int64_t limit = io_faults.disk_full_after;
+    if (limit >= 0) {
+        const int64_t room = limit - __atomic_load_n(&io_faults.bytes_accepted, __ATOMIC_RELAXED);
+        if (room <= 0) return ERROR_DISK_FULL;
+        if (room < int64_t{bytes}) *allowed = static_cast<uint32_t>(room);  // room < bytes fits
+    }
+    __atomic_add_fetch(&io_faults.bytes_accepted, int64_t{*allowed}, __ATOMIC_RELAXED);
+    return NO_ERROR;
+}
+
+}  // namespace
+
+FileWriter::BlockQueue::~BlockQueue() { std::free(slots); }
+
+bool FileWriter::BlockQueue::reserve(size_t wanted) {
+    if (wanted <= capacity) return true;
+    const size_t grown = std::max(wanted, capacity * 2);
+    Block** fresh = static_cast<Block**>(std::malloc(grown * sizeof(Block*)));
+    if (!fresh) return false;
+    for (size_t i = 0; i < count; ++i) fresh[i] = slots[(head + i) % capacity];
+    std::free(slots);
+    slots = fresh;
+    capacity = grown;
+    head = 0;
+    return true;
+}
+
+void FileWriter::BlockQueue::push_back(Block* block) {
+    assert(count < capacity);
+    slots[(head + count) % capacity] = block;
+    ++count;
+}
+
+FileWriter::Block* FileWriter::BlockQueue::pop_front() {
+    assert(count > 0);
+    Block* const block = slots[head];
+    head = (head + 1) % capacity;
+    --count;
+    return block;
+}
+
+FileWriter::FileWriter(const char* path) {
+    if (path) {
+        handle_ = create_file(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS, WRITE_FLAGS,
+                              false, &converted_path_);
+    }
+    if (!is_open()) {
+        failed_ = true;
+        return;
+    }
+    mode_ = 1;
+    for (int i = 0; i < INITIAL_BLOCKS; ++i) {
+        if (add_block()) continue;
+        CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+        failed_ = true;
+        free_blocks();
+        return;
+    }
+}
+
+FileWriter::~FileWriter() { close(); }
+
+FileWriter::Block* FileWriter::add_block() {
+    const size_t total = block_count_ + 1;
+    if (!empty_.reserve(total) || !pending_.reserve(total)) return nullptr;
+    Block* const block = new (std::nothrow) Block{};
+    if (!block) return nullptr;
+    block->storage = static_cast<uint8_t*>(std::malloc(BLOCK_SIZE + STORAGE_ALIGNMENT - 1));
+    block->event = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    if (!block->storage || !block->event) {
+        std::free(block->storage);
+        if (block->event) CloseHandle(block->event);
+        delete block;
+        return nullptr;
+    }
+    const uintptr_t start = reinterpret_cast<uintptr_t>(block->storage);
+    block->data = reinterpret_cast<uint8_t*>((start + STORAGE_ALIGNMENT - 1) & ~(STORAGE_ALIGNMENT - 1));
+    ++block_count_;
+    empty_.push_back(block);
+    return block;
+}
+
+void FileWriter::free_blocks() {
+    // Only called with nothing in flight.
+    assert(pending_.empty());
+    while (!empty_.empty()) {
+        Block* const block = empty_.pop_front();
+        CloseHandle(block->event);
+        std::free(block->storage);
+        delete block;
+        --block_count_;
+    }
+}
+
+void FileWriter::finish(Block* block, BOOL ok, DWORD transferred) {
+    if (ok) {
+        bytes_written_ += transferred;
+        if (transferred < block->fill) failed_ = true;
+    } else {
+        failed_ = true;
+    }
+    block->fill = 0;
+}
+
+bool FileWriter::start_write(Block* block, uint64_t offset) {
+    block->offset = offset;
+    std::memset(&block->overlapped, 0, sizeof(block->overlapped));
+    block->overlapped.Offset = static_cast<DWORD>(offset);
+    block->overlapped.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    block->overlapped.hEvent = block->event;
+    ResetEvent(block->event);
+
+    DWORD transferred = 0;
+    BOOL ok = FALSE;
+    uint32_t allowed = 0;
+    DWORD error = injected_write_fault(block->fill, &allowed);
+    if (error == NO_ERROR) {
+        ok = WriteFile(handle_, block->data, allowed, &transferred, &block->overlapped);
+        if (!ok) error = GetLastError();
+    }
+    if (!ok && error == ERROR_IO_PENDING) return true;
+    // Done at once, or failed outright: nothing is in flight, and the block
+    // is emptied either way so the writer always moves on.
+    if (!ok) SetEvent(block->event);
+    finish(block, ok, transferred);
+    return false;
+}
+
+void FileWriter::submit_first() {
+    Block* const block = empty_.front();
+    assert(block->fill > 0);
+    const uint64_t offset = position_;
+    position_ += block->fill;
+    max_size_ = std::max(max_size_, position_);
+    if (start_write(block, offset)) pending_.push_back(empty_.pop_front());
+}
+
+bool FileWriter::reclaim_oldest(bool wait) {
+    if (pending_.empty()) return false;
+    Block* const block = pending_.front();
+    DWORD transferred = 0;
+    if (GetOverlappedResult(handle_, &block->overlapped, &transferred, wait ? TRUE : FALSE)) {
+        pending_.pop_front();
+        finish(block, TRUE, transferred);
+        empty_.push_back(block);
+        return true;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_OPERATION_ABORTED) {
+        pending_.pop_front();
+        if (start_write(block, block->offset)) {
+            pending_.push_back(block);
+        } else {
+            empty_.push_back(block);
+        }
+        return true;
+    }
+    if (!wait) return false;  // a failed block is settled when it is waited for
+    pending_.pop_front();
+    finish(block, FALSE, 0);
+    empty_.push_back(block);
+    return true;
+}
+
+size_t FileWriter::write(const void* data, size_t count) {
+    if (!is_open()) return 0;
+    const uint8_t* in = static_cast<const uint8_t*>(data);
+    size_t accepted = 0;
+    while (accepted < count) {
+        if (empty_.empty()) reclaim_oldest(false);
+        if (empty_.empty()) {
+            if (pending_.size() >= PENDING_LIMIT) flush(false);
+            if (empty_.empty() && !add_block()) {
+                failed_ = true;
+                return accepted;
+            }
+        }
+        Block* const block = empty_.front();
+        const size_t n = std::min<size_t>(count - accepted, BLOCK_SIZE - block->fill);
+        std::memcpy(block->data + block->fill, in + accepted, n);
+        block->fill += static_cast<uint32_t>(n);  // n <= BLOCK_SIZE
+        accepted += n;
+        if (block->fill == BLOCK_SIZE) submit_first();
+    }
+    return accepted;
+}
+
+void FileWriter::flush(bool final) {
+    if (!is_open()) return;
+    if (final && !empty_.empty() && empty_.front()->fill > 0) submit_first();
+    while (!pending_.empty()) {
+        reclaim_oldest(true);
+        if (!final) break;
+    }
+}
+
+bool FileWriter::close() {
+    if (is_open()) {
+        flush(true);
+        if (!CloseHandle(handle_)) failed_ = true;
+        handle_ = INVALID_HANDLE_VALUE;
+    }
+    free_blocks();
+    return !failed_;
+}

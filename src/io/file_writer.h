@@ -1,0 +1,100 @@
+// Write-behind file writer: accepts data into a pool of 8192-byte blocks and
+// lets the operating system write up to 16 of them in the background. One
+// object belongs to one thread; a pending block's memory is never touched.
+//
+// Beyond plain writing it keeps a sticky failure flag and the count of bytes
+// the system confirmed, so a caller that needs certainty (a save, a move, an
+// archive) can tell a complete file from a damaged one.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+class FileWriter {
+public:
+    static constexpr uint32_t BLOCK_SIZE = 8192;
+    static constexpr int INITIAL_BLOCKS = 16;
+    static constexpr size_t PENDING_LIMIT = 16;
+
+    // A writer with no file (mode 0): writes are refused.
+    FileWriter() = default;
+    // Creates path (UTF-8), truncating an existing file; see is_open().
+    explicit FileWriter(const char* path);
+    // close().
+    ~FileWriter();
+    FileWriter(const FileWriter&) = delete;
+    FileWriter& operator=(const FileWriter&) = delete;
+
+    bool is_open() const { return handle_ != INVALID_HANDLE_VALUE; }
+    // Accepts count bytes; returns how many (all of them when open, 0 when not).
+    size_t write(const void* data, size_t count);
+    // final: writes the partly filled block too and waits for every pending
+    // block; otherwise waits for the oldest pending block only.
+    void flush(bool final);
+    // Flushes everything and closes the file. True when every accepted byte
+    // was written and the file closed cleanly. Safe to call twice.
+    bool close();
+
+    // True once any write failed, fell short or the close failed, and when
+    // the file could not be created.
+    bool failed() const { return failed_; }
+    // Bytes the system confirmed as written.
+    uint64_t bytes_written() const { return bytes_written_; }
+    // Offset of the next block; the largest end offset written so far.
+    uint64_t position() const { return position_; }
+    uint64_t max_size() const { return max_size_; }
+    size_t block_count() const { return block_count_; }
+    // True when the path was converted for the UTF-16 API (with the long-path
+    // prefix when it is 256 characters or longer).
+    bool converted_path() const { return converted_path_; }
+
+private:
+    struct Block {
+        uint8_t* storage;  // allocated 4095 bytes larger than BLOCK_SIZE
+        uint8_t* data;     // storage aligned up to 4096
+        uint32_t fill;
+        uint64_t offset;
+        OVERLAPPED overlapped;
+        HANDLE event;
+    };
+    // An ordered list of blocks in a ring that only grows with the pool, so
+    // moving blocks between lists never allocates.
+    struct BlockQueue {
+        Block** slots = nullptr;
+        size_t capacity = 0;
+        size_t head = 0;
+        size_t count = 0;
+
+        ~BlockQueue();
+        bool reserve(size_t wanted);  // false when memory ran out
+        bool empty() const { return count == 0; }
+        size_t size() const { return count; }
+        Block* front() const { return slots[head]; }
+        void push_back(Block* block);
+        Block* pop_front();
+    };
+
+    Block* add_block();
+    void free_blocks();
+    // Writes the first empty block at position and advances position.
+    void submit_first();
+    // Starts writing block at offset; true when the write is now pending.
+    bool start_write(Block* block, uint64_t offset);
+    void finish(Block* block, BOOL ok, DWORD transferred);
+    // Settles the oldest pending block (waiting for it when wait is set);
+    // false when it is still in flight.
+    bool reclaim_oldest(bool wait);
+
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+    int mode_ = 0;
+    bool converted_path_ = false;
+    uint64_t position_ = 0;
+    uint64_t max_size_ = 0;
+    uint64_t bytes_written_ = 0;
+    bool failed_ = false;
+    size_t block_count_ = 0;
+    BlockQueue empty_;
+    BlockQueue pending_;
+};

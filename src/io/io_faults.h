@@ -1,0 +1,20 @@
+// Fault injection for tests: lets a test fail the Nth read or write request
+// that a FileReader or FileWriter issues, or make the disk report full after
+// some bytes. All counters are zero (off) in the program; tests set them on
+// the thread that uses the file objects and call reset_io_faults() after.
+#pragma once
+
+#include <cstdint>
+
+struct IoFaults {
+    int64_t fail_read_at = 0;       // 1-based index of the read request to fail; 0: none
+    int64_t fail_write_at = 0;      // likewise for write requests
+    int64_t disk_full_after = -1;   // bytes the "disk" accepts before reporting full; -1: off
+    int64_t reads_issued = 0;       // counters, for tests that count requests
+    int64_t writes_issued = 0;
+    int64_t bytes_accepted = 0;
+};
+
+extern IoFaults io_faults;
+
+void reset_io_faults();

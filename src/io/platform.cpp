@@ -1,0 +1,423 @@
+#include "io/platform.h"
+
+#include <shlobj.h>
+#include <shellapi.h>
+
+#include <cassert>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "io/banned.h"
+
+namespace {
+
+// Length of the valid multi-byte sequence starting at p, or 0 when there is none.
+size_t sequence_length(const unsigned char* p, size_t left) {
+    const unsigned char lead = p[0];
+    size_t need;
+    if (lead >= 0xC2 && lead <= 0xDF) need = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF) need = 3;
+    else if (lead >= 0xF0 && lead <= 0xF4) need = 4;
+    else return 0;
+    if (left < need) return 0;
+    for (size_t i = 1; i < need; ++i) {
+        if ((p[i] & 0xC0) != 0x80) return 0;
+    }
+    // Overlong, surrogate and out-of-range forms.
+    if (lead == 0xE0 && p[1] < 0xA0) return 0;
+    if (lead == 0xED && p[1] > 0x9F) return 0;
+    if (lead == 0xF0 && p[1] < 0x90) return 0;
+    if (lead == 0xF4 && p[1] > 0x8F) return 0;
+    return need;
+}
+
+// Copies text keeping only ASCII bytes and valid multi-byte sequences.
+String drop_invalid_bytes(const char* text, size_t length) {
+    String out;
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    size_t i = 0;
+    while (i < length) {
+        if (p[i] < 0x80) {
+            out.append(text + i, 1);
+            ++i;
+            continue;
+        }
+        const size_t n = sequence_length(p + i, length - i);
+        if (n) out.append(text + i, n);
+        i += n ? n : 1;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::wstring window_wide(const char* text, size_t length) {
+    if (text_counts_as_utf8(text, length)) {
+        const WideText wide = WideText(text, length, true);
+        if (wide.ok()) return std::wstring(wide.c_str(), wide.length());
+    }
+    if (length == 0 || length > 0x7fffffff) return std::wstring();
+    const int n = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0) MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), &out[0], n);
+    return out;
+}
+
+bool has_utf8_sequence(const char* text, size_t length) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    for (size_t i = 0; i < length; ++i) {
+        if (p[i] >= 0xC2 && sequence_length(p + i, length - i)) return true;
+    }
+    return false;
+}
+
+bool is_valid_utf8(const char* text, size_t length) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    size_t i = 0;
+    while (i < length) {
+        if (p[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        const size_t n = sequence_length(p + i, length - i);
+        if (!n) return false;
+        i += n;
+    }
+    return true;
+}
+
+bool path_needs_wide(const char* path, size_t length) {
+    return length >= 256 || has_utf8_sequence(path, length);
+}
+
+bool text_counts_as_utf8(const char* text, size_t length) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    size_t multi = 0;
+    size_t invalid = 0;
+    size_t i = 0;
+    while (i < length) {
+        if (p[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        const size_t n = sequence_length(p + i, length - i);
+        if (n) {
+            multi += n;
+            i += n;
+        } else {
+            ++invalid;
+            ++i;
+        }
+    }
+    if (multi == 0 && invalid == 0) return false;  // pure ASCII
+    const bool weak = multi < 5 * invalid && 4 * multi < 3 * length;
+    return !weak;
+}
+
+WideText::WideText(const char* text, size_t length, bool drop_invalid) {
+    if (drop_invalid) {
+        const String clean = drop_invalid_bytes(text, length);
+        convert(clean.c_str(), clean.length());
+    } else {
+        convert(text, length);
+    }
+}
+
+void WideText::convert(const char* text, size_t length) {
+    if (length == 0) {
+        inline_[0] = 0;
+        text_ = inline_;
+        return;
+    }
+    if (length > 0x7fffffff) return;
+    const int count = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, static_cast<int>(length), nullptr, 0);
+    if (count <= 0 || !reserve(static_cast<size_t>(count))) return;
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, static_cast<int>(length), text_, count);
+    length_ = static_cast<size_t>(count);
+    text_[length_] = 0;
+}
+
+WideText::~WideText() {
+    if (heap_) std::free(text_);
+}
+
+bool WideText::reserve(size_t count) {
+    // Room for count characters, a zero and an 8-character prefix.
+    if (count <= 1000) {
+        text_ = inline_;
+        return true;
+    }
+    auto* heap = static_cast<wchar_t*>(std::malloc(count * 2 + 40));
+    if (!heap) return false;
+    text_ = heap;
+    heap_ = true;
+    return true;
+}
+
+bool WideText::make_long_path() {
+    if (!ok() || length_ < 256) return ok();
+    const wchar_t* prefix = nullptr;
+    size_t skip = 0;
+    if (length_ >= 4 && std::wcsncmp(text_, L"\\\\?\\", 4) == 0) return true;
+    if (text_[1] == L':') {
+        prefix = L"\\\\?\\";
+    } else if (text_[0] == L'\\' && text_[1] == L'\\') {
+        prefix = L"\\\\?\\UNC\\";
+        skip = 2;
+    } else {
+        return true;
+    }
+    const size_t prefix_length = std::wcslen(prefix);
+    const size_t new_length = prefix_length + length_ - skip;
+    // The heap route always has room for the prefix; the inline buffer has it
+    // for texts up to 1000 characters.
+    wchar_t* target = text_;
+    if (!heap_ && new_length + 1 > sizeof(inline_) / sizeof(inline_[0])) return false;
+    if (heap_ && (new_length + 1) * sizeof(wchar_t) > length_ * 2 + 40) {
+        target = static_cast<wchar_t*>(std::realloc(text_, (new_length + 1) * sizeof(wchar_t)));
+        if (!target) return false;
+        text_ = target;
+    }
+    std::memmove(text_ + prefix_length, text_ + skip, (length_ - skip + 1) * sizeof(wchar_t));
+    std::memcpy(text_, prefix, prefix_length * sizeof(wchar_t));
+    length_ = new_length;
+    for (size_t i = prefix_length; i < length_; ++i) {
+        if (text_[i] == L'/') text_[i] = L'\\';
+    }
+    return true;
+}
+
+bool wide_to_utf8(const wchar_t* text, String& out, size_t limit) {
+    const int count = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (count <= 0 || static_cast<size_t>(count) > limit) return false;
+    char local[PLATFORM_RESULT_BYTES];
+    char* target = static_cast<size_t>(count) <= sizeof(local) ? local : static_cast<char*>(std::malloc(count));
+    if (!target) return false;
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, target, count, nullptr, nullptr);
+    const bool ok = out.set(target, static_cast<size_t>(count - 1));
+    if (target != local) std::free(target);
+    return ok;
+}
+
+String module_file_name() {
+    String out;
+    wchar_t wide[PLATFORM_RESULT_BYTES];
+    const DWORD n = GetModuleFileNameW(nullptr, wide, PLATFORM_RESULT_BYTES);
+    if (n > 0 && n < PLATFORM_RESULT_BYTES && wide_to_utf8(wide, out)) return out;
+    char ansi[PLATFORM_RESULT_BYTES];
+    const DWORD m = GetModuleFileNameA(nullptr, ansi, PLATFORM_RESULT_BYTES);
+    if (m > 0 && m < PLATFORM_RESULT_BYTES) out.set(ansi, m);
+    return out;
+}
+
+bool roaming_folder(String& out) {
+    wchar_t wide[MAX_PATH + 1] = {};
+    if (SHGetSpecialFolderPathW(nullptr, wide, CSIDL_APPDATA, FALSE) && wide_to_utf8(wide, out)) return true;
+    char ansi[MAX_PATH + 1] = {};
+    if (SHGetSpecialFolderPathA(nullptr, ansi, CSIDL_APPDATA, FALSE)) {
+        out.set(ansi);
+        return true;
+    }
+    return false;
+}
+
+String current_directory() {
+    String out;
+    wchar_t wide[PLATFORM_RESULT_BYTES];
+    const DWORD n = GetCurrentDirectoryW(PLATFORM_RESULT_BYTES, wide);
+    if (n > 0 && n < PLATFORM_RESULT_BYTES && wide_to_utf8(wide, out)) return out;
+    char ansi[PLATFORM_RESULT_BYTES];
+    const DWORD m = GetCurrentDirectoryA(PLATFORM_RESULT_BYTES, ansi);
+    if (m > 0 && m < PLATFORM_RESULT_BYTES) out.set(ansi, m);
+    return out;
+}
+
+bool set_current_directory(const char* path) {
+    const size_t length = std::strlen(path);
+    if (path_needs_wide(path, length)) {
+        WideText wide(path, length);
+        if (wide.make_long_path() && wide.ok()) return SetCurrentDirectoryW(wide.c_str()) != 0;
+    }
+    return SetCurrentDirectoryA(path) != 0;
+}
+
+bool create_directory(const char* path) {
+    const size_t length = std::strlen(path);
+    if (path_needs_wide(path, length)) {
+        WideText wide(path, length);
+        if (wide.make_long_path() && wide.ok()) return CreateDirectoryW(wide.c_str(), nullptr) != 0;
+    }
+    return CreateDirectoryA(path, nullptr) != 0;
+}
+
+bool delete_file(const char* path) {
+    const size_t length = std::strlen(path);
+    if (path_needs_wide(path, length)) {
+        WideText wide(path, length);
+        if (wide.make_long_path() && wide.ok()) return DeleteFileW(wide.c_str()) != 0;
+    }
+    return DeleteFileA(path) != 0;
+}
+
+DWORD file_attributes(const char* path) {
+    const size_t length = std::strlen(path);
+    if (path_needs_wide(path, length)) {
+        WideText wide(path, length);
+        if (wide.make_long_path() && wide.ok()) return GetFileAttributesW(wide.c_str());
+    }
+    return GetFileAttributesA(path);
+}
+
+FolderSearch::FolderSearch(const char* pattern) {
+    // Listings always take the UTF-16 route when the pattern converts, so
+    // that names outside the ANSI code page come back intact.
+    WideText wide(pattern, std::strlen(pattern));
+    if (wide.make_long_path() && wide.ok()) {
+        handle_ = FindFirstFileW(wide.c_str(), &wide_data_);
+        wide_ = true;
+    } else {
+        handle_ = FindFirstFileA(pattern, &ansi_data_);
+    }
+    have_first_ = handle_ != INVALID_HANDLE_VALUE;
+}
+
+FolderSearch::~FolderSearch() {
+    if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
+}
+
+bool FolderSearch::next(FoundEntry& entry) {
+    if (handle_ == INVALID_HANDLE_VALUE) return false;
+    if (!have_first_) {
+        const BOOL more = wide_ ? FindNextFileW(handle_, &wide_data_) : FindNextFileA(handle_, &ansi_data_);
+        if (!more) return false;
+    }
+    have_first_ = false;
+    if (wide_) {
+        if (!wide_to_utf8(wide_data_.cFileName, entry.name)) entry.name.clear();
+        entry.attributes = wide_data_.dwFileAttributes;
+        entry.size = (uint64_t{wide_data_.nFileSizeHigh} << 32) | wide_data_.nFileSizeLow;
+    } else {
+        entry.name.set(ansi_data_.cFileName);
+        entry.attributes = ansi_data_.dwFileAttributes;
+        entry.size = (uint64_t{ansi_data_.nFileSizeHigh} << 32) | ansi_data_.nFileSizeLow;
+    }
+    return true;
+}
+
+int read_profile_int(const char* section, const char* key, int default_value, const char* file) {
+    const size_t length = std::strlen(file);
+    if (path_needs_wide(file, length)) {
+        WideText wide_file(file, length);
+        WideText wide_section(section, std::strlen(section));
+        WideText wide_key(key, std::strlen(key));
+        if (wide_file.ok() && wide_section.ok() && wide_key.ok()) {
+            return static_cast<int>(GetPrivateProfileIntW(wide_section.c_str(), wide_key.c_str(), default_value,
+                                                          wide_file.c_str()));
+        }
+    }
+    return static_cast<int>(GetPrivateProfileIntA(section, key, default_value, file));
+}
+
+bool write_profile_string(const char* section, const char* key, const char* value, const char* file) {
+    const size_t length = std::strlen(file);
+    if (path_needs_wide(file, length)) {
+        WideText wide_file(file, length);
+        WideText wide_section(section, std::strlen(section));
+        WideText wide_key(key, std::strlen(key));
+        WideText wide_value(value, std::strlen(value));
+        if (wide_file.ok() && wide_section.ok() && wide_key.ok() && wide_value.ok()) {
+            return WritePrivateProfileStringW(wide_section.c_str(), wide_key.c_str(), wide_value.c_str(),
+                                              wide_file.c_str()) != 0;
+        }
+    }
+    return WritePrivateProfileStringA(section, key, value, file) != 0;
+}
+
+HINSTANCE shell_execute(HWND owner, const char* verb, const char* file, const char* parameters, int show) {
+    const char* texts[3] = {verb ? verb : "", file ? file : "", parameters ? parameters : ""};
+    bool wide = false;
+    for (const char* t : texts) {
+        if (path_needs_wide(t, std::strlen(t))) wide = true;
+    }
+    if (wide) {
+        WideText w_verb(texts[0], std::strlen(texts[0]));
+        WideText w_file(texts[1], std::strlen(texts[1]));
+        WideText w_parameters(texts[2], std::strlen(texts[2]));
+        if (w_verb.ok() && w_file.ok() && w_parameters.ok()) {
+            return ShellExecuteW(owner, verb && *verb ? w_verb.c_str() : nullptr, w_file.c_str(),
+                                 parameters ? w_parameters.c_str() : nullptr, L"", show);
+        }
+    }
+    return ShellExecuteA(owner, verb && *verb ? verb : nullptr, texts[1], parameters, "", show);
+}
+
+int message_box(HWND owner, const char* text, const char* title) {
+    const size_t text_length = std::strlen(text);
+    const size_t title_length = std::strlen(title);
+    if (!text_counts_as_utf8(text, text_length) && !text_counts_as_utf8(title, title_length)) {
+        return MessageBoxA(owner, text, title, MB_OK);
+    }
+    const std::wstring wide_text = window_wide(text, text_length);
+    const std::wstring wide_title = window_wide(title, title_length);
+    return MessageBoxW(owner, wide_text.c_str(), wide_title.c_str(), MB_OK);
+}
+
+bool set_window_text(HWND window, const char* text) {
+    const size_t length = std::strlen(text);
+    if (text_counts_as_utf8(text, length)) {
+        const WideText wide = WideText(text, length, true);
+        if (wide.ok()) return SetWindowTextW(window, wide.c_str()) != 0;
+    }
+    return SetWindowTextA(window, text) != 0;
+}
+
+String window_text(HWND window) {
+    String out;
+    const int length = GetWindowTextLengthW(window);
+    if (length <= 0) return out;
+    auto* wide = static_cast<wchar_t*>(std::calloc(static_cast<size_t>(length) + 1, sizeof(wchar_t)));
+    if (!wide) return out;
+    GetWindowTextW(window, wide, length + 1);
+    wide_to_utf8(wide, out, SIZE_MAX);
+    std::free(wide);
+    return out;
+}
+
+bool set_dialog_item_text(HWND dialog, int id, const char* text) {
+    const HWND item = GetDlgItem(dialog, id);
+    return item && set_window_text(item, text);
+}
+
+FILE* open_stream(const char* path, const char* mode) {
+    const size_t length = std::strlen(path);
+    if (path_needs_wide(path, length)) {
+        WideText wide(path, length);
+        WideText wide_mode(mode, std::strlen(mode));
+        if (wide.make_long_path() && wide.ok() && wide_mode.ok()) {
+            FILE* stream = _wfopen(wide.c_str(), wide_mode.c_str());
+            if (stream) return stream;
+            if (std::strpbrk(mode, "wa+")) return nullptr;
+        }
+    }
+    return std::fopen(path, mode);
+}
+
+HANDLE create_file(const char* path, DWORD access, DWORD share, DWORD disposition, DWORD flags, bool ansi_fallback,
+                   bool* wide_tried) {
+    const size_t length = std::strlen(path);
+    if (wide_tried) *wide_tried = false;
+    if (path_needs_wide(path, length)) {
+        WideText wide(path, length);
+        if (wide.make_long_path() && wide.ok()) {
+            if (wide_tried) *wide_tried = true;
+            const HANDLE handle = CreateFileW(wide.c_str(), access, share, nullptr, disposition, flags, nullptr);
+            if (handle != INVALID_HANDLE_VALUE || !ansi_fallback) return handle;
+            const DWORD error = GetLastError();
+            const HANDLE ansi = CreateFileA(path, access, share, nullptr, disposition, flags, nullptr);
+            if (ansi == INVALID_HANDLE_VALUE) SetLastError(error);
+            return ansi;
+        }
+    }
+    return CreateFileA(path, access, share, nullptr, disposition, flags, nullptr);
+}

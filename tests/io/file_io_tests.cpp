@@ -1,0 +1,333 @@
+// The read-ahead reader and the write-behind writer against real files, and
+// through the fault seam. Files are prepared and checked with plain Win32
+// calls so that neither class is checked only by the other.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "io/file_reader.h"
+#include "io/file_writer.h"
+#include "io/io_faults.h"
+#include "test_folder.h"
+
+namespace {
+
+constexpr size_t BLOCK = 8192;
+
+std::string pattern(size_t size, uint32_t seed = 12345) {
+    std::string bytes(size, '\0');
+    uint32_t x = seed;
+    for (char& c : bytes) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        c = static_cast<char>(x >> 24);
+    }
+    return bytes;
+}
+
+// Absolute UTF-8 path to the \\?\ form, usable at any length.
+std::wstring long_form(const std::string& path) {
+    std::wstring wide(path.size(), L'\0');
+    const int n = MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), &wide[0],
+                                      static_cast<int>(wide.size()));
+    wide.resize(static_cast<size_t>(n));
+    return L"\\\\?\\" + wide;
+}
+
+void make_folder(const std::string& path) { ASSERT_TRUE(CreateDirectoryW(long_form(path).c_str(), nullptr)); }
+
+void put_file(const std::string& path, const std::string& bytes) {
+    const HANDLE h = CreateFileW(long_form(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    ASSERT_TRUE(bytes.empty() || WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+    CloseHandle(h);
+}
+
+// The file's bytes, or "<missing>".
+std::string get_file(const std::string& path) {
+    const HANDLE h = CreateFileW(long_form(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return "<missing>";
+    std::string bytes;
+    char chunk[65536];
+    DWORD n = 0;
+    while (ReadFile(h, chunk, sizeof(chunk), &n, nullptr) && n > 0) bytes.append(chunk, n);
+    CloseHandle(h);
+    return bytes;
+}
+
+std::string read_all(FileReader& reader, size_t chunk) {
+    std::string bytes;
+    std::vector<char> buffer(chunk);
+    while (const size_t n = reader.read(buffer.data(), chunk)) bytes.append(buffer.data(), n);
+    return bytes;
+}
+
+void write_in_chunks(FileWriter& writer, const std::string& bytes, size_t chunk) {
+    for (size_t at = 0; at < bytes.size(); at += chunk) {
+        const size_t n = std::min(chunk, bytes.size() - at);
+        ASSERT_EQ(writer.write(bytes.data() + at, n), n);
+    }
+}
+
+int64_t blocks_for(size_t size) { return static_cast<int64_t>((size + BLOCK - 1) / BLOCK); }
+
+class FileIo : public ::testing::Test {
+protected:
+    void SetUp() override { reset_io_faults(); }
+    void TearDown() override { reset_io_faults(); }
+    std::string at(const std::string& name) const { return folder.path().c_str() + name; }
+    TestFolder folder{"fio"};
+};
+
+struct SizeCase {
+    const char* name;
+    size_t size;
+};
+const SizeCase SIZE_CASES[] = {
+    {"empty", 0}, {"one_byte", 1}, {"one_block", BLOCK}, {"block_and_a_byte", BLOCK + 1},
+    {"partial_last_block", 3 * BLOCK + 100}, {"five_mebibytes", (5u << 20) + 123},
+};
+
+void PrintTo(const SizeCase& size_case, std::ostream* out) { *out << size_case.name; }
+
+class FileIoSizes : public FileIo, public ::testing::WithParamInterface<SizeCase> {};
+std::string size_name(const ::testing::TestParamInfo<SizeCase>& info) { return info.param.name; }
+
+TEST_P(FileIoSizes, reader_returns_every_byte_with_one_request_per_block) {
+    const std::string data = pattern(GetParam().size);
+    put_file(at("in.bin"), data);
+    FileReader reader(at("in.bin").c_str());
+    ASSERT_TRUE(reader.is_open());
+    EXPECT_FALSE(reader.shared_for_write());
+    EXPECT_EQ(reader.size(), data.size());
+    EXPECT_TRUE(read_all(reader, 4096) == data);
+    EXPECT_EQ(reader.position(), data.size());
+    EXPECT_FALSE(reader.failed());
+    EXPECT_EQ(io_faults.reads_issued, blocks_for(data.size())) << "no block read twice or beyond the end";
+}
+
+TEST_P(FileIoSizes, writer_writes_every_byte_and_confirms_them) {
+    const std::string data = pattern(GetParam().size, 777);
+    FileWriter writer(at("out.bin").c_str());
+    ASSERT_TRUE(writer.is_open());
+    write_in_chunks(writer, data, 5000);
+    EXPECT_EQ(writer.block_count(), size_t{FileWriter::INITIAL_BLOCKS}) << "the pool grows only for rewrites";
+    EXPECT_TRUE(writer.close());
+    EXPECT_EQ(writer.bytes_written(), data.size());
+    EXPECT_EQ(writer.max_size(), data.size());
+    EXPECT_EQ(io_faults.writes_issued, blocks_for(data.size()));
+    EXPECT_TRUE(get_file(at("out.bin")) == data);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, FileIoSizes, ::testing::ValuesIn(SIZE_CASES), size_name);
+
+class FileReaderChunks : public FileIo, public ::testing::WithParamInterface<size_t> {};
+
+TEST_P(FileReaderChunks, any_chunk_size_gives_the_same_bytes) {
+    const std::string data = pattern(100000 + 4321);
+    put_file(at("in.bin"), data);
+    FileReader reader(at("in.bin").c_str());
+    EXPECT_TRUE(read_all(reader, GetParam()) == data);
+}
+
+INSTANTIATE_TEST_SUITE_P(Chunks, FileReaderChunks, ::testing::Values(1, 7, 4096, 8191, 8192, 65537));
+
+TEST_F(FileIo, reader_on_missing_file_is_closed_and_reads_nothing) {
+    FileReader reader(at("missing.bin").c_str());
+    char byte;
+    EXPECT_FALSE(reader.is_open());
+    EXPECT_EQ(reader.size(), 0u);
+    EXPECT_EQ(reader.read(&byte, 1), 0u);
+    EXPECT_EQ(io_faults.reads_issued, 0);
+}
+
+TEST_F(FileIo, reader_shares_a_file_open_for_writing_and_follows_its_growth) {
+    const std::string data = pattern(20100);
+    const HANDLE holder = CreateFileW(long_form(at("grow.bin")).c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    DWORD n = 0;
+    WriteFile(holder, data.data(), 100, &n, nullptr);
+
+    FileReader reader(at("grow.bin").c_str());
+    ASSERT_TRUE(reader.is_open());
+    EXPECT_TRUE(reader.shared_for_write());
+    EXPECT_EQ(reader.size(), 100u);
+    char first[60];
+    EXPECT_EQ(reader.read(first, sizeof(first)), sizeof(first));
+
+    WriteFile(holder, data.data() + 100, static_cast<DWORD>(data.size() - 100), &n, nullptr);
+    EXPECT_EQ(reader.size(), data.size());
+    EXPECT_TRUE(std::string(first, sizeof(first)) + read_all(reader, 1000) == data);
+    CloseHandle(holder);
+}
+
+TEST_F(FileIo, writer_truncates_an_existing_file) {
+    put_file(at("out.bin"), pattern(50000));
+    FileWriter writer(at("out.bin").c_str());
+    writer.write("short", 5);
+    EXPECT_TRUE(writer.close());
+    EXPECT_EQ(get_file(at("out.bin")), "short");
+}
+
+TEST_F(FileIo, writer_keeps_a_partial_block_until_close_writes_it) {
+    const std::string data = pattern(100);
+    FileWriter writer(at("out.bin").c_str());
+    write_in_chunks(writer, data, 100);
+    EXPECT_EQ(get_file(at("out.bin")), "");
+    EXPECT_EQ(io_faults.writes_issued, 0);
+    EXPECT_TRUE(writer.close());
+    EXPECT_TRUE(get_file(at("out.bin")) == data);
+}
+
+TEST_F(FileIo, writer_continues_after_a_final_flush_mid_file) {
+    const std::string data = pattern(3 * BLOCK + 10);
+    FileWriter writer(at("out.bin").c_str());
+    write_in_chunks(writer, data.substr(0, 100), 100);
+    writer.flush(true);
+    EXPECT_EQ(writer.position(), 100u);
+    writer.flush(false);
+    write_in_chunks(writer, data.substr(100), 3000);
+    EXPECT_TRUE(writer.close());
+    EXPECT_TRUE(get_file(at("out.bin")) == data);
+}
+
+TEST_F(FileIo, writer_close_is_idempotent_and_refuses_later_writes) {
+    FileWriter writer(at("out.bin").c_str());
+    writer.write("abc", 3);
+    EXPECT_TRUE(writer.close());
+    EXPECT_TRUE(writer.close());
+    EXPECT_EQ(writer.write("d", 1), 0u);
+    EXPECT_EQ(get_file(at("out.bin")), "abc");
+}
+
+TEST_F(FileIo, writer_in_missing_folder_is_closed_and_reports_failure) {
+    FileWriter writer(at("no-such-folder\\out.bin").c_str());
+    EXPECT_FALSE(writer.is_open());
+    EXPECT_EQ(writer.write("x", 1), 0u);
+    EXPECT_FALSE(writer.close());
+}
+
+// Paths: the ANSI route below 256 bytes, UTF-16 with the long-path prefix from
+// 256 bytes or for any multi-byte name.
+void expect_round_trip(const std::string& path, bool converted) {
+    const std::string data = pattern(BLOCK + 77, static_cast<uint32_t>(path.size()));
+    FileWriter writer(path.c_str());
+    ASSERT_TRUE(writer.is_open()) << path.size() << " bytes";
+    EXPECT_EQ(writer.converted_path(), converted) << path.size() << " bytes";
+    writer.write(data.data(), data.size());
+    EXPECT_TRUE(writer.close());
+    EXPECT_TRUE(get_file(path) == data) << path.size() << " bytes";
+    FileReader reader(path.c_str());
+    EXPECT_EQ(reader.converted_path(), converted) << path.size() << " bytes";
+    EXPECT_TRUE(read_all(reader, 4096) == data) << path.size() << " bytes";
+}
+
+TEST_F(FileIo, path_of_255_bytes_goes_ansi_and_256_goes_wide) {
+    const std::string deep = at(std::string(200 - folder.path().length(), 'd'));
+    make_folder(deep);
+    const size_t room = 255 - deep.size() - 1;
+    expect_round_trip(deep + "\\" + std::string(room, 'a'), false);
+    expect_round_trip(deep + "\\" + std::string(room + 1, 'b'), true);
+}
+
+TEST_F(FileIo, non_ascii_name_is_created_under_its_unicode_name) {
+    // "Ünïcødé 日本.bin"; get_file looks for it by its UTF-16 name.
+    const std::string path = at("\xC3\x9Cn\xC3\xAF" "c\xC3\xB8" "d\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC.bin");
+    expect_round_trip(path, true);
+    EXPECT_TRUE(DeleteFileW(long_form(path).c_str()));
+}
+
+TEST_F(FileIo, path_longer_than_260_characters_works) {
+    const std::string outer = at(std::string(120, 'x'));
+    const std::string inner = outer + "\\" + std::string(120, 'y');
+    make_folder(outer);
+    make_folder(inner);
+    const std::string path = inner + "\\long-path-file.bin";
+    ASSERT_GT(path.size(), 260u);
+    expect_round_trip(path, true);
+}
+
+// The fault seam: requests that fail, and a disk that fills up.
+TEST_F(FileIo, reader_failure_mid_read_gives_a_short_count) {
+    const std::string data = pattern(8 * BLOCK);
+    put_file(at("in.bin"), data);
+    io_faults.fail_read_at = 2;
+    FileReader reader(at("in.bin").c_str());
+    std::string buffer(data.size(), '\0');
+    EXPECT_EQ(reader.read(&buffer[0], buffer.size()), BLOCK);
+    EXPECT_TRUE(reader.failed());
+    EXPECT_TRUE(buffer.compare(0, BLOCK, data, 0, BLOCK) == 0);
+}
+
+TEST_F(FileIo, reader_after_failure_hands_out_only_buffered_bytes) {
+    const std::string data = pattern(8 * BLOCK);
+    put_file(at("in.bin"), data);
+    io_faults.fail_read_at = 3;  // the read-ahead issued after the first read
+    FileReader reader(at("in.bin").c_str());
+    const std::string got = read_all(reader, 100);
+    EXPECT_TRUE(reader.failed());
+    // The second block is buffered only when it completed before the failure.
+    EXPECT_TRUE(got.size() == BLOCK || got.size() == 2 * BLOCK) << got.size() << " bytes";
+    EXPECT_TRUE(got == data.substr(0, got.size()));
+    EXPECT_EQ(io_faults.reads_issued, 3) << "no request after the failure";
+}
+
+// Every block except the failed ones lands at its own offset.
+void expect_blocks(const std::string& file, const std::string& data, size_t first_bad, size_t end_bad) {
+    ASSERT_GE(file.size(), first_bad);
+    EXPECT_TRUE(file.compare(0, first_bad, data, 0, first_bad) == 0);
+    if (end_bad < data.size()) {
+        ASSERT_EQ(file.size(), data.size());
+        EXPECT_TRUE(file.compare(end_bad, std::string::npos, data, end_bad, std::string::npos) == 0);
+    }
+}
+
+TEST_F(FileIo, failed_write_is_reported_and_the_writer_moves_on) {
+    const std::string data = pattern(10 * BLOCK + 500);
+    io_faults.fail_write_at = 3;
+    FileWriter writer(at("out.bin").c_str());
+    write_in_chunks(writer, data, 3000);
+    EXPECT_FALSE(writer.close());
+    EXPECT_TRUE(writer.failed());
+    EXPECT_EQ(writer.bytes_written(), data.size() - BLOCK);
+    expect_blocks(get_file(at("out.bin")), data, 2 * BLOCK, 3 * BLOCK);
+}
+
+TEST_F(FileIo, failed_write_of_the_last_partial_block_is_reported) {
+    const std::string data = pattern(2 * BLOCK + 500);
+    io_faults.fail_write_at = 3;
+    FileWriter writer(at("out.bin").c_str());
+    write_in_chunks(writer, data, 3000);
+    EXPECT_FALSE(writer.close());
+    EXPECT_EQ(writer.bytes_written(), 2 * BLOCK);
+    expect_blocks(get_file(at("out.bin")), data, 2 * BLOCK, data.size());
+}
+
+TEST_F(FileIo, full_disk_fails_the_writer_and_keeps_what_fitted) {
+    const std::string data = pattern(10 * BLOCK + 4000);
+    io_faults.disk_full_after = 20000;  // the third block is cut short, later ones fail
+    FileWriter writer(at("out.bin").c_str());
+    write_in_chunks(writer, data, 4096);
+    EXPECT_FALSE(writer.close());
+    EXPECT_EQ(writer.bytes_written(), 20000u);
+    expect_blocks(get_file(at("out.bin")), data, 20000, data.size());
+}
+
+TEST_F(FileIo, short_write_of_the_last_block_is_reported) {
+    const std::string data = pattern(3 * BLOCK + 500);
+    io_faults.disk_full_after = 3 * BLOCK + 100;  // no request fails outright
+    FileWriter writer(at("out.bin").c_str());
+    write_in_chunks(writer, data, 4096);
+    EXPECT_FALSE(writer.close());
+    EXPECT_EQ(writer.bytes_written(), 3 * BLOCK + 100);
+    EXPECT_TRUE(get_file(at("out.bin")) == data.substr(0, 3 * BLOCK + 100));
+}
+
+}  // namespace
