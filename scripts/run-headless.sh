@@ -1,6 +1,6 @@
 #!/bin/sh
 # On a virtual display: starts velmora.exe in a Wine virtual desktop (which
-# draws window frames), waits for its window, saves a screenshot and closes.
+# draws window frames), waits for its window, saves a screenshot of it and closes.
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
@@ -13,8 +13,6 @@ DESKTOP=$!
 for _ in $(seq 1 60); do
     sleep 1
     if wine explorer /desktop=velmora,1024x768 build/velmora-screenshot.exe "$SHOT" Velmora >/dev/null 2>&1; then
-        sleep 1
-        wine explorer /desktop=velmora,1024x768 build/velmora-screenshot.exe "$SHOT" >/dev/null 2>&1 || true
         break
     fi
 done
