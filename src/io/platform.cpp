@@ -50,6 +50,32 @@ String drop_invalid_bytes(const char* text, size_t length) {
     return out;
 }
 
+// Calls the UTF-16 form for a path that needs it (with the long-path
+// prefix), else the ANSI form with the unchanged bytes.
+template <typename WideCall, typename AnsiCall>
+auto path_call(const char* path, WideCall wide_call, AnsiCall ansi_call) {
+    const size_t length = std::strlen(path);
+    if (path_needs_wide(path, length)) {
+        WideText wide(path, length);
+        if (wide.make_long_path() && wide.ok()) return wide_call(wide.c_str());
+    }
+    return ansi_call(path);
+}
+
+// A result Windows returns in UTF-16, converted whole into at most 2048
+// bytes; when it does not fit, the ANSI form's result, else empty.
+template <typename WideCall, typename AnsiCall>
+String platform_result(WideCall wide_call, AnsiCall ansi_call) {
+    String out;
+    wchar_t wide[PLATFORM_RESULT_BYTES];
+    const DWORD n = wide_call(wide, static_cast<DWORD>(PLATFORM_RESULT_BYTES));
+    if (n > 0 && n < PLATFORM_RESULT_BYTES && wide_to_utf8(wide, out)) return out;
+    char ansi[PLATFORM_RESULT_BYTES];
+    const DWORD m = ansi_call(ansi, static_cast<DWORD>(PLATFORM_RESULT_BYTES));
+    if (m > 0 && m < PLATFORM_RESULT_BYTES) out.set(ansi, m);
+    return out;
+}
+
 }  // namespace
 
 std::wstring window_wide(const char* text, size_t length) {
@@ -201,14 +227,8 @@ bool wide_to_utf8(const wchar_t* text, String& out, size_t limit) {
 }
 
 String module_file_name() {
-    String out;
-    wchar_t wide[PLATFORM_RESULT_BYTES];
-    const DWORD n = GetModuleFileNameW(nullptr, wide, PLATFORM_RESULT_BYTES);
-    if (n > 0 && n < PLATFORM_RESULT_BYTES && wide_to_utf8(wide, out)) return out;
-    char ansi[PLATFORM_RESULT_BYTES];
-    const DWORD m = GetModuleFileNameA(nullptr, ansi, PLATFORM_RESULT_BYTES);
-    if (m > 0 && m < PLATFORM_RESULT_BYTES) out.set(ansi, m);
-    return out;
+    return platform_result([](wchar_t* buffer, DWORD size) { return GetModuleFileNameW(nullptr, buffer, size); },
+                           [](char* buffer, DWORD size) { return GetModuleFileNameA(nullptr, buffer, size); });
 }
 
 bool roaming_folder(String& out) {
@@ -223,50 +243,28 @@ bool roaming_folder(String& out) {
 }
 
 String current_directory() {
-    String out;
-    wchar_t wide[PLATFORM_RESULT_BYTES];
-    const DWORD n = GetCurrentDirectoryW(PLATFORM_RESULT_BYTES, wide);
-    if (n > 0 && n < PLATFORM_RESULT_BYTES && wide_to_utf8(wide, out)) return out;
-    char ansi[PLATFORM_RESULT_BYTES];
-    const DWORD m = GetCurrentDirectoryA(PLATFORM_RESULT_BYTES, ansi);
-    if (m > 0 && m < PLATFORM_RESULT_BYTES) out.set(ansi, m);
-    return out;
+    return platform_result([](wchar_t* buffer, DWORD size) { return GetCurrentDirectoryW(size, buffer); },
+                           [](char* buffer, DWORD size) { return GetCurrentDirectoryA(size, buffer); });
 }
 
 bool set_current_directory(const char* path) {
-    const size_t length = std::strlen(path);
-    if (path_needs_wide(path, length)) {
-        WideText wide(path, length);
-        if (wide.make_long_path() && wide.ok()) return SetCurrentDirectoryW(wide.c_str()) != 0;
-    }
-    return SetCurrentDirectoryA(path) != 0;
+    return path_call(path, [](const wchar_t* p) { return SetCurrentDirectoryW(p) != 0; },
+                     [](const char* p) { return SetCurrentDirectoryA(p) != 0; });
 }
 
 bool create_directory(const char* path) {
-    const size_t length = std::strlen(path);
-    if (path_needs_wide(path, length)) {
-        WideText wide(path, length);
-        if (wide.make_long_path() && wide.ok()) return CreateDirectoryW(wide.c_str(), nullptr) != 0;
-    }
-    return CreateDirectoryA(path, nullptr) != 0;
+    return path_call(path, [](const wchar_t* p) { return CreateDirectoryW(p, nullptr) != 0; },
+                     [](const char* p) { return CreateDirectoryA(p, nullptr) != 0; });
 }
 
 bool delete_file(const char* path) {
-    const size_t length = std::strlen(path);
-    if (path_needs_wide(path, length)) {
-        WideText wide(path, length);
-        if (wide.make_long_path() && wide.ok()) return DeleteFileW(wide.c_str()) != 0;
-    }
-    return DeleteFileA(path) != 0;
+    return path_call(path, [](const wchar_t* p) { return DeleteFileW(p) != 0; },
+                     [](const char* p) { return DeleteFileA(p) != 0; });
 }
 
 DWORD file_attributes(const char* path) {
-    const size_t length = std::strlen(path);
-    if (path_needs_wide(path, length)) {
-        WideText wide(path, length);
-        if (wide.make_long_path() && wide.ok()) return GetFileAttributesW(wide.c_str());
-    }
-    return GetFileAttributesA(path);
+    return path_call(path, [](const wchar_t* p) { return GetFileAttributesW(p); },
+                     [](const char* p) { return GetFileAttributesA(p); });
 }
 
 FolderSearch::FolderSearch(const char* pattern) {
