@@ -32,6 +32,28 @@ size_t sequence_length(const unsigned char* p, size_t left) {
     return need;
 }
 
+struct Utf8Survey {
+    size_t multi = 0;    // bytes in valid multi-byte sequences
+    size_t invalid = 0;  // bytes that belong to no valid sequence
+};
+
+Utf8Survey survey_utf8(const char* text, size_t length) {
+    Utf8Survey survey;
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    size_t i = 0;
+    while (i < length) {
+        if (p[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        const size_t n = sequence_length(p + i, length - i);
+        survey.multi += n;
+        survey.invalid += n ? 0 : 1;
+        i += n ? n : 1;
+    }
+    return survey;
+}
+
 // Copies text keeping only ASCII bytes and valid multi-byte sequences.
 String drop_invalid_bytes(const char* text, size_t length) {
     String out;
@@ -98,46 +120,16 @@ bool has_utf8_sequence(const char* text, size_t length) {
     return false;
 }
 
-bool is_valid_utf8(const char* text, size_t length) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text);
-    size_t i = 0;
-    while (i < length) {
-        if (p[i] < 0x80) {
-            ++i;
-            continue;
-        }
-        const size_t n = sequence_length(p + i, length - i);
-        if (!n) return false;
-        i += n;
-    }
-    return true;
-}
+bool is_valid_utf8(const char* text, size_t length) { return survey_utf8(text, length).invalid == 0; }
 
 bool path_needs_wide(const char* path, size_t length) {
     return length >= 256 || has_utf8_sequence(path, length);
 }
 
 bool text_counts_as_utf8(const char* text, size_t length) {
-    const auto* p = reinterpret_cast<const unsigned char*>(text);
-    size_t multi = 0;
-    size_t invalid = 0;
-    size_t i = 0;
-    while (i < length) {
-        if (p[i] < 0x80) {
-            ++i;
-            continue;
-        }
-        const size_t n = sequence_length(p + i, length - i);
-        if (n) {
-            multi += n;
-            i += n;
-        } else {
-            ++invalid;
-            ++i;
-        }
-    }
-    if (multi == 0 && invalid == 0) return false;  // pure ASCII
-    const bool weak = multi < 5 * invalid && 4 * multi < 3 * length;
+    const Utf8Survey survey = survey_utf8(text, length);
+    if (survey.multi == 0 && survey.invalid == 0) return false;  // pure ASCII
+    const bool weak = survey.multi < 5 * survey.invalid && 4 * survey.multi < 3 * length;
     return !weak;
 }
 
