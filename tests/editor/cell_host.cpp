@@ -1,0 +1,193 @@
+#include "cell_host.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "editor/cell_text.h"
+#include "io/platform.h"
+
+namespace {
+
+constexpr wchar_t HOST_CLASS[] = L"VelmoraEditorTestHost";
+
+void register_host_class() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    register_cell_window_class(nullptr);
+    WNDCLASSW host_class{};
+    host_class.lpfnWndProc = DefWindowProcW;
+    host_class.hInstance = GetModuleHandleW(nullptr);
+    host_class.hbrBackground = static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH));
+    host_class.lpszClassName = HOST_CLASS;
+    RegisterClassW(&host_class);
+}
+
+uint32_t crc32_of(const unsigned char* data, size_t size) {
+    uint32_t crc = 0xFFFFFFFF;
+    for (size_t i = 0; i < size; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit) crc = crc & 1 ? (crc >> 1) ^ 0xEDB88320 : crc >> 1;
+    }
+    return ~crc;
+}
+
+// A zlib stream of stored (uncompressed) deflate blocks.
+std::vector<unsigned char> stored_zlib(const std::vector<unsigned char>& raw) {
+    std::vector<unsigned char> out = {0x78, 0x01};
+    size_t at = 0;
+    do {
+        const size_t n = std::min<size_t>(raw.size() - at, 65535);
+        out.push_back(at + n == raw.size() ? 1 : 0);
+        out.push_back(static_cast<unsigned char>(n));
+        out.push_back(static_cast<unsigned char>(n >> 8));
+        out.push_back(static_cast<unsigned char>(~n));
+        out.push_back(static_cast<unsigned char>(~n >> 8));
+        out.insert(out.end(), raw.begin() + static_cast<std::ptrdiff_t>(at),
+                   raw.begin() + static_cast<std::ptrdiff_t>(at + n));
+        at += n;
+    } while (at < raw.size());
+    uint32_t a = 1, b = 0;
+    for (unsigned char byte : raw) {
+        a = (a + byte) % 65521;
+        b = (b + a) % 65521;
+    }
+    const uint32_t adler = b << 16 | a;
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<unsigned char>(adler >> shift));
+    return out;
+}
+
+void put32(std::vector<unsigned char>& out, uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<unsigned char>(v >> shift));
+}
+
+void put_chunk(std::vector<unsigned char>& out, const char* type, const std::vector<unsigned char>& data) {
+    put32(out, static_cast<uint32_t>(data.size()));
+    const size_t start = out.size();
+    out.insert(out.end(), type, type + 4);
+    out.insert(out.end(), data.begin(), data.end());
+    put32(out, crc32_of(out.data() + start, out.size() - start));
+}
+
+}  // namespace
+
+std::string build_folder() {
+    std::string path = module_file_name().c_str();
+    path = path.substr(0, path.find_last_of("\\/"));
+    return path.substr(0, path.find_last_of("\\/") + 1);
+}
+
+CellHost::CellHost(int width, int height, bool make_editor) : width(width), height(height) {
+    register_host_class();
+    // One host window serves every test: unmapping a top-level window makes
+    // Wine wait for the X server without a window manager.
+    static HWND shared_host = CreateWindowExW(0, HOST_CLASS, L"Velmora editor test", WS_POPUP | WS_VISIBLE, 0, 0,
+                                              width, height, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    host = shared_host;
+    SetWindowPos(host, nullptr, 0, 0, width, height, SWP_NOZORDER | SWP_NOMOVE);
+    control = CreateWindowExW(0, CELL_WINDOW_CLASS, L"", WS_CHILD | WS_VISIBLE, 0, 0, width, height, host, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
+    if (make_editor) editor = std::make_unique<CellEditor>(&screen);
+    attach_window(&screen, control);
+    pump();
+}
+
+CellHost::~CellHost() {
+    if (editor) editor.reset();
+    else detach(&screen);
+    DestroyWindow(control);
+    pump();
+}
+
+void CellHost::load(const char* name, const std::string& bytes) {
+    folder.write(name, bytes);
+    editor->clear_document();
+    editor->open_file(concat(folder.path().c_str(), name).c_str(), nullptr);
+    editor->draw(-1);
+    editor->ensure_cursor_visible(false, -1);
+}
+
+void CellHost::key_down(WPARAM virtual_key) {
+    SendMessageW(control, WM_KEYDOWN, virtual_key, 1);
+    tick();
+}
+
+void CellHost::type(const std::wstring& text) {
+    for (wchar_t unit : text) SendMessageW(control, WM_CHAR, unit, 1);
+    while (screen.key_count) tick();
+}
+
+void CellHost::pump() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+void CellHost::capture() {
+    UpdateWindow(control);
+    pixels_.assign(static_cast<size_t>(width) * height, 0);
+    const HDC window_dc = GetDC(control);
+    const HDC memory = CreateCompatibleDC(window_dc);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    const HBITMAP bitmap = CreateDIBSection(window_dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    const HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, width, height, window_dc, 0, 0, SRCCOPY);
+    GdiFlush();
+    std::memcpy(pixels_.data(), bits, pixels_.size() * 4);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(control, window_dc);
+}
+
+COLORREF CellHost::pixel(int x, int y) const {
+    const uint32_t p = pixels_.at(static_cast<size_t>(y) * width + x);
+    return RGB(p >> 16 & 0xFF, p >> 8 & 0xFF, p & 0xFF);
+}
+
+bool CellHost::write_png(const char* path) const {
+    std::vector<unsigned char> raw;
+    raw.reserve(static_cast<size_t>(height) * (width * 3 + 1));
+    for (int y = 0; y < height; ++y) {
+        raw.push_back(0);
+        for (int x = 0; x < width; ++x) {
+            const uint32_t p = pixels_[static_cast<size_t>(y) * width + x];
+            raw.push_back(static_cast<unsigned char>(p >> 16));
+            raw.push_back(static_cast<unsigned char>(p >> 8));
+            raw.push_back(static_cast<unsigned char>(p));
+        }
+    }
+    const std::vector<unsigned char> packed = stored_zlib(raw);
+    std::vector<unsigned char> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+    std::vector<unsigned char> header;
+    put32(header, static_cast<uint32_t>(width));
+    put32(header, static_cast<uint32_t>(height));
+    header.insert(header.end(), {8, 2, 0, 0, 0});  // 8-bit RGB
+    put_chunk(png, "IHDR", header);
+    put_chunk(png, "IDAT", packed);
+    put_chunk(png, "IEND", {});
+    FILE* file = open_stream(path, "wb");
+    if (!file) return false;
+    const bool ok = std::fwrite(png.data(), 1, png.size(), file) == png.size();
+    return std::fclose(file) == 0 && ok;
+}
+
+std::string CellHost::row_text(int row) const {
+    std::string text;
+    for (int col = 0; col < screen.cols; ++col) {
+        const Cell* cell = cell_at(&screen, row, col);
+        char bytes[4];
+        text.append(bytes, encode_utf8(cell && cell->ch ? cell->ch : ' ', bytes));
+    }
+    text.erase(text.find_last_not_of(' ') + 1);
+    return text;
+}
