@@ -189,6 +189,7 @@ void CellEditor::draw(int32_t line) {
         }
         return;
     }
+    full_redraw_requested_ = false;
     screen->flags |= CELL_BATCH;
     draw_title();
     for (int pane = 0; pane < panes; ++pane) {
