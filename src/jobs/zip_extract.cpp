@@ -1,0 +1,156 @@
+// ZIP extraction: every entry of an archive into a folder beside it named
+// after the archive, in archive order. Worker thread, with job_lock held.
+//
+// Invariant: nothing is written outside the destination folder. Entry names
+// pass through safe_entry_path; a name that would leave the folder is
+// skipped, and missing parent folders are made inside it.
+#include <cstring>
+#include <string>
+
+#include "io/file_writer.h"
+#include "io/platform.h"
+#include "jobs/after_job.h"
+#include "jobs/archive_job.h"
+#include "jobs/job_paths.h"
+#include "jobs/zip_io.h"
+#include "io/banned.h"
+
+namespace {
+
+constexpr size_t PIECE = 4096;
+constexpr size_t NAME_BYTES = 2048;
+constexpr uLong UTF8_NAMES = 0x800;
+
+enum class EntryResult { done, skipped, ends_job };
+
+// The entry's name in UTF-8. A name without the UTF-8 flag that is not
+// valid UTF-8 was written in the OEM code page, as Windows itself reads it.
+std::string utf8_entry_name(const char* name, size_t length, uLong flag) {
+    if ((flag & UTF8_NAMES) || is_valid_utf8(name, length)) return std::string(name, length);
+    wchar_t wide[NAME_BYTES + 1];
+    const int n = MultiByteToWideChar(CP_OEMCP, 0, name, static_cast<int>(length), wide, static_cast<int>(NAME_BYTES));
+    if (n <= 0) return std::string();
+    wide[n] = L'\0';
+    String utf8;
+    if (!wide_to_utf8(wide, utf8, 3 * NAME_BYTES + 1)) return std::string();
+    return utf8.c_str();
+}
+
+bool is_separator(char c) { return c == '/' || c == '\\'; }
+
+// Writes the current file entry to destination + relative. A data error
+// ends the job and takes the partial file away, so it cannot pass for a
+// whole one; a cancel leaves the bytes written so far.
+EntryResult extract_file(ArchiveJob& job, unzFile zip, const std::string& destination, const std::string& relative,
+                         uint64_t size, int32_t overall) {
+    if (unzOpenCurrentFile(zip) != UNZ_OK) return EntryResult::ends_job;
+    const size_t slash = relative.rfind('\\');
+    if (slash != std::string::npos) create_folders_below(destination, relative.substr(0, slash));
+    const std::string target = destination + relative;
+    FileWriter writer(target.c_str());
+    if (!writer.is_open()) {
+        unzCloseCurrentFile(zip);
+        return EntryResult::ends_job;
+    }
+    char piece[PIECE];
+    uint64_t total = 0;
+    int n;
+    do {
+        n = unzReadCurrentFile(zip, piece, sizeof(piece));
+        if (n > 0) {
+            writer.write(piece, static_cast<size_t>(n));
+            total += static_cast<uint64_t>(n);
+        }
+        job.overall_percent.store(overall, std::memory_order_relaxed);
+        job.item_percent.store(counted_percent(static_cast<int64_t>(total), static_cast<int64_t>(size)),
+                               std::memory_order_relaxed);
+    } while (n > 0 && !cancel_requested(job));
+    if (n < 0) {
+        unzCloseCurrentFile(zip);
+        writer.close();
+        delete_file(target.c_str());
+        return EntryResult::ends_job;
+    }
+    // A CRC mismatch is noted, and the file stays.
+    if (unzCloseCurrentFile(zip) != UNZ_OK) ++job.entries_failed;
+    if (!writer.close()) ++job.entries_failed;
+    return EntryResult::done;
+}
+
+// Extracts the current entry, the i-th of count.
+EntryResult extract_entry(ArchiveJob& job, unzFile zip, const std::string& destination, uint64_t i, uint64_t count) {
+    unz_file_info64 info;
+    char name[NAME_BYTES];
+    if (unzGetCurrentFileInfo64(zip, &info, name, sizeof(name), nullptr, 0, nullptr, 0) != UNZ_OK) {
+        return EntryResult::ends_job;
+    }
+    const int32_t overall = counted_percent(static_cast<int64_t>(i), static_cast<int64_t>(count));
+    job.overall_percent.store(overall, std::memory_order_relaxed);
+    // Names that do not fit the buffer, or hide a zero byte, are not guessed at.
+    const size_t length = info.size_filename;
+    if (length >= NAME_BYTES || std::strlen(name) != length || length == 0) {
+        ++job.entries_failed;
+        return EntryResult::skipped;
+    }
+    const bool folder = is_separator(name[length - 1]);
+    const std::string relative = safe_entry_path(utf8_entry_name(name, length, info.flag).c_str());
+    if (relative.empty()) {
+        // A folder entry with nothing left ("./") is no loss; a file is.
+        if (!folder) ++job.entries_failed;
+        return EntryResult::skipped;
+    }
+    if (folder) {
+        create_folders_below(destination, relative);
+        return EntryResult::done;
+    }
+    return extract_file(job, zip, destination, relative, info.uncompressed_size, overall);
+}
+
+// Extracts every entry in archive order. False when the job ended inside
+// the loop (no after-job action then).
+bool extract_entries(ArchiveJob& job, unzFile zip, const std::string& destination) {
+    unz_global_info64 global;
+    if (unzGetGlobalInfo64(zip, &global) != UNZ_OK) return false;
+    const uint64_t count = global.number_entry;
+    for (uint64_t i = 1; i <= count; ++i) {
+        if (extract_entry(job, zip, destination, i, count) == EntryResult::ends_job) return false;
+        if (i < count && unzGoToNextFile(zip) != UNZ_OK) return false;
+        if (cancel_requested(job)) break;
+    }
+    return true;
+}
+
+}  // namespace
+
+void decompress_zip_job(ArchiveJob& job) {
+    set_phase(job, Phase::decompressing_zip);
+    job.entries_failed = 0;
+    const char* archive = job.job_inputs.c_str();
+    job.zip_path.set(archive);
+    // An archive named only ".zip" would unpack into its own folder, over
+    // its neighbours and itself: refused.
+    const String destination_folder = replace_extension(archive, "");
+    const size_t length = destination_folder.length();
+    if (length == 0 || is_separator(destination_folder.c_str()[length - 1])) {
+        set_outcome(job, JobOutcome::failed, "");
+        return;
+    }
+    clear_percentages(job);
+    set_busy_and_cancel(job, true, false);
+    const std::string destination = std::string(destination_folder.c_str()) + "\\";
+
+    unzFile zip = open_zip_archive(archive);
+    const bool opened = zip || is_empty_zip_archive(archive);
+    if (opened) create_directory(destination_folder.c_str());
+    bool ran_to_end = true;
+    if (zip) {
+        ran_to_end = extract_entries(job, zip, destination);
+        unzClose(zip);
+    }
+    const JobOutcome outcome = !opened || !ran_to_end || job.entries_failed > 0 ? JobOutcome::failed
+                               : cancel_requested(job)                          ? JobOutcome::cancelled
+                                                                                : JobOutcome::complete;
+    set_outcome(job, outcome, destination_folder.c_str());
+    set_busy(job, false);
+    if (ran_to_end) after_decompression(job, folder_part(archive).c_str());
+}

@@ -1,0 +1,22 @@
+// Opening ZIP archives with minizip through the program's UTF-8 paths. The
+// path reaches minizip's UTF-16 file functions (with the long-path prefix
+// when it is long), so archives at non-ASCII and long paths open; a path
+// that is not valid UTF-8 goes to the ANSI functions unchanged. Any thread;
+// nothing here keeps state.
+#pragma once
+
+#include <minizip/unzip.h>
+#include <minizip/zip.h>
+
+// Creates the archive at path for writing, replacing an existing file.
+// Returns null when it cannot be created; the caller closes it with zipClose.
+zipFile create_zip_archive(const char* path);
+
+// Opens the archive at path for reading, positioned at its first entry.
+// Returns null when the file is missing or is no ZIP archive; the caller
+// closes it with unzClose.
+unzFile open_zip_archive(const char* path);
+
+// True when the file at path is a ZIP archive without entries: its end
+// record alone, perhaps with a comment. minizip cannot open such archives.
+bool is_empty_zip_archive(const char* path);
