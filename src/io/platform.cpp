@@ -254,6 +254,15 @@ bool delete_file(const char* path) {
                      [](const char* p) { return DeleteFileA(p) != 0; });
 }
 
+bool move_file_replacing(const char* from, const char* to) {
+    WideText wide_from(from, std::strlen(from));
+    WideText wide_to(to, std::strlen(to));
+    if (wide_from.make_long_path() && wide_from.ok() && wide_to.make_long_path() && wide_to.ok()) {
+        return MoveFileExW(wide_from.c_str(), wide_to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    }
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
 DWORD file_attributes(const char* path) {
     return path_call(path, [](const wchar_t* p) { return GetFileAttributesW(p); },
                      [](const char* p) { return GetFileAttributesA(p); });

@@ -80,6 +80,8 @@ bool set_current_directory(const char* path);
 // Creates one folder; false when it fails (it may already exist).
 bool create_directory(const char* path);
 bool delete_file(const char* path);
+// Renames from to to, replacing an existing to; false when it fails.
+bool move_file_replacing(const char* from, const char* to);
 // File attributes, or INVALID_FILE_ATTRIBUTES.
 DWORD file_attributes(const char* path);
 

@@ -1,0 +1,158 @@
+// After-job actions: the save dialog and the move, or the file manager.
+// Worker thread.
+#include "jobs/after_job.h"
+
+#include <commdlg.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <cstring>
+
+#include "io/file_reader.h"
+#include "io/file_writer.h"
+#include "io/platform.h"
+#include "jobs/archive_job.h"
+#include "jobs/job_paths.h"
+#include "prefs/preferences.h"
+#include "io/banned.h"
+
+HWND save_dialog_owner = nullptr;
+
+namespace {
+
+constexpr size_t COPY_BLOCK = 4096;
+
+void open_file_manager(const char* folder) { shell_execute(nullptr, "", "explorer.exe", folder, SW_SHOWNORMAL); }
+
+std::string folder_before_last_separator(const char* path) { return folder_part(path); }
+
+const COMDLG_FILTERSPEC SAVE_TYPES[] = {
+    {L"Zstandard file (*.tzst)", L"*.tzst"},
+    {L"ZIP file (*.zip)", L"*.zip"},
+    {L"All files (*.*)", L"*.*"},
+};
+
+// 1-based index of the first file type whose pattern's extension equals word.
+UINT type_index_for(const char* word) {
+    for (UINT i = 0; i < 3; ++i) {
+        const std::wstring pattern = SAVE_TYPES[i].pszSpec;
+        const std::wstring extension = pattern.substr(2);
+        const std::wstring wide = window_wide(word, std::strlen(word));
+        if (extension.size() == wide.size() && _wcsicmp(extension.c_str(), wide.c_str()) == 0) return i + 1;
+    }
+    return 1;
+}
+
+bool choose_with_item_dialog(HWND owner, const char* word, const std::string& start_folder, std::string& result,
+                             bool& created) {
+    IFileSaveDialog* dialog = nullptr;
+    created = SUCCEEDED(CoCreateInstance(CLSID_FileSaveDialog, nullptr, CLSCTX_INPROC_SERVER, IID_IFileSaveDialog,
+                                         reinterpret_cast<void**>(&dialog)));
+    if (!created) return false;
+    FILEOPENDIALOGOPTIONS options = 0;
+    dialog->GetOptions(&options);
+    dialog->SetOptions(options | FOS_DONTADDTORECENT);
+    dialog->SetTitle(L"Save compressed file");
+    dialog->SetFileTypes(3, SAVE_TYPES);
+    dialog->SetFileTypeIndex(type_index_for(word));
+    const std::wstring extension = window_wide(word, std::strlen(word));
+    dialog->SetDefaultExtension(extension.c_str());
+    const std::wstring folder = window_wide(start_folder.c_str(), start_folder.size());
+    IShellItem* folder_item = nullptr;
+    if (SUCCEEDED(SHCreateItemFromParsingName(folder.c_str(), nullptr, IID_IShellItem,
+                                              reinterpret_cast<void**>(&folder_item)))) {
+        dialog->SetFolder(folder_item);
+        folder_item->Release();
+    }
+    bool chosen = false;
+    if (SUCCEEDED(dialog->Show(owner))) {
+        IShellItem* item = nullptr;
+        if (SUCCEEDED(dialog->GetResult(&item))) {
+            PWSTR path = nullptr;
+            if (SUCCEEDED(item->GetDisplayName(SIGDN_FILESYSPATH, &path))) {
+                String utf8;
+                chosen = wide_to_utf8(path, utf8);
+                result = utf8.c_str();
+                CoTaskMemFree(path);
+            }
+            item->Release();
+        }
+    }
+    dialog->Release();
+    return chosen;
+}
+
+bool choose_with_classic_dialog(HWND owner, const char* word, const std::string& start_folder, std::string& result) {
+    wchar_t file[4096] = {};
+    const std::wstring extension = window_wide(word, std::strlen(word));
+    const std::wstring folder = window_wide(start_folder.c_str(), start_folder.size());
+    OPENFILENAMEW dialog{};
+    dialog.lStructSize = sizeof(dialog);
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = L"Zstandard file (*.tzst)\0*.tzst\0ZIP file (*.zip)\0*.zip\0All files (*.*)\0*.*\0";
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = file;
+    dialog.nMaxFile = 4095;
+    dialog.lpstrTitle = L"Save compressed file";
+    dialog.lpstrDefExt = extension.c_str();
+    dialog.lpstrInitialDir = folder.c_str();
+    dialog.Flags = OFN_EXPLORER | OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+    if (!GetSaveFileNameW(&dialog)) return false;
+    String utf8;
+    if (!wide_to_utf8(file, utf8)) return false;
+    result = utf8.c_str();
+    return true;
+}
+
+}  // namespace
+
+std::string choose_save_file(HWND owner, const char* extension_word) {
+    while (*extension_word == '.') ++extension_word;
+    const String saved = current_directory();
+    std::string result;
+    bool created = false;
+    if (!choose_with_item_dialog(owner, extension_word, saved.c_str(), result, created) && !created) {
+        choose_with_classic_dialog(owner, extension_word, saved.c_str(), result);
+    }
+    set_current_directory(saved.c_str());
+    return result;
+}
+
+bool move_file_by_copy(const char* source, const char* target) {
+    uint64_t copied = 0;
+    uint64_t expected = 0;
+    bool complete = false;
+    {
+        FileReader reader(source);
+        if (!reader.is_open()) return false;
+        FileWriter writer(target);
+        if (!writer.is_open()) return false;
+        expected = reader.size();
+        char block[COPY_BLOCK];
+        size_t n;
+        while ((n = reader.read(block, sizeof(block))) > 0) copied += writer.write(block, n);
+        const bool closed = writer.close();
+        complete = closed && !reader.failed() && copied == expected && writer.bytes_written() == expected;
+    }
+    // The archive leaves its first place only when the target holds all of it.
+    if (!complete) return false;
+    return delete_file(source);
+}
+
+void after_compression(ArchiveJob& job, const char* path, const char* extension_word) {
+    if (!job.run_after_job_actions) return;
+    switch (pref_action_after_compression()) {
+    case 1: {
+        const std::string target = choose_save_file(save_dialog_owner, extension_word);
+        if (!target.empty()) move_file_by_copy(path, target.c_str());
+        break;
+    }
+    case 2: open_file_manager(folder_before_last_separator(path).c_str()); break;
+    default: break;
+    }
+}
+
+void after_decompression(ArchiveJob& job, const char* folder) {
+    if (!job.run_after_job_actions) return;
+    if (pref_action_after_decompression() == 1) open_file_manager(folder);
+}

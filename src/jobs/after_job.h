@@ -1,0 +1,27 @@
+// What happens at the very end of a job, by the preferences: nothing, the
+// save dialog and a move, or the file manager on the result's folder.
+// Worker thread (which has initialised COM); the dialog is owned by the main
+// window.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+struct ArchiveJob;
+
+// path: the archive just written; extension_word: "tzst" or "zip".
+void after_compression(ArchiveJob& job, const char* path, const char* extension_word);
+// folder: the folder that holds the archive.
+void after_decompression(ArchiveJob& job, const char* folder);
+
+// The save chooser of the move: returns the chosen path, or "" when the user
+// cancelled. The current directory is restored afterwards.
+std::string choose_save_file(HWND owner, const char* extension_word);
+
+// Copies source to target and deletes source only when the target holds every
+// byte of it. Returns true when the move completed.
+bool move_file_by_copy(const char* source, const char* target);
+
+// The owner of the save dialog (the main window); null until it exists.
+extern HWND save_dialog_owner;

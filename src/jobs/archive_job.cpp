@@ -1,0 +1,240 @@
+// The job record, the request handover and the worker loop.
+// The record is created and destroyed by the user-interface thread; the
+// worker thread serves requests; see archive_job.h for who writes what.
+#include "jobs/archive_job.h"
+
+#include <objbase.h>
+#include <process.h>
+#include <zstd.h>
+
+#include <cassert>
+#include <cstring>
+
+#include "io/platform.h"
+#include "jobs/directory_scan.h"
+#include "jobs/job_paths.h"
+#include "prefs/preferences.h"
+#include "io/banned.h"
+
+namespace {
+
+constexpr DWORD POLL_MS = 50;
+constexpr uint16_t BUSY = 0x00ff;
+constexpr uint16_t CANCEL = 0xff00;
+
+const char* const PHASE_TEXTS[] = {
+    "",
+    "Preparing...",
+    "Writing tarball (1/2)",
+    "Compressing (2/2)",
+    "Decompressing (1/2)",
+    "Reading tarball (2/2)",
+    "Compressing",
+    "Decompressing",
+};
+
+ArchiveJob* new_job() {
+    auto* job = new ArchiveJob;
+    InitializeCriticalSection(&job->request_lock);
+    InitializeCriticalSection(&job->job_lock);
+    job->zstd_level = pref_zstd_compression_level();
+    job->zstd_checksum = pref_zstd_enable_checksum() ? 1 : 0;
+    job->zlib_level = pref_zlib_compression_level();
+    return job;
+}
+
+void submit(ArchiveJob& job, std::atomic<uint8_t>& flag) { flag.store(1, std::memory_order_release); }
+
+// Takes the first raised request: copies its input for the worker and
+// lowers its flag. Returns the flag taken, or null.
+std::atomic<uint8_t>* take_request(ArchiveJob& job) {
+    EnterCriticalSection(&job.request_lock);
+    std::atomic<uint8_t>* taken = nullptr;
+    if (job.compress_folder_requested.load()) {
+        taken = &job.compress_folder_requested;
+        job.job_folder = job.folder_path;
+    } else if (job.compress_files_requested.load()) {
+        taken = &job.compress_files_requested;
+        job.job_inputs = job.input_paths;
+    } else if (job.decompress_requested.load()) {
+        taken = &job.decompress_requested;
+        job.job_inputs = job.input_paths;
+    }
+    if (taken) taken->store(0);
+    LeaveCriticalSection(&job.request_lock);
+    return taken;
+}
+
+bool equals_ignoring_case(const std::string& text, const char* lower) {
+    if (text.size() != std::strlen(lower)) return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] + 32) : text[i];
+        if (c != lower[i]) return false;
+    }
+    return true;
+}
+
+void run_request(ArchiveJob& job, std::atomic<uint8_t>* request) {
+    const uint32_t compressor = job.compressor.load();
+    if (request == &job.compress_folder_requested) {
+        if (compressor == 0) compress_folder_zip(job);
+        if (compressor == 1) compress_folder_tzst(job);
+    } else if (request == &job.compress_files_requested) {
+        if (compressor == 0) compress_files_zip(job);
+        if (compressor == 1) compress_files_tzst(job);
+    } else {
+        const std::string extension = path_extension(job.job_inputs.c_str());
+        if (equals_ignoring_case(extension, ".zip")) decompress_zip_job(job);
+        if (equals_ignoring_case(extension, ".tzst")) decompress_tzst_job(job);
+    }
+}
+
+}  // namespace
+
+ArchiveJob* create_archive_job() {
+    ArchiveJob* job = new_job();
+    job->worker_thread =
+        reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, run_job_worker, job, 0, nullptr));
+    return job;
+}
+
+ArchiveJob* create_archive_job_without_worker() { return new_job(); }
+
+void destroy_archive_job(ArchiveJob* job) {
+    if (!job) return;
+    set_cancel_requested(*job, true);
+    job->quit_requested.store(1);
+    if (job->worker_thread) {
+        WaitForSingleObject(job->worker_thread, INFINITE);
+        CloseHandle(job->worker_thread);
+    }
+    if (job->zstd_cctx) ZSTD_freeCCtx(reinterpret_cast<ZSTD_CCtx*>(job->zstd_cctx));
+    if (job->zstd_dctx) ZSTD_freeDCtx(reinterpret_cast<ZSTD_DCtx*>(job->zstd_dctx));
+    delete job->stage_reader;
+    delete job->stage_writer;
+    DeleteCriticalSection(&job->job_lock);
+    DeleteCriticalSection(&job->request_lock);
+    delete job;
+}
+
+void submit_compress_folder(ArchiveJob& job, const char* folder) {
+    EnterCriticalSection(&job.request_lock);
+    job.folder_path.set(folder);
+    submit(job, job.compress_folder_requested);
+    LeaveCriticalSection(&job.request_lock);
+}
+
+void submit_compress_files(ArchiveJob& job, const std::string& selection_list) {
+    EnterCriticalSection(&job.request_lock);
+    job.input_paths = selection_list;
+    submit(job, job.compress_files_requested);
+    LeaveCriticalSection(&job.request_lock);
+}
+
+void submit_decompress(ArchiveJob& job, const char* archive) {
+    EnterCriticalSection(&job.request_lock);
+    job.input_paths.assign(archive);
+    job.input_paths.push_back('\0');
+    job.input_paths.push_back('\0');
+    submit(job, job.decompress_requested);
+    LeaveCriticalSection(&job.request_lock);
+}
+
+bool serve_one_request(ArchiveJob& job) {
+    EnterCriticalSection(&job.job_lock);
+    std::atomic<uint8_t>* request = take_request(job);
+    if (request) {
+        job.outcome.store(static_cast<int32_t>(JobOutcome::none));
+        job.output_path.clear();
+        job.entries_failed = 0;
+        run_request(job, request);
+        set_busy(job, false);
+        job.requests_served.fetch_add(1);
+    }
+    LeaveCriticalSection(&job.job_lock);
+    return request != nullptr;
+}
+
+unsigned __stdcall run_job_worker(void* argument) {
+    auto& job = *static_cast<ArchiveJob*>(argument);
+    CoInitialize(nullptr);
+    while (!job.quit_requested.load()) {
+        serve_one_request(job);
+        if (job.quit_requested.load()) break;
+        Sleep(POLL_MS);
+    }
+    CoUninitialize();
+    return 0;
+}
+
+void set_busy(ArchiveJob& job, bool busy) {
+    if (busy) {
+        job.busy_and_cancel.fetch_or(BUSY, std::memory_order_relaxed);
+    } else {
+        job.busy_and_cancel.fetch_and(static_cast<uint16_t>(~BUSY), std::memory_order_relaxed);
+    }
+}
+
+void set_cancel_requested(ArchiveJob& job, bool cancel) {
+    if (cancel) {
+        job.busy_and_cancel.fetch_or(CANCEL, std::memory_order_relaxed);
+    } else {
+        job.busy_and_cancel.fetch_and(static_cast<uint16_t>(~CANCEL), std::memory_order_relaxed);
+    }
+}
+
+void set_busy_and_cancel(ArchiveJob& job, bool busy, bool cancel) {
+    job.busy_and_cancel.store(static_cast<uint16_t>((busy ? BUSY : 0) | (cancel ? CANCEL : 0)),
+                              std::memory_order_relaxed);
+}
+
+void clear_percentages(ArchiveJob& job) {
+    job.overall_percent.store(0, std::memory_order_relaxed);
+    job.item_percent.store(0, std::memory_order_relaxed);
+}
+
+void clear_counters(ArchiveJob& job) {
+    job.items_done.store(0, std::memory_order_relaxed);
+    job.items_total.store(0, std::memory_order_relaxed);
+}
+
+void set_phase(ArchiveJob& job, Phase phase) { job.phase.store(static_cast<int32_t>(phase)); }
+
+const char* phase_name(Phase phase) {
+    const auto index = static_cast<size_t>(phase);
+    return index < sizeof(PHASE_TEXTS) / sizeof(PHASE_TEXTS[0]) ? PHASE_TEXTS[index] : "";
+}
+
+const char* phase_text(const ArchiveJob& job) { return phase_name(static_cast<Phase>(job.phase.load())); }
+
+int32_t counted_percent(int64_t done, int64_t total) {
+    return static_cast<int32_t>(done * 100 / (total > 1 ? total : 1));
+}
+
+void set_outcome(ArchiveJob& job, JobOutcome outcome, const char* output) {
+    job.outcome.store(static_cast<int32_t>(outcome));
+    job.output_path.set(output ? output : "");
+}
+
+namespace {
+
+void count_level(ArchiveJob& job, const char* folder) {
+    DirectoryScan scan;
+    if (!scan.first(folder)) return;
+    String path;
+    do {
+        if (!scan.is_directory()) {
+            job.items_total.fetch_add(1, std::memory_order_relaxed);
+        } else if (!scan.is_dot_entry()) {
+            scan.full_path(path);
+            count_level(job, path.c_str());
+        }
+    } while (scan.next() && !cancel_requested(job));
+}
+
+}  // namespace
+
+void count_folder_files(ArchiveJob& job, const char* folder) {
+    set_phase(job, Phase::preparing);
+    count_level(job, folder);
+}

@@ -1,0 +1,158 @@
+// The one job record shared by the main window, the archive worker thread and
+// the Progress window, and the worker that serves its requests.
+//
+// Threads: the user-interface thread hands a request in through the submit_*
+// calls (which copy the input under request_lock and raise one flag) and
+// reads the progress fields; the worker takes a request (copying its input
+// into job_folder / job_inputs, so a newer choice can never change a running
+// job's input), runs one pipeline while holding job_lock, and publishes
+// progress. Every field shared between the threads is an atomic; the phase is
+// an identifier mapped to one of the fixed texts.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "io/file_reader.h"
+#include "io/file_writer.h"
+#include "io/grow_buffer.h"
+
+struct ZSTD_CCtx_s;
+struct ZSTD_DCtx_s;
+struct archive;
+
+// minizip's entry date and attribute record, as the zip pipelines fill it.
+struct ZipEntryInfo {
+    unsigned tm_sec, tm_min, tm_hour, tm_mday, tm_mon, tm_year;
+    unsigned long dos_date, internal_fa, external_fa;
+};
+
+enum class Phase : int32_t {
+    none,
+    preparing,            // "Preparing..."
+    writing_tarball,      // "Writing tarball (1/2)"
+    compressing_tarball,  // "Compressing (2/2)"
+    decompressing_zstd,   // "Decompressing (1/2)"
+    reading_tarball,      // "Reading tarball (2/2)"
+    compressing_zip,      // "Compressing"
+    decompressing_zip,    // "Decompressing"
+};
+
+// How the last served job ended, for callers that need to know (the console
+// companion); the program's windows never look at it.
+enum class JobOutcome : int32_t { none, complete, cancelled, failed };
+
+struct ArchiveJob {
+    // Requests, written by the user-interface thread through submit_*.
+    std::string input_paths;  // list of zero-terminated strings closed by an empty one; empty: none
+    String folder_path;
+    std::atomic<uint8_t> compress_folder_requested{0};
+    std::atomic<uint8_t> compress_files_requested{0};
+    std::atomic<uint8_t> decompress_requested{0};
+    CRITICAL_SECTION request_lock;
+
+    HANDLE worker_thread = nullptr;
+    std::atomic<uint8_t> quit_requested{0};
+    CRITICAL_SECTION job_lock;
+
+    // The input of the request being served: the worker's own copies.
+    String job_folder;
+    std::string job_inputs;
+
+    // Zstandard stages.
+    FileReader* stage_reader = nullptr;
+    FileWriter* stage_writer = nullptr;
+    GrowBuffer stage_in{4096};
+    GrowBuffer stage_out{4096};
+    ZSTD_CCtx_s* zstd_cctx = nullptr;
+    int32_t zstd_level = 1;
+    int32_t zstd_checksum = 0;
+    ZSTD_DCtx_s* zstd_dctx = nullptr;
+    archive* tar_writer = nullptr;
+    String tar_path;
+    String archive_path;
+    String entry_name;
+
+    // Progress, written by the worker.
+    std::atomic<int32_t> overall_percent{0};
+    std::atomic<int32_t> item_percent{0};
+    std::atomic<int32_t> items_done{0};
+    std::atomic<int32_t> items_total{0};
+    std::atomic<int32_t> phase{0};
+    // busy in the low byte, cancel_requested in the high byte: stored
+    // together where a job starts and where the Progress window cancels.
+    std::atomic<uint16_t> busy_and_cancel{0};
+    std::atomic<uint32_t> compressor{0};
+
+    // ZIP jobs.
+    String zip_path;
+    ZipEntryInfo zip_entry_info{};
+    void* zip_file = nullptr;
+    int32_t zlib_level = 1;
+
+    // Set by the console companion: no after-job action, and a keep-tarball
+    // choice that overrides the preference (-1: use the preference).
+    bool run_after_job_actions = true;
+    int32_t keep_tarball_override = -1;
+    // Outcome of the last served request and its output (archive or folder).
+    std::atomic<int32_t> outcome{0};
+    String output_path;
+    // Entries of the current job that could not be read, stored or written.
+    int32_t entries_failed = 0;
+    std::atomic<uint32_t> requests_served{0};
+};
+
+// Builds the record, reads the levels and the checksum setting from the
+// preferences and starts the worker thread. The caller owns the record.
+ArchiveJob* create_archive_job();
+// Builds the record without a worker (tests and tools serve requests by hand).
+ArchiveJob* create_archive_job_without_worker();
+// Raises cancel and quit, waits for the worker without a time-out and frees
+// everything; nothing happens for null.
+void destroy_archive_job(ArchiveJob* job);
+
+// User-interface thread: hand in a request. The inputs are copied.
+void submit_compress_folder(ArchiveJob& job, const char* folder);
+void submit_compress_files(ArchiveJob& job, const std::string& selection_list);
+void submit_decompress(ArchiveJob& job, const char* archive);
+
+// The worker thread procedure (argument: the record).
+unsigned __stdcall run_job_worker(void* job);
+// One pass of the worker: takes the first raised request (folder
+// compression, then file compression, then decompression), runs its
+// pipeline under job_lock and clears busy. Returns false when nothing was
+// requested.
+bool serve_one_request(ArchiveJob& job);
+
+// Shared fields.
+inline bool job_busy(const ArchiveJob& job) { return (job.busy_and_cancel.load(std::memory_order_relaxed) & 0xff) != 0; }
+inline bool cancel_requested(const ArchiveJob& job) {
+    return (job.busy_and_cancel.load(std::memory_order_relaxed) >> 8) != 0;
+}
+void set_busy(ArchiveJob& job, bool busy);
+void set_cancel_requested(ArchiveJob& job, bool cancel);
+void set_busy_and_cancel(ArchiveJob& job, bool busy, bool cancel);
+void clear_percentages(ArchiveJob& job);
+void clear_counters(ArchiveJob& job);
+void set_phase(ArchiveJob& job, Phase phase);
+// The fixed text of the current phase ("" before any job).
+const char* phase_text(const ArchiveJob& job);
+const char* phase_name(Phase phase);
+// (items_done + 1) * 100 / max(items_total, 1), and done * 100 / max(total, 1).
+int32_t counted_percent(int64_t done_plus_one, int64_t total);
+void set_outcome(ArchiveJob& job, JobOutcome outcome, const char* output);
+
+// Counts the files below folder into items_total ("Preparing...").
+void count_folder_files(ArchiveJob& job, const char* folder);
+
+// The pipelines, run by the worker with job_lock held.
+void compress_folder_tzst(ArchiveJob& job);
+void compress_files_tzst(ArchiveJob& job);
+void decompress_tzst_job(ArchiveJob& job);
+void compress_folder_zip(ArchiveJob& job);
+void compress_files_zip(ArchiveJob& job);
+void decompress_zip_job(ArchiveJob& job);

@@ -1,0 +1,165 @@
+#include "jobs/job_paths.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "io/platform.h"
+#include "io/banned.h"
+
+String replace_extension(const char* path, const char* extension) {
+    size_t cut = std::strlen(path);
+    for (size_t i = cut; i-- > 0;) {
+        if (path[i] == '\\' || path[i] == '/') break;
+        if (path[i] == '.') {
+            cut = i;
+            break;
+        }
+    }
+    String out;
+    out.set(path, cut);
+    out.append(extension);
+    return out;
+}
+
+std::string path_extension(const char* path) {
+    for (size_t i = std::strlen(path); i-- > 0;) {
+        if (path[i] == '\\' || path[i] == '/') return "";
+        if (path[i] == '.') return path + i;
+    }
+    return "";
+}
+
+std::string name_of(const char* path) {
+    const char* last = path;
+    for (const char* p = path; *p; ++p) {
+        if (*p == '\\' || *p == '/') last = p + 1;
+    }
+    return last;
+}
+
+std::string folder_part(const char* path) {
+    for (size_t i = std::strlen(path); i-- > 1;) {
+        if (path[i] == '\\' || path[i] == '/') return std::string(path, i);
+    }
+    return "";
+}
+
+bool same_path(const std::string& a, const std::string& b) {
+    const std::wstring wa = window_wide(a.c_str(), a.size());
+    const std::wstring wb = window_wide(b.c_str(), b.size());
+    if (wa.size() != wb.size()) return false;
+    for (size_t i = 0; i < wa.size(); ++i) {
+        wchar_t x = wa[i] == L'/' ? L'\\' : wa[i];
+        wchar_t y = wb[i] == L'/' ? L'\\' : wb[i];
+        if (x == y) continue;
+        x = static_cast<wchar_t>(reinterpret_cast<uintptr_t>(CharUpperW(reinterpret_cast<LPWSTR>(uintptr_t{x}))));
+        y = static_cast<wchar_t>(reinterpret_cast<uintptr_t>(CharUpperW(reinterpret_cast<LPWSTR>(uintptr_t{y}))));
+        if (x != y) return false;
+    }
+    return true;
+}
+
+std::vector<std::string> selection_paths(const std::string& list) {
+    std::vector<std::string> strings;
+    size_t at = 0;
+    while (at < list.size() && list[at] != '\0') {
+        const size_t end = list.find('\0', at);
+        strings.push_back(list.substr(at, end == std::string::npos ? std::string::npos : end - at));
+        if (end == std::string::npos) break;
+        at = end + 1;
+    }
+    if (strings.size() <= 1) return strings;
+    std::vector<std::string> paths;
+    for (size_t i = 1; i < strings.size(); ++i) paths.push_back(strings[0] + "\\" + strings[i]);
+    return paths;
+}
+
+std::string make_selection_list(const std::vector<std::string>& paths) {
+    std::string list;
+    if (paths.size() == 1) {
+        list = paths[0];
+        list.push_back('\0');
+    } else if (!paths.empty()) {
+        list = folder_part(paths[0].c_str());
+        list.push_back('\0');
+        for (const std::string& path : paths) {
+            list += name_of(path.c_str());
+            list.push_back('\0');
+        }
+    }
+    list.push_back('\0');
+    return list;
+}
+
+namespace {
+
+bool is_reserved_device(const std::string& component) {
+    static const char* const DEVICES[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+    std::string base = component.substr(0, component.find('.'));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    for (char& c : base) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+    for (const char* device : DEVICES) {
+        if (base == device) return true;
+    }
+    // COM1..COM9 and LPT1..LPT9, also with the superscript digits Windows accepts.
+    if (base.size() >= 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0)) {
+        const std::string digit = base.substr(3);
+        if (digit.size() == 1 && digit[0] >= '1' && digit[0] <= '9') return true;
+        if (digit == "\xC2\xB9" || digit == "\xC2\xB2" || digit == "\xC2\xB3") return true;
+    }
+    return false;
+}
+
+std::string safe_component(std::string component) {
+    for (char& c : component) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u < 0x20 || std::strchr("<>:\"|?*", c)) c = '_';
+    }
+    // Windows drops trailing dots and spaces, which would merge names.
+    for (size_t i = component.size(); i-- > 0 && (component[i] == '.' || component[i] == ' ');) component[i] = '_';
+    if (is_reserved_device(component)) component.insert(0, "_");
+    return component;
+}
+
+}  // namespace
+
+std::string safe_entry_path(const char* entry_name) {
+    std::string out;
+    std::string component;
+    const auto flush = [&]() -> bool {
+        if (component.empty() || component == ".") {
+            component.clear();
+            return true;
+        }
+        if (component == "..") return false;
+        if (!out.empty()) out.push_back('\\');
+        out += safe_component(component);
+        component.clear();
+        return true;
+    };
+    for (const char* p = entry_name; *p; ++p) {
+        if (*p == '/' || *p == '\\') {
+            if (!flush()) return "";
+        } else {
+            component.push_back(*p);
+        }
+    }
+    if (!flush()) return "";
+    return out;
+}
+
+bool create_folders_below(const std::string& base, const std::string& relative) {
+    size_t at = 0;
+    while (at <= relative.size()) {
+        size_t end = relative.find('\\', at);
+        if (end == std::string::npos) end = relative.size();
+        const std::string folder = base + relative.substr(0, end);
+        if (!create_directory(folder.c_str())) {
+            const DWORD attributes = file_attributes(folder.c_str());
+            if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+        }
+        at = end + 1;
+    }
+    return true;
+}

@@ -1,0 +1,39 @@
+// Naming rules and path pieces shared by the archive jobs. Pure functions on
+// UTF-8 paths; any thread.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "io/grow_buffer.h"
+
+// Cuts path at the dot of its last component's extension (a \ or / ends the
+// search unchanged) and appends extension (".tar", ".tzst", ".zip" or "").
+String replace_extension(const char* path, const char* extension);
+// The extension of the last component with its dot ("" when there is none).
+std::string path_extension(const char* path);
+// The text after the last \ or /.
+std::string name_of(const char* path);
+// The text before the last \ or / found at an index above 0 ("" when none).
+std::string folder_part(const char* path);
+// True when two paths name the same file, compared as Windows does (without
+// regard to case, either separator).
+bool same_path(const std::string& a, const std::string& b);
+
+// A selection list as a file chooser returns it: one full path, or a folder
+// followed by names, each zero-terminated, closed by an empty string.
+// Returns the full paths in selection order.
+std::vector<std::string> selection_paths(const std::string& list);
+// Builds a selection list from full paths of one folder (tests and tools).
+std::string make_selection_list(const std::vector<std::string>& paths);
+
+// Turns an archive entry name into a relative Windows path that stays inside
+// the destination folder: separators become \, empty and "." components go,
+// characters Windows forbids, trailing dots and spaces and reserved device
+// names are rewritten. Returns "" (skip the entry) for names with a ".."
+// component or with nothing left.
+std::string safe_entry_path(const char* entry_name);
+
+// Creates every missing folder of relative below base (base ends in \).
+// Returns false when a level could not be made.
+bool create_folders_below(const std::string& base, const std::string& relative);

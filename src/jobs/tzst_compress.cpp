@@ -1,0 +1,354 @@
+// Compression into a GNU tarball and one Zstandard frame (".tzst"): the
+// folder job, the file-selection job and the Zstandard stage. Worker thread,
+// with job_lock held.
+#include <archive.h>
+#include <archive_entry.h>
+#include <zstd.h>
+
+#include <cstring>
+
+#include "io/file_reader.h"
+#include "io/file_writer.h"
+#include "io/platform.h"
+#include "jobs/after_job.h"
+#include "jobs/directory_scan.h"
+#include "jobs/job_paths.h"
+#include "jobs/tar_common.h"
+#include "prefs/preferences.h"
+#include "io/banned.h"
+
+namespace {
+
+constexpr size_t COPY_BLOCK = 4096;
+constexpr size_t STAGE_IN = 131072;   // ZSTD_CStreamInSize()
+constexpr size_t STAGE_OUT = 131591;  // ZSTD_CStreamOutSize()
+constexpr char PARTIAL_SUFFIX[] = ".partial";
+
+ZSTD_CCtx* cctx_of(ArchiveJob& job) { return reinterpret_cast<ZSTD_CCtx*>(job.zstd_cctx); }
+
+bool open_tar_writer(ArchiveJob& job) {
+    job.tar_writer = archive_write_new();
+    if (!job.tar_writer) return false;
+    archive_write_set_format_gnutar(job.tar_writer);
+    const std::wstring wide = archive_wide_path(job.tar_path.c_str());
+    return archive_write_open_filename_w(job.tar_writer, wide.c_str()) == ARCHIVE_OK;
+}
+
+void abandon_tar_writer(ArchiveJob& job) {
+    if (!job.tar_writer) return;
+    archive_write_fail(job.tar_writer);
+    archive_write_free(job.tar_writer);
+    job.tar_writer = nullptr;
+}
+
+bool close_tar_writer(ArchiveJob& job) {
+    const bool closed = archive_write_close(job.tar_writer) == ARCHIVE_OK;
+    archive_write_free(job.tar_writer);
+    job.tar_writer = nullptr;
+    return closed;
+}
+
+// How the copy of one file reports its progress.
+enum class OverallRule { counted, fixed };
+
+// Stores source under name. reader is the file's open reader, or null for a
+// folder; with open_reader_after_header a file's reader is opened after its
+// header instead (the folder walk). Returns false when the entry could not be
+// read from disk or written; *copied tells whether file data was copied.
+bool store_entry(ArchiveJob& job, const char* source, const char* name, bool is_file, FileReader* reader,
+                 bool open_reader_after_header, int32_t overall, bool* reader_opened) {
+    archive* disk = archive_read_disk_new();
+    if (!disk) return false;
+    const std::wstring wide = archive_wide_path(source);
+    archive_entry* entry = nullptr;
+    bool stored = false;
+    if (archive_read_disk_open_w(disk, wide.c_str()) == ARCHIVE_OK) {
+        entry = archive_entry_new2(job.tar_writer);
+        if (entry && archive_read_next_header2(disk, entry) == ARCHIVE_OK) {
+            archive_read_disk_descend(disk);
+            archive_entry_copy_pathname(entry, name);
+            stored = archive_write_header(job.tar_writer, entry) == ARCHIVE_OK;
+        }
+    }
+    if (stored && is_file) {
+        FileReader* own = nullptr;
+        if (open_reader_after_header) {
+            own = new FileReader(source);
+            reader = own->is_open() ? own : nullptr;
+        }
+        if (reader_opened) *reader_opened = reader != nullptr;
+        if (reader) {
+            char block[COPY_BLOCK];
+            const uint64_t size = reader->size();
+            while (reader->position() < size) {
+                const size_t n = reader->read(block, sizeof(block));
+                if (n == 0) break;
+                archive_write_data(job.tar_writer, block, n);
+                job.overall_percent.store(overall, std::memory_order_relaxed);
+                job.item_percent.store(counted_percent(static_cast<int64_t>(reader->position()),
+                                                       static_cast<int64_t>(size)),
+                                       std::memory_order_relaxed);
+                if (cancel_requested(job)) break;
+            }
+        }
+        delete own;
+    }
+    if (entry) archive_entry_free(entry);
+    archive_read_close(disk);
+    archive_read_free(disk);
+    return stored;
+}
+
+void add_folder_to_tarball(ArchiveJob& job, const char* folder) {
+    set_phase(job, Phase::writing_tarball);
+    DirectoryScan scan;
+    if (!scan.first(folder)) {
+        ++job.entries_failed;
+        return;
+    }
+    const size_t prefix = job.job_folder.length() + 1;
+    String source;
+    do {
+        if (scan.is_dot_entry()) continue;
+        scan.full_path(source);
+        const size_t cut = prefix < source.length() ? prefix : 0;
+        job.entry_name.set(source.c_str() + cut);
+        for (size_t i = 0; i < job.entry_name.length(); ++i) {
+            if (job.entry_name.data()[i] == '\\') job.entry_name.data()[i] = '/';
+        }
+        if (scan.is_directory()) {
+            if (!store_entry(job, source.c_str(), job.entry_name.c_str(), false, nullptr, false, 0, nullptr)) {
+                ++job.entries_failed;
+                set_busy(job, false);
+                break;
+            }
+            add_folder_to_tarball(job, source.c_str());
+            set_phase(job, Phase::writing_tarball);
+        } else {
+            const int32_t overall = counted_percent(job.items_done.load() + 1, job.items_total.load());
+            bool opened = false;
+            if (!store_entry(job, source.c_str(), job.entry_name.c_str(), true, nullptr, true, overall, &opened)) {
+                ++job.entries_failed;
+                set_busy(job, false);
+                break;
+            }
+            if (opened) job.items_done.fetch_add(1, std::memory_order_relaxed);
+            if (!opened) ++job.entries_failed;
+        }
+    } while (!cancel_requested(job) && scan.next());
+}
+
+// The end of a compression job: the outcome, busy cleared, the after-job action.
+void finish_compression(ArchiveJob& job, bool complete) {
+    const String archive = replace_extension(job.tar_path.c_str(), ".tzst");
+    set_outcome(job, complete ? JobOutcome::complete : cancel_requested(job) ? JobOutcome::cancelled : JobOutcome::failed,
+                archive.c_str());
+    set_busy(job, false);
+    after_compression(job, archive.c_str(), "tzst");
+}
+
+bool collides_with(const std::vector<std::string>& inputs, const String& path) {
+    for (const std::string& input : inputs) {
+        if (same_path(input, path.c_str())) return true;
+    }
+    return false;
+}
+
+// The tarball name of a file job: named after the first file; when that name
+// or its archive would be one of the inputs, the first file's whole name
+// followed by ".tar" instead. False when even that collides.
+bool choose_tarball_name(ArchiveJob& job, const std::vector<std::string>& inputs) {
+    job.tar_path = replace_extension(inputs[0].c_str(), ".tar");
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const String archive = replace_extension(job.tar_path.c_str(), ".tzst");
+        if (!collides_with(inputs, job.tar_path) && !collides_with(inputs, archive)) return true;
+        job.tar_path = concat(inputs[0].c_str(), ".tar");
+    }
+    return false;
+}
+
+}  // namespace
+
+std::wstring archive_wide_path(const char* path) {
+    std::wstring out;
+    const auto* p = reinterpret_cast<const unsigned char*>(path);
+    const auto continuation = [](unsigned char c) { return c >= 0x80 && c <= 0xBF; };
+    constexpr size_t LIMIT = 2047;
+    while (*p && out.size() < LIMIT) {
+        const unsigned char c = *p;
+        uint32_t value = c;
+        size_t length = 1;
+        if (c >= 0x80 && c <= 0xDF && c != 0x80 && c != 0x81 && c != 0xC0 && c != 0xC1 && continuation(p[1])) {
+            value = ((c & 0x1Fu) << 6) | (p[1] & 0x3Fu);
+            length = 2;
+        } else if (c >= 0xE0 && c <= 0xEF && continuation(p[1]) && continuation(p[2]) && !(c == 0xE0 && p[1] < 0xA0)) {
+            value = ((c & 0x0Fu) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3Fu);
+            length = 3;
+        } else if (c >= 0xF0 && c <= 0xF7 && continuation(p[1]) && continuation(p[2]) && continuation(p[3]) &&
+                   !(c == 0xF0 && p[1] < 0x90)) {
+            value = ((c & 0x07u) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) | (p[3] & 0x3Fu);
+            length = 4;
+        } else if (c >= 0xF8) {
+            const size_t need = c < 0xFC ? 4 : 5;
+            size_t have = 0;
+            while (have < need && continuation(p[1 + have])) ++have;
+            if (have == need) {
+                value = '_';
+                length = need + 1;
+            }
+        }
+        if (value >= 0x10000 && value <= 0x10FFFE) {
+            if (LIMIT - out.size() < 2) break;
+            value -= 0x10000;
+            out.push_back(static_cast<wchar_t>(0xD800 + (value >> 10)));
+            out.push_back(static_cast<wchar_t>(0xDC00 + (value & 0x3FF)));
+        } else {
+            out.push_back(static_cast<wchar_t>(value & 0xFFFF));
+        }
+        p += length;
+    }
+    return out;
+}
+
+bool keep_tarball(const ArchiveJob& job) {
+    return job.keep_tarball_override >= 0 ? job.keep_tarball_override != 0 : pref_zstd_keep_tarball();
+}
+
+bool compress_tarball(ArchiveJob& job) {
+    set_phase(job, Phase::compressing_tarball);
+    job.stage_in.resize(STAGE_IN);
+    job.stage_out.resize(STAGE_OUT);
+    job.zstd_cctx = reinterpret_cast<ZSTD_CCtx_s*>(ZSTD_createCCtx());
+    if (!job.zstd_cctx) return false;
+    ZSTD_CCtx_setParameter(cctx_of(job), ZSTD_c_compressionLevel, job.zstd_level);
+    ZSTD_CCtx_setParameter(cctx_of(job), ZSTD_c_checksumFlag, job.zstd_checksum);
+
+    const String archive = replace_extension(job.tar_path.c_str(), ".tzst");
+    const String partial = concat(archive.c_str(), PARTIAL_SUFFIX);
+    delete job.stage_reader;
+    job.stage_reader = new FileReader(job.tar_path.c_str());
+    if (job.stage_reader->is_open()) job.stage_writer = new FileWriter(partial.c_str());
+    const bool opened = job.stage_reader->is_open() && job.stage_writer->is_open();
+
+    bool ended = false;
+    bool failed = false;
+    if (opened) {
+        const uint64_t size = job.stage_reader->size();
+        size_t n;
+        bool last;
+        do {
+            n = job.stage_reader->read(job.stage_in.storage, STAGE_IN);
+            last = n < STAGE_IN;
+            job.overall_percent.store(100, std::memory_order_relaxed);
+            job.item_percent.store(counted_percent(static_cast<int64_t>(job.stage_reader->position()),
+                                                   static_cast<int64_t>(size)),
+                                   std::memory_order_relaxed);
+            ZSTD_inBuffer input = {job.stage_in.storage, n, 0};
+            bool finished = false;
+            do {
+                ZSTD_outBuffer output = {job.stage_out.storage, STAGE_OUT, 0};
+                const size_t remaining =
+                    ZSTD_compressStream2(cctx_of(job), &output, &input, last ? ZSTD_e_end : ZSTD_e_continue);
+                if (ZSTD_isError(remaining)) {
+                    failed = true;
+                    break;
+                }
+                job.stage_writer->write(job.stage_out.storage, output.pos);
+                finished = last ? remaining == 0 : input.pos == n;
+                ended = last && remaining == 0;
+            } while (!finished && !cancel_requested(job));
+            // The short read that ends the frame ends the stage too.
+        } while (!last && !failed && !cancel_requested(job));
+    }
+    const bool written = opened && job.stage_writer->close();
+    delete job.stage_reader;
+    delete job.stage_writer;
+    job.stage_reader = nullptr;
+    job.stage_writer = nullptr;
+    ZSTD_freeCCtx(cctx_of(job));
+    job.zstd_cctx = nullptr;
+
+    // Only a whole frame, written without a fault, takes the archive's name.
+    const bool complete = ended && !failed && written && move_file_replacing(partial.c_str(), archive.c_str());
+    if (!complete) delete_file(partial.c_str());
+    if (opened && !keep_tarball(job)) delete_file(job.tar_path.c_str());
+    return complete;
+}
+
+void compress_folder_tzst(ArchiveJob& job) {
+    const char* folder = job.job_folder.c_str();
+    const size_t length = job.job_folder.length();
+    // A drive root has no name to derive the tarball from, and its tarball
+    // would lie inside the folder being archived: refused.
+    if (length == 0 || folder[length - 1] == '\\' || folder[length - 1] == '/') {
+        set_outcome(job, JobOutcome::failed, "");
+        return;
+    }
+    job.tar_path = concat(folder, ".tar");
+    if (!open_tar_writer(job)) {
+        if (job.tar_writer) {
+            archive_write_close(job.tar_writer);
+            archive_write_free(job.tar_writer);
+            job.tar_writer = nullptr;
+        }
+        set_outcome(job, JobOutcome::failed, "");
+        return;
+    }
+    clear_percentages(job);
+    set_busy_and_cancel(job, true, false);
+    clear_counters(job);
+    count_folder_files(job, folder);
+    add_folder_to_tarball(job, folder);
+    const bool tarball_closed = close_tar_writer(job);
+    const bool complete = compress_tarball(job) && tarball_closed;
+    finish_compression(job, complete && job.entries_failed == 0 && !cancel_requested(job));
+}
+
+void compress_files_tzst(ArchiveJob& job) {
+    set_cancel_requested(job, false);
+    set_phase(job, Phase::writing_tarball);
+    const std::vector<std::string> inputs = selection_paths(job.job_inputs);
+    if (inputs.empty() || !choose_tarball_name(job, inputs)) {
+        set_outcome(job, JobOutcome::failed, "");
+        return;
+    }
+    clear_percentages(job);
+    set_busy(job, true);
+    const bool single = inputs.size() == 1;
+    if (!open_tar_writer(job)) {
+        set_busy(job, false);
+        abandon_tar_writer(job);
+        set_outcome(job, JobOutcome::failed, "");
+        return;
+    }
+    const size_t count = inputs.size();
+    bool failed = false;
+    bool stored_all = true;
+    for (size_t i = 0; i < count; ++i) {
+        const std::string name = name_of(inputs[i].c_str());
+        FileReader reader(inputs[i].c_str());
+        if (!reader.is_open()) {
+            stored_all = false;
+            if (single) {
+                failed = true;
+                break;
+            }
+            continue;  // an unreadable file of several is left out
+        }
+        const int32_t overall = single ? 100 : counted_percent(static_cast<int64_t>(i) + 1, static_cast<int64_t>(count));
+        if (!store_entry(job, inputs[i].c_str(), name.c_str(), true, &reader, false, overall, nullptr)) {
+            failed = true;
+            break;
+        }
+        if (cancel_requested(job)) break;
+    }
+    if (failed || cancel_requested(job)) {
+        set_busy(job, false);
+        abandon_tar_writer(job);
+        set_outcome(job, failed ? JobOutcome::failed : JobOutcome::cancelled, "");
+        return;
+    }
+    const bool tarball_closed = close_tar_writer(job);
+    const bool complete = compress_tarball(job) && tarball_closed;
+    finish_compression(job, complete && stored_all && !cancel_requested(job));
+}

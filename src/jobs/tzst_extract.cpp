@@ -1,0 +1,194 @@
+// Extraction of a ".tzst": the Zstandard stream into a tarball beside the
+// archive, then the tarball's folders and files into a folder named after
+// the archive. Worker thread, with job_lock held.
+#include <archive.h>
+#include <archive_entry.h>
+#include <zstd.h>
+
+#include "io/file_reader.h"
+#include "io/file_writer.h"
+#include "io/platform.h"
+#include "jobs/after_job.h"
+#include "jobs/job_paths.h"
+#include "jobs/tar_common.h"
+#include "io/banned.h"
+
+namespace {
+
+constexpr size_t STAGE_IN = 131075;   // ZSTD_DStreamInSize()
+constexpr size_t STAGE_OUT = 131072;  // ZSTD_DStreamOutSize()
+constexpr size_t TAR_BLOCK = 10240;
+constexpr size_t COPY_BLOCK = 4096;
+
+ZSTD_DCtx* dctx_of(ArchiveJob& job) { return reinterpret_cast<ZSTD_DCtx*>(job.zstd_dctx); }
+
+void release_stage(ArchiveJob& job) {
+    delete job.stage_reader;
+    delete job.stage_writer;
+    job.stage_reader = nullptr;
+    job.stage_writer = nullptr;
+    ZSTD_freeDCtx(dctx_of(job));
+    job.zstd_dctx = nullptr;
+}
+
+// Phase 1. Returns false when the tarball could not be made at all; sets
+// *whole when the stream held complete frames and was written without fault.
+bool decompress_to_tarball(ArchiveJob& job, bool* whole) {
+    *whole = false;
+    set_phase(job, Phase::decompressing_zstd);
+    job.stage_in.resize(STAGE_IN);
+    job.stage_out.resize(STAGE_OUT);
+    job.zstd_dctx = reinterpret_cast<ZSTD_DCtx_s*>(ZSTD_createDCtx());
+    if (!job.zstd_dctx) return false;
+    job.stage_reader = new FileReader(job.archive_path.c_str());
+    if (!job.stage_reader->is_open()) {
+        release_stage(job);
+        return false;
+    }
+    job.tar_path = replace_extension(job.archive_path.c_str(), ".tar");
+    job.stage_writer = new FileWriter(job.tar_path.c_str());
+    if (!job.stage_writer->is_open()) {
+        release_stage(job);
+        return false;
+    }
+    set_cancel_requested(job, false);
+    const uint64_t size = job.stage_reader->size();
+    bool failed = false;
+    size_t frame_state = 1;  // 0 once the last frame seen was complete
+    for (;;) {
+        const size_t n = job.stage_reader->read(job.stage_in.storage, STAGE_IN);
+        job.overall_percent.store(100, std::memory_order_relaxed);
+        job.item_percent.store(
+            counted_percent(static_cast<int64_t>(job.stage_reader->position()), static_cast<int64_t>(size)),
+            std::memory_order_relaxed);
+        if (n == 0) break;
+        ZSTD_inBuffer input = {job.stage_in.storage, n, 0};
+        while (!cancel_requested(job)) {
+            ZSTD_outBuffer output = {job.stage_out.storage, STAGE_OUT, 0};
+            const size_t r = ZSTD_decompressStream(dctx_of(job), &output, &input);
+            if (ZSTD_isError(r)) {
+                failed = true;
+                break;
+            }
+            frame_state = r;
+            job.stage_writer->write(job.stage_out.storage, output.pos);
+            if (input.pos == n && output.pos < STAGE_OUT) break;
+        }
+        if (cancel_requested(job)) break;
+    }
+    const bool written = job.stage_writer->close();
+    *whole = !failed && frame_state == 0 && written && !job.stage_reader->failed() && !cancel_requested(job);
+    release_stage(job);
+    return true;
+}
+
+archive* open_tarball(const std::wstring& path) {
+    archive* reader = archive_read_new();
+    if (!reader) return nullptr;
+    archive_read_support_format_tar(reader);
+    archive_read_support_format_gnutar(reader);
+    if (archive_read_open_filename_w(reader, path.c_str(), TAR_BLOCK) != ARCHIVE_OK) {
+        archive_read_close(reader);
+        archive_read_free(reader);
+        return nullptr;
+    }
+    return reader;
+}
+
+// Writes one regular file entry below destination. False when the file
+// could not be written whole.
+bool extract_file(ArchiveJob& job, archive* reader, archive_entry* entry, const std::string& destination,
+                  const std::string& relative) {
+    const size_t slash = relative.rfind('\\');
+    if (slash != std::string::npos && !create_folders_below(destination, relative.substr(0, slash))) return false;
+    const std::string target = destination + relative;
+    FileWriter writer(target.c_str());
+    if (!writer.is_open()) return false;
+    const int64_t size = archive_entry_size(entry);
+    char block[COPY_BLOCK];
+    int64_t so_far = 0;
+    la_ssize_t n;
+    do {
+        n = archive_read_data(reader, block, sizeof(block));
+        if (n > 0) {
+            writer.write(block, static_cast<size_t>(n));
+            so_far += n;
+        }
+        job.overall_percent.store(counted_percent(job.items_done.load() + 1, job.items_total.load()),
+                                  std::memory_order_relaxed);
+        job.item_percent.store(counted_percent(so_far, size), std::memory_order_relaxed);
+    } while (n > 0);
+    const bool written = writer.close();
+    job.items_done.fetch_add(1, std::memory_order_relaxed);
+    return n == 0 && written && so_far == size;
+}
+
+// Phase 2. Returns false when the tarball could not be read to its end or an
+// entry could not be written.
+bool extract_tarball(ArchiveJob& job, bool* opened) {
+    const String destination_folder = replace_extension(job.tar_path.c_str(), "");
+    const std::string destination = std::string(destination_folder.c_str()) + "\\";
+    set_phase(job, Phase::reading_tarball);
+    clear_percentages(job);
+    clear_counters(job);
+    const std::wstring wide = archive_wide_path(job.tar_path.c_str());
+
+    archive* reader = open_tarball(wide);
+    *opened = reader != nullptr;
+    if (!reader) return false;
+    create_directory(destination.c_str());
+    archive_entry* entry = nullptr;
+    while (archive_read_next_header(reader, &entry) == ARCHIVE_OK) {
+        if (archive_entry_filetype(entry) == AE_IFREG) job.items_total.fetch_add(1, std::memory_order_relaxed);
+        archive_read_data_skip(reader);
+    }
+    archive_read_close(reader);
+    archive_read_free(reader);
+
+    reader = open_tarball(wide);
+    if (!reader) return false;
+    create_directory(destination.c_str());
+    bool whole = true;
+    int result;
+    while ((result = archive_read_next_header(reader, &entry)) == ARCHIVE_OK) {
+        const char* name = archive_entry_pathname(entry);
+        const std::string relative = name ? safe_entry_path(name) : std::string();
+        const auto type = archive_entry_filetype(entry);
+        if (relative.empty()) {
+            // A name that would leave the destination is passed over.
+            if (type == AE_IFREG || type == AE_IFDIR) ++job.entries_failed;
+            continue;
+        }
+        if (type == AE_IFDIR) {
+            if (!create_folders_below(destination, relative)) ++job.entries_failed;
+        } else if (type == AE_IFREG) {
+            if (!extract_file(job, reader, entry, destination, relative)) ++job.entries_failed;
+        }
+    }
+    if (result != ARCHIVE_EOF) whole = false;
+    archive_read_close(reader);
+    archive_read_free(reader);
+    return whole && job.entries_failed == 0;
+}
+
+}  // namespace
+
+void decompress_tzst_job(ArchiveJob& job) {
+    job.archive_path.set(job.job_inputs.c_str());
+    clear_percentages(job);
+    set_busy_and_cancel(job, true, false);
+
+    bool stream_whole = false;
+    bool tarball_whole = false;
+    bool tarball_opened = false;
+    if (decompress_to_tarball(job, &stream_whole)) {
+        tarball_whole = extract_tarball(job, &tarball_opened);
+        if (tarball_opened && !keep_tarball(job)) delete_file(job.tar_path.c_str());
+    }
+    const String destination = replace_extension(job.archive_path.c_str(), "");
+    const bool complete = stream_whole && tarball_whole;
+    set_outcome(job, complete ? JobOutcome::complete : cancel_requested(job) ? JobOutcome::cancelled : JobOutcome::failed,
+                destination.c_str());
+    set_busy(job, false);
+    after_decompression(job, folder_part(job.job_inputs.c_str()).c_str());
+}

@@ -1,0 +1,128 @@
+// The job frame: naming rules, selection lists, entry-name safety and the
+// worker's dispatch.
+#include <gtest/gtest.h>
+
+#include "jobs/archive_job.h"
+#include "jobs/job_paths.h"
+#include "test_folder.h"
+#include "job_test_util.h"
+
+TEST(Naming, replace_extension_touches_only_the_last_component) {
+    struct Case {
+        const char* path;
+        const char* extension;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"C:\\docs\\report.docx", ".tar", "C:\\docs\\report.tar"},
+        {"C:\\docs\\notes", ".tar", "C:\\docs\\notes.tar"},
+        {"C:\\release.2\\notes", ".tar", "C:\\release.2\\notes.tar"},
+        {"C:\\home\\.profile", ".tar", "C:\\home\\.tar"},
+        {"C:\\a\\photos.tar", ".tzst", "C:\\a\\photos.tzst"},
+        {"C:\\a\\photos.zip", "", "C:\\a\\photos"},
+        {"C:/a.b/c", ".zip", "C:/a.b/c.zip"},
+    };
+    for (const Case& c : cases) EXPECT_STREQ(replace_extension(c.path, c.extension).c_str(), c.expected) << c.path;
+    EXPECT_EQ(path_extension("C:\\my.dir\\file"), "");
+    EXPECT_EQ(path_extension("C:\\x\\ARCHIVE.TZST"), ".TZST");
+    EXPECT_EQ(folder_part("C:\\a\\photos.zip"), "C:\\a");
+    EXPECT_EQ(folder_part("photos.zip"), "");
+}
+
+TEST(Selection, one_file_or_a_folder_with_names) {
+    const std::string one("C:\\a\\x\0\0", 8);
+    EXPECT_EQ(selection_paths(one), (std::vector<std::string>{"C:\\a\\x"}));
+    const std::string three("C:\\a\0n.txt\0b\0c.md\0\0", 19);
+    EXPECT_EQ(selection_paths(three), (std::vector<std::string>{"C:\\a\\n.txt", "C:\\a\\b", "C:\\a\\c.md"}));
+    EXPECT_EQ(make_selection_list({"C:\\a\\n.txt", "C:\\a\\b", "C:\\a\\c.md"}), three);
+    EXPECT_TRUE(same_path("C:\\Docs\\R\xC3\x89PORT.tar", "c:/docs/r\xC3\xA9port.TAR"));
+    EXPECT_FALSE(same_path("C:\\docs\\a.tar", "C:\\docs\\a.tzst"));
+}
+
+TEST(EntryNames, hostile_names_stay_inside_or_are_skipped) {
+    struct Case {
+        const char* name;
+        const char* expected;  // "" means skipped
+    };
+    const Case cases[] = {
+        {"a/b/c.txt", "a\\b\\c.txt"},
+        {"./a//b/", "a\\b"},
+        {"../evil.txt", ""},
+        {"a/../../evil", ""},
+        {"a\\..\\evil", ""},
+        {"/etc/passwd", "etc\\passwd"},
+        {"C:/Windows/x.dll", "C_\\Windows\\x.dll"},
+        {"\\\\server\\share\\x", "server\\share\\x"},
+        {"\\\\?\\C:\\x", "_\\C_\\x"},
+        {"file.txt:stream", "file.txt_stream"},
+        {"CON", "_CON"},
+        {"dir/nul.txt", "dir\\_nul.txt"},
+        {"com1", "_com1"},
+        {"COM10", "COM10"},
+        {"trail. ", "trail__"},
+        {"a<b>|?*\"", "a_b_____"},
+        {"", ""},
+        {"/", ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(safe_entry_path(c.name), c.expected) << c.name;
+}
+
+TEST(Worker, decompression_runs_by_extension_ignoring_case) {
+    TestFolder folder("dispatch");
+    folder.write("tree\\a.txt", "");
+    create_directory(concat(folder.path().c_str(), "tree").c_str());
+    folder.write("tree\\a.txt", "alpha");
+    JobHandle job;
+    job->compressor = 1;
+    submit_compress_folder(*job, concat(folder.path().c_str(), "tree").c_str());
+    ASSERT_TRUE(serve_one_request(*job));
+    ASSERT_EQ(static_cast<JobOutcome>(job->outcome.load()), JobOutcome::complete);
+    ASSERT_TRUE(move_file_replacing(concat(folder.path().c_str(), "tree.tzst").c_str(),
+                                    concat(folder.path().c_str(), "UPPER.TZST").c_str()));
+    submit_decompress(*job, concat(folder.path().c_str(), "UPPER.TZST").c_str());
+    ASSERT_TRUE(serve_one_request(*job));
+    EXPECT_EQ(folder.read("UPPER\\a.txt"), "alpha");
+
+    folder.write("a.tar", "not an archive");
+    submit_decompress(*job, concat(folder.path().c_str(), "a.tar").c_str());
+    EXPECT_TRUE(serve_one_request(*job)) << "the request is consumed";
+    EXPECT_EQ(static_cast<JobOutcome>(job->outcome.load()), JobOutcome::none);
+    EXPECT_FALSE(serve_one_request(*job));
+    EXPECT_FALSE(job_busy(*job));
+}
+
+TEST(Worker, requests_are_served_folder_then_files_then_decompression) {
+    TestFolder folder("order");
+    create_directory(concat(folder.path().c_str(), "d").c_str());
+    folder.write("d\\x", "x");
+    folder.write("f.txt", "f");
+    JobHandle job;
+    job->compressor = 0;
+    submit_decompress(*job, concat(folder.path().c_str(), "missing.zip").c_str());
+    submit_compress_files(*job, make_selection_list({concat(folder.path().c_str(), "f.txt").c_str()}));
+    submit_compress_folder(*job, concat(folder.path().c_str(), "d").c_str());
+    ASSERT_TRUE(serve_one_request(*job));
+    EXPECT_TRUE(folder.exists("d.zip"));
+    EXPECT_FALSE(folder.exists("f.zip"));
+    ASSERT_TRUE(serve_one_request(*job));
+    EXPECT_TRUE(folder.exists("f.zip"));
+    ASSERT_TRUE(serve_one_request(*job));
+    EXPECT_FALSE(serve_one_request(*job));
+}
+
+TEST(Worker, a_folder_of_only_folders_counts_nothing) {
+    TestFolder folder("count");
+    create_directory(concat(folder.path().c_str(), "a").c_str());
+    create_directory(concat(folder.path().c_str(), "a\\b").c_str());
+    JobHandle job;
+    count_folder_files(*job, folder.path().c_str());
+    EXPECT_EQ(job->items_total.load(), 0);
+    folder.write("a\\b\\f1", "1");
+    folder.write("a\\f2", "2");
+    folder.write("f3", "3");
+    count_folder_files(*job, folder.path().c_str());
+    EXPECT_EQ(job->items_total.load(), 3);
+    EXPECT_STREQ(phase_text(*job), "Preparing...");
+    EXPECT_EQ(counted_percent(1, 0), 100);
+    EXPECT_EQ(counted_percent(3, 4), 75);
+}

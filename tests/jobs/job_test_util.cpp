@@ -1,0 +1,86 @@
+#include "job_test_util.h"
+
+#include "io/file_reader.h"
+#include "io/file_writer.h"
+#include "jobs/directory_scan.h"
+#include "jobs/job_paths.h"
+
+void write_tree(const std::string& folder, const Tree& tree) {
+    create_directory(folder.c_str());
+    for (const auto& [path, bytes] : tree) {
+        if (!path.empty() && path.back() == '\\') {
+            create_folders_below(folder, path.substr(0, path.size() - 1));
+            continue;
+        }
+        const size_t slash = path.rfind('\\');
+        if (slash != std::string::npos) create_folders_below(folder, path.substr(0, slash));
+        FileWriter writer((folder + path).c_str());
+        writer.write(bytes.data(), bytes.size());
+    }
+}
+
+namespace {
+void read_level(const std::string& root, const std::string& folder, Tree& tree) {
+    DirectoryScan scan;
+    if (!scan.first(folder.c_str())) return;
+    String path;
+    do {
+        if (scan.is_dot_entry()) continue;
+        scan.full_path(path);
+        const std::string relative = std::string(path.c_str()).substr(root.size());
+        if (scan.is_directory()) {
+            tree[relative + "\\"] = "";
+            read_level(root, path.c_str(), tree);
+            continue;
+        }
+        FileReader reader(path.c_str());
+        std::string bytes(static_cast<size_t>(reader.size()), '\0');
+        if (!bytes.empty()) bytes.resize(reader.read(&bytes[0], bytes.size()));
+        tree[relative] = bytes;
+    } while (scan.next());
+}
+}  // namespace
+
+Tree read_tree(const std::string& folder) {
+    Tree tree;
+    read_level(folder, folder, tree);
+    return tree;
+}
+
+std::string pattern_bytes(size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    uint32_t state = seed * 2654435761u + 1;
+    for (size_t i = 0; i < size; ++i) {
+        state = state * 1664525u + 1013904223u;
+        // Half text-like, half noise, so compression has work of both kinds.
+        bytes[i] = (i / 4096) % 2 ? static_cast<char>(state >> 24) : static_cast<char>('a' + (state >> 27) % 16);
+    }
+    return bytes;
+}
+
+Tree sample_tree() {
+    return {
+        {"empty folder\\", ""},
+        {"nested\\", ""},
+        {"nested\\deeper\\", ""},
+        {"nested\\deeper\\deepest\\", ""},
+        {"zero.txt", ""},
+        {"notes v1.2.txt", "version one point two\n"},
+        {"nested\\deeper\\deepest\\leaf.bin", pattern_bytes(70000, 1)},
+        {"nested\\r\xC3\xA9sum\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC.txt", "non-ASCII name\n"},
+        {"nested\\big.dat", pattern_bytes(300000, 2)},
+        {".hidden", "dot file"},
+    };
+}
+
+::testing::AssertionResult same_tree(const Tree& expected, const Tree& actual) {
+    for (const auto& [name, bytes] : expected) {
+        const auto found = actual.find(name);
+        if (found == actual.end()) return ::testing::AssertionFailure() << "missing " << name;
+        if (found->second != bytes) return ::testing::AssertionFailure() << "different bytes in " << name;
+    }
+    for (const auto& entry : actual) {
+        if (!expected.count(entry.first)) return ::testing::AssertionFailure() << "unexpected " << entry.first;
+    }
+    return ::testing::AssertionSuccess();
+}

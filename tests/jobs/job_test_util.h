@@ -1,0 +1,39 @@
+// Helpers for the archive job tests: a job record without a worker, trees of
+// files to pack, and comparison of trees.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "io/platform.h"
+#include "jobs/archive_job.h"
+
+// A job record for one test, served by hand, with no after-job action.
+class JobHandle {
+public:
+    JobHandle() : job_(create_archive_job_without_worker()) { job_->run_after_job_actions = false; }
+    ~JobHandle() { destroy_archive_job(job_); }
+    JobHandle(const JobHandle&) = delete;
+    JobHandle& operator=(const JobHandle&) = delete;
+    ArchiveJob* operator->() { return job_; }
+    ArchiveJob& operator*() { return *job_; }
+
+private:
+    ArchiveJob* job_;
+};
+
+// Relative path (with \) to contents; folders end in \ and have no contents.
+using Tree = std::map<std::string, std::string>;
+
+// Writes tree below folder (ending in \).
+void write_tree(const std::string& folder, const Tree& tree);
+// Reads everything below folder (ending in \) into a tree.
+Tree read_tree(const std::string& folder);
+// Compares two trees, reporting names (not contents) on a difference.
+::testing::AssertionResult same_tree(const Tree& expected, const Tree& actual);
+// Deterministic bytes of the given size.
+std::string pattern_bytes(size_t size, unsigned seed);
+// A tree with empty folders, empty files, nesting, spaces, dots and non-ASCII names.
+Tree sample_tree();

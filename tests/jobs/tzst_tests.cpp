@@ -1,0 +1,253 @@
+// Tarball and Zstandard jobs: round trips, naming, the keep-tarball choice,
+// cancel, damaged and hostile archives.
+#include <gtest/gtest.h>
+
+#include <archive.h>
+#include <archive_entry.h>
+#include <zstd.h>
+
+#include <atomic>
+#include <set>
+#include <thread>
+#include <tuple>
+
+#include "jobs/job_paths.h"
+#include "job_test_util.h"
+#include "test_folder.h"
+
+namespace {
+
+std::string path_in(const TestFolder& folder, const char* relative) {
+    return std::string(folder.path().c_str()) + relative;
+}
+
+JobOutcome outcome_of(JobHandle& job) { return static_cast<JobOutcome>(job->outcome.load()); }
+
+void compress_folder(JobHandle& job, const std::string& folder) {
+    job->compressor = 1;
+    job->job_folder.set(folder.c_str());
+    compress_folder_tzst(*job);
+}
+
+void decompress(JobHandle& job, const std::string& archive) {
+    job->job_inputs = make_selection_list({archive});
+    decompress_tzst_job(*job);
+}
+
+// True when the file is exactly one complete Zstandard frame.
+bool one_zstd_frame(const std::string& bytes) {
+    return !bytes.empty() && ZSTD_findFrameCompressedSize(bytes.data(), bytes.size()) == bytes.size();
+}
+
+// Writes a tarball with the given entries (name, type, data) and packs it as
+// a .tzst, as other tools make them.
+void write_foreign_tzst(const std::string& path, const std::vector<std::tuple<std::string, int, std::string>>& entries) {
+    archive* writer = archive_write_new();
+    archive_write_set_format_pax_restricted(writer);
+    std::string tarball;
+    static std::string* sink;
+    sink = &tarball;
+    archive_write_open(
+        writer, nullptr, nullptr,
+        [](archive*, void*, const void* buffer, size_t length) -> la_ssize_t {
+            sink->append(static_cast<const char*>(buffer), length);
+            return static_cast<la_ssize_t>(length);
+        },
+        nullptr);
+    for (const auto& [name, type, data] : entries) {
+        archive_entry* entry = archive_entry_new();
+        archive_entry_copy_pathname(entry, name.c_str());
+        archive_entry_set_filetype(entry, static_cast<unsigned>(type));
+        archive_entry_set_perm(entry, 0644);
+        if (type == AE_IFLNK) archive_entry_copy_symlink(entry, data.c_str());
+        if (type == AE_IFREG) archive_entry_set_size(entry, static_cast<la_int64_t>(data.size()));
+        archive_write_header(writer, entry);
+        if (type == AE_IFREG) archive_write_data(writer, data.data(), data.size());
+        archive_entry_free(entry);
+    }
+    archive_write_close(writer);
+    archive_write_free(writer);
+    std::string packed(ZSTD_compressBound(tarball.size()), '\0');
+    packed.resize(ZSTD_compress(&packed[0], packed.size(), tarball.data(), tarball.size(), 3));
+    FILE* stream = open_stream(path.c_str(), "wb");
+    std::fwrite(packed.data(), 1, packed.size(), stream);
+    std::fclose(stream);
+}
+
+}  // namespace
+
+TEST(Tzst, folder_round_trip_keeps_every_name_and_byte) {
+    TestFolder folder("tzst-round");
+    const std::string source = path_in(folder, "photos.2024");
+    write_tree(source + "\\", sample_tree());
+    JobHandle job;
+    compress_folder(job, source);
+    ASSERT_EQ(outcome_of(job), JobOutcome::complete);
+    EXPECT_TRUE(folder.exists("photos.2024.tzst"));
+    EXPECT_FALSE(folder.exists("photos.2024.tar")) << "the tarball goes when not kept";
+    EXPECT_FALSE(folder.exists("photos.2024.tzst.partial"));
+    EXPECT_TRUE(one_zstd_frame(folder.read("photos.2024.tzst")));
+    EXPECT_FALSE(job_busy(*job));
+
+    ASSERT_TRUE(move_file_replacing(path_in(folder, "photos.2024.tzst").c_str(), path_in(folder, "copy.tzst").c_str()));
+    decompress(job, path_in(folder, "copy.tzst"));
+    ASSERT_EQ(outcome_of(job), JobOutcome::complete);
+    EXPECT_TRUE(same_tree(sample_tree(), read_tree(path_in(folder, "copy\\"))));
+    EXPECT_FALSE(folder.exists("copy.tar"));
+}
+
+TEST(Tzst, keep_tarball_leaves_both_files) {
+    TestFolder folder("tzst-keep");
+    write_tree(path_in(folder, "d\\"), {{"a.txt", "alpha"}});
+    JobHandle job;
+    job->keep_tarball_override = 1;
+    compress_folder(job, path_in(folder, "d"));
+    ASSERT_EQ(outcome_of(job), JobOutcome::complete);
+    EXPECT_TRUE(folder.exists("d.tar"));
+    EXPECT_TRUE(folder.exists("d.tzst"));
+}
+
+TEST(Tzst, a_tarball_of_a_multiple_of_131072_bytes_ends_in_one_frame) {
+    TestFolder folder("tzst-multiple");
+    // 512-byte header + data + 1024 bytes of end blocks = 5 x 131072 bytes.
+    folder.write("exact.bin", pattern_bytes(655360 - 1536, 7));
+    JobHandle job;
+    job->compressor = 1;
+    job->keep_tarball_override = 1;
+    job->job_inputs = make_selection_list({path_in(folder, "exact.bin")});
+    compress_files_tzst(*job);
+    ASSERT_EQ(outcome_of(job), JobOutcome::complete);
+    ASSERT_EQ(folder.read("exact.tar").size(), 655360u);
+    const std::string packed = folder.read("exact.tzst");
+    EXPECT_TRUE(one_zstd_frame(packed));
+    EXPECT_EQ(ZSTD_getFrameContentSize(packed.data(), packed.size()), ZSTD_CONTENTSIZE_UNKNOWN);
+    std::string plain(655360, '\0');
+    EXPECT_EQ(ZSTD_decompress(&plain[0], plain.size(), packed.data(), packed.size()), 655360u);
+    EXPECT_EQ(plain, folder.read("exact.tar"));
+}
+
+TEST(Tzst, selected_files_are_named_after_the_first_and_inputs_survive) {
+    TestFolder folder("tzst-files");
+    folder.write("a.txt", "first");
+    folder.write("b.txt", "second");
+    folder.write("x", "one letter");
+    JobHandle job;
+    job->compressor = 1;
+    job->job_inputs = make_selection_list({path_in(folder, "a.txt"), path_in(folder, "b.txt"), path_in(folder, "x")});
+    compress_files_tzst(*job);
+    ASSERT_EQ(outcome_of(job), JobOutcome::complete);
+    decompress(job, path_in(folder, "a.tzst"));
+    EXPECT_TRUE(same_tree(Tree{{"a.txt", "first"}, {"b.txt", "second"}, {"x", "one letter"}}, read_tree(path_in(folder, "a\\"))));
+
+    // A selected tarball or archive is never replaced by the job's own files.
+    folder.write("report.tar", "my own tarball");
+    folder.write("keep.tzst", "my own archive");
+    job->job_inputs = make_selection_list({path_in(folder, "report.tar")});
+    compress_files_tzst(*job);
+    EXPECT_EQ(folder.read("report.tar"), "my own tarball");
+    EXPECT_TRUE(folder.exists("report.tar.tzst"));
+    job->job_inputs = make_selection_list({path_in(folder, "keep.tzst"), path_in(folder, "b.txt")});
+    compress_files_tzst(*job);
+    EXPECT_EQ(folder.read("keep.tzst"), "my own archive");
+    EXPECT_TRUE(folder.exists("keep.tzst.tzst"));
+}
+
+TEST(Tzst, a_drive_root_is_refused_before_anything_is_written) {
+    JobHandle job;
+    compress_folder(job, "C:\\");
+    EXPECT_EQ(outcome_of(job), JobOutcome::failed);
+    EXPECT_EQ(file_attributes("C:\\.tar"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_FALSE(job_busy(*job));
+}
+
+TEST(Tzst, cancel_leaves_no_archive_that_looks_finished) {
+    TestFolder folder("tzst-cancel");
+    folder.write("big.bin", pattern_bytes(48u << 20, 3));
+    ArchiveJob* job = create_archive_job();
+    job->run_after_job_actions = false;
+    job->compressor = 1;
+    submit_compress_files(*job, make_selection_list({path_in(folder, "big.bin")}));
+    while (!job_busy(*job)) Sleep(1);
+    while (job->item_percent.load() < 5) Sleep(1);
+    set_busy_and_cancel(*job, false, true);  // as the Progress window cancels
+    while (job->requests_served.load() == 0) Sleep(5);
+    EXPECT_EQ(static_cast<JobOutcome>(job->outcome.load()), JobOutcome::cancelled);
+    EXPECT_TRUE(folder.exists("big.tar")) << "the incomplete tarball stays";
+    EXPECT_FALSE(folder.exists("big.tzst"));
+    EXPECT_FALSE(folder.exists("big.tzst.partial"));
+
+    // Cancelled while compressing: the partial frame is removed.
+    const uint32_t served = job->requests_served.load();
+    job->keep_tarball_override = 0;
+    submit_compress_folder(*job, folder.path().c_str());
+    destroy_archive_job(job);  // cancels the running job and waits for it
+    (void)served;
+    EXPECT_EQ(folder.read("big.bin").size(), 48u << 20) << "the input is intact";
+}
+
+TEST(Tzst, hostile_and_foreign_tarballs_stay_inside_the_destination) {
+    TestFolder folder("tzst-hostile");
+    create_directory(path_in(folder, "inside").c_str());
+    write_foreign_tzst(path_in(folder, "inside\\evil.tzst"),
+                       {{"../escaped.txt", AE_IFREG, "no"},
+                        {"/abs.txt", AE_IFREG, "rooted"},
+                        {"C:/drive.txt", AE_IFREG, "drive"},
+                        {"deep/no/folder/entries.txt", AE_IFREG, "parents made"},
+                        {"deep/link", AE_IFLNK, "../../escaped.txt"},
+                        {"CON", AE_IFREG, "device"},
+                        {"x:stream", AE_IFREG, "stream"}});
+    JobHandle job;
+    decompress(job, path_in(folder, "inside\\evil.tzst"));
+    EXPECT_FALSE(folder.exists("escaped.txt"));
+    EXPECT_FALSE(folder.exists("inside\\escaped.txt"));
+    const Tree expected = {{"abs.txt", "rooted"},       {"C_\\", ""}, {"C_\\drive.txt", "drive"},
+                           {"deep\\", ""},              {"deep\\no\\", ""}, {"deep\\no\\folder\\", ""},
+                           {"deep\\no\\folder\\entries.txt", "parents made"}, {"_CON", "device"},
+                           {"x_stream", "stream"}};
+    EXPECT_TRUE(same_tree(expected, read_tree(path_in(folder, "inside\\evil\\"))));
+    EXPECT_EQ(outcome_of(job), JobOutcome::failed) << "a skipped entry means the output is not whole";
+}
+
+TEST(Tzst, a_truncated_archive_gives_the_entries_before_the_cut) {
+    TestFolder folder("tzst-truncated");
+    Tree tree;
+    for (int i = 0; i < 6; ++i) tree["f" + std::to_string(i) + ".bin"] = pattern_bytes(200000, 10 + i);
+    write_tree(path_in(folder, "t\\"), tree);
+    JobHandle job;
+    compress_folder(job, path_in(folder, "t"));
+    ASSERT_EQ(outcome_of(job), JobOutcome::complete);
+    std::string packed = folder.read("t.tzst");
+    packed.resize(packed.size() / 2);
+    folder.write("cut.tzst", packed);
+    decompress(job, path_in(folder, "cut.tzst"));
+    EXPECT_EQ(outcome_of(job), JobOutcome::failed);
+    const Tree got = read_tree(path_in(folder, "cut\\"));
+    EXPECT_GE(got.size(), 1u);
+    for (const auto& [name, bytes] : got) {
+        if (bytes.size() == 200000) EXPECT_EQ(bytes, tree[name]) << name;
+    }
+}
+
+TEST(Tzst, extraction_progress_counts_whole_files) {
+    TestFolder folder("tzst-progress");
+    Tree tree;
+    for (int i = 0; i < 4; ++i) tree["f" + std::to_string(i)] = pattern_bytes(6u << 20, 20 + i);
+    write_tree(path_in(folder, "p\\"), tree);
+    JobHandle job;
+    compress_folder(job, path_in(folder, "p"));
+    ASSERT_EQ(outcome_of(job), JobOutcome::complete);
+    std::set<int> seen;
+    std::atomic<bool> done{false};
+    std::thread sampler([&] {
+        while (!done) {
+            if (job->phase.load() == static_cast<int>(Phase::reading_tarball)) seen.insert(job->overall_percent.load());
+            Sleep(0);
+        }
+    });
+    decompress(job, path_in(folder, "p.tzst"));
+    done = true;
+    sampler.join();
+    seen.erase(0);
+    for (int value : seen) EXPECT_TRUE(value == 25 || value == 50 || value == 75 || value == 100) << value;
+    EXPECT_TRUE(seen.count(100));
+}

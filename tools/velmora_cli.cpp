@@ -1,0 +1,212 @@
+// velmora-cli: the archiver's console companion for scripts, benchmarks and
+// tests. It runs the very jobs of the program on its job record and worker
+// thread, with the user's preferences as defaults, and runs no after-job
+// action.
+//
+//   velmora-cli compress [--format tzst|zip] [--level N] [--checksum] [--keep-tarball] PATH...
+//   velmora-cli decompress ARCHIVE
+//   velmora-cli --version
+//
+// Exit codes: 0 the output is complete (its path is printed), 1 no complete
+// output (with a one-line reason on stderr), 2 bad usage.
+#include <windows.h>
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/build_info.h"
+#include "app/shell.h"
+#include "io/platform.h"
+#include "jobs/archive_job.h"
+#include "jobs/job_paths.h"
+#include "prefs/preferences.h"
+
+namespace {
+
+constexpr char USAGE[] =
+    "usage: velmora-cli compress [--format tzst|zip] [--level N] [--checksum] [--keep-tarball] PATH...\n"
+    "       velmora-cli decompress ARCHIVE\n"
+    "       velmora-cli --version\n";
+
+std::atomic<bool> interrupted{false};
+
+BOOL WINAPI on_console_event(DWORD event) {
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+        interrupted = true;
+        return TRUE;
+    }
+    return FALSE;
+}
+
+int usage_error(const char* reason) {
+    std::fprintf(stderr, "velmora-cli: %s\n%s", reason, USAGE);
+    return 2;
+}
+
+int failure(const char* reason, const std::string& subject = "") {
+    std::fprintf(stderr, "velmora-cli: %s%s%s\n", reason, subject.empty() ? "" : ": ", subject.c_str());
+    return 1;
+}
+
+std::vector<std::string> utf8_arguments() {
+    std::vector<std::string> arguments;
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    for (int i = 1; wide && i < count; ++i) {
+        String utf8;
+        wide_to_utf8(wide[i], utf8, SIZE_MAX);
+        arguments.emplace_back(utf8.c_str());
+    }
+    LocalFree(wide);
+    return arguments;
+}
+
+std::string full_path(const std::string& path) {
+    const std::wstring wide = window_wide(path.c_str(), path.size());
+    wchar_t buffer[32768];
+    const DWORD n = GetFullPathNameW(wide.c_str(), 32768, buffer, nullptr);
+    if (n == 0 || n >= 32768) return path;
+    String utf8;
+    wide_to_utf8(buffer, utf8, SIZE_MAX);
+    return utf8.c_str();
+}
+
+// Drops trailing separators, but keeps the one of a drive root ("C:\").
+std::string without_trailing_separator(std::string path) {
+    while (path.size() > 3 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+    return path;
+}
+
+// Loads the preferences the program would use, without writing any file.
+void load_user_preferences() {
+    const String program = folder_of(module_file_name().c_str());
+    String data;
+    if (!find_data_folder(program.c_str(), is_portable(program.c_str()), data)) data.set("");
+    preferences_state = create_preferences_state(data.c_str());
+    if (!load_preferences(false)) load_preferences(true);
+}
+
+bool ends_with_ignoring_case(const std::string& text, const char* suffix) {
+    const size_t n = std::strlen(suffix);
+    return text.size() >= n && _stricmp(text.c_str() + text.size() - n, suffix) == 0;
+}
+
+// Runs one request on the worker and shows its progress; returns the outcome.
+JobOutcome run(ArchiveJob& job, void (*submit_request)(ArchiveJob&, const std::string&), const std::string& input) {
+    const uint32_t served = job.requests_served.load();
+    submit_request(job, input);
+    const bool console = GetFileType(GetStdHandle(STD_ERROR_HANDLE)) == FILE_TYPE_CHAR;
+    int shown = 0;
+    while (job.requests_served.load() == served) {
+        Sleep(100);
+        if (interrupted) set_cancel_requested(job, true);
+        if (console && job_busy(job)) {
+            shown = std::fprintf(stderr, "\r%-24s %3d%% %3d%%", phase_text(job), job.overall_percent.load(),
+                                 job.item_percent.load());
+        }
+    }
+    if (shown) std::fprintf(stderr, "\r%*s\r", shown, "");
+    return static_cast<JobOutcome>(job.outcome.load());
+}
+
+int report(const ArchiveJob& job, JobOutcome outcome, const char* what) {
+    if (outcome == JobOutcome::complete) {
+        std::printf("%s\n", job.output_path.c_str());
+        return 0;
+    }
+    if (interrupted || outcome == JobOutcome::cancelled) return failure("cancelled");
+    return failure(what, job.output_path.c_str());
+}
+
+int compress(ArchiveJob& job, const std::vector<std::string>& arguments) {
+    std::string format = "tzst";
+    int level = -1;
+    bool checksum = false;
+    bool keep = false;
+    std::vector<std::string> paths;
+    for (size_t i = 1; i < arguments.size(); ++i) {
+        const std::string& a = arguments[i];
+        if (a == "--format" && i + 1 < arguments.size()) {
+            format = arguments[++i];
+        } else if (a == "--level" && i + 1 < arguments.size()) {
+            char* end = nullptr;
+            const long value = std::strtol(arguments[++i].c_str(), &end, 10);
+            if (!*arguments[i].c_str() || *end || value < 0 || value > 19) return usage_error("bad level");
+            level = static_cast<int>(value);
+        } else if (a == "--checksum") {
+            checksum = true;
+        } else if (a == "--keep-tarball") {
+            keep = true;
+        } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
+            return usage_error(("unknown option " + a).c_str());
+        } else {
+            paths.push_back(without_trailing_separator(full_path(a)));
+        }
+    }
+    if (format != "tzst" && format != "zip") return usage_error("format must be tzst or zip");
+    if (paths.empty()) return usage_error("nothing to compress");
+    if (format == "zip" && level > 9) return usage_error("zip levels are 0 to 9");
+
+    job.compressor = format == "zip" ? 0 : 1;
+    if (level >= 0 && format == "zip") job.zlib_level = level;
+    if (level >= 0 && format == "tzst") job.zstd_level = level == 0 ? -131072 : level;
+    if (checksum) job.zstd_checksum = 1;
+    if (keep) job.keep_tarball_override = 1;
+
+    for (const std::string& path : paths) {
+        if (file_attributes(path.c_str()) == INVALID_FILE_ATTRIBUTES) return failure("no such file or folder", path);
+    }
+    const DWORD first = file_attributes(paths[0].c_str());
+    if (first & FILE_ATTRIBUTE_DIRECTORY) {
+        if (paths.size() > 1) return usage_error("give one folder, or files of one folder");
+        return report(job, run(job, [](ArchiveJob& j, const std::string& p) { submit_compress_folder(j, p.c_str()); },
+                               paths[0]),
+                      "the archive could not be completed");
+    }
+    const std::string folder = folder_part(paths[0].c_str());
+    for (const std::string& path : paths) {
+        if (file_attributes(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) return usage_error("give one folder, or files of one folder");
+        if (!same_path(folder_part(path.c_str()), folder)) return usage_error("the files must lie in one folder");
+    }
+    return report(job, run(job, submit_compress_files, make_selection_list(paths)), "the archive could not be completed");
+}
+
+int decompress(ArchiveJob& job, const std::vector<std::string>& arguments) {
+    if (arguments.size() != 2) return usage_error("decompress takes one archive");
+    const std::string archive = full_path(arguments[1]);
+    if (!ends_with_ignoring_case(archive, ".zip") && !ends_with_ignoring_case(archive, ".tzst")) {
+        return usage_error("the archive must end in .zip or .tzst");
+    }
+    if (file_attributes(archive.c_str()) == INVALID_FILE_ATTRIBUTES) return failure("no such archive", archive);
+    return report(job, run(job, [](ArchiveJob& j, const std::string& p) { submit_decompress(j, p.c_str()); }, archive),
+                  "the archive could not be extracted whole");
+}
+
+}  // namespace
+
+int main() {
+    const std::vector<std::string> arguments = utf8_arguments();
+    if (arguments.empty()) return usage_error("no command");
+    if (arguments[0] == "--version") {
+        std::printf("velmora-cli %s (x64), built %s, revision %s\n", BUILD_VERSION, BUILD_TIMESTAMP, BUILD_REVISION);
+        return 0;
+    }
+    if (arguments[0] != "compress" && arguments[0] != "decompress") return usage_error("unknown command");
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+    CoInitialize(nullptr);
+    load_user_preferences();
+    ArchiveJob* job = create_archive_job();
+    job->run_after_job_actions = false;
+    const int code = arguments[0] == "compress" ? compress(*job, arguments) : decompress(*job, arguments);
+    destroy_archive_job(job);
+    destroy_preferences_state(preferences_state);
+    preferences_state = nullptr;
+    CoUninitialize();
+    return code;
+}
