@@ -1,16 +1,29 @@
-// The main window: a small dialog whose whole interface is its menu bar, and
-// the keyboard shortcuts that produce its commands. User-interface thread only.
+// The main window: a small dialog whose whole interface is its menu bar, the
+// keyboard shortcuts that produce its commands, and the two timers that open
+// and close the Progress window and follow the compressor choice. It owns
+// the archive job record for the whole run. User-interface thread only.
 #include <windows.h>
 
 #include <cstdio>
 
 #include "app/build_info.h"
+#include "app/choosers.h"
 #include "app/shell.h"
 #include "io/platform.h"
+#include "io/window_store.h"
+#include "jobs/after_job.h"
+#include "jobs/archive_job.h"
+#include "prefs/preferences.h"
 #include "resources/resource_ids.h"
+#include "windows/progress_window.h"
+#include "windows/window_layout.h"
 #include "io/banned.h"
 
 namespace {
+
+constexpr UINT_PTR JOB_POLL_TIMER_ID = 100;
+constexpr UINT_PTR COMPRESSOR_MENU_TIMER_ID = 140;
+constexpr size_t FOLDER_PATH_BYTES = 2048;
 
 // The message being handled, recorded by the procedure for its handlers.
 struct CurrentMessage {
@@ -21,33 +34,124 @@ struct CurrentMessage {
 };
 CurrentMessage current;
 
-HMENU main_menu = nullptr;
+struct MainWindowState {
+    HMENU menu = nullptr;
+    RECT recorded{};  // left, top, width, height of the restored window
+    WindowLayout layout;
+    ArchiveJob* job = nullptr;
+};
+MainWindowState main_state;
+
+void record_rectangle() {
+    RECT r{};
+    GetWindowRect(current.window, &r);
+    main_state.recorded = {r.left, r.top, r.right - r.left, r.bottom - r.top};
+}
 
 void on_init_dialog() {
     shell.main_window = current.window;
+    save_dialog_owner = current.window;
     set_window_text(current.window, "Velmora");
-    main_menu = LoadMenuA(shell.instance, MAKEINTRESOURCEA(IDM_MAIN));
-    SetMenu(current.window, main_menu);
-    SetWindowPos(current.window, nullptr, 50, 50, 450, 50, SWP_NOACTIVATE | SWP_NOZORDER);
-    ShowWindow(current.window, SW_SHOWNORMAL);
+    main_state.layout.init(current.window);
+    main_state.menu = LoadMenuA(shell.instance, MAKEINTRESOURCEA(IDM_MAIN));
+    SetMenu(current.window, main_state.menu);
+    main_state.recorded = {read_ini_int("main_wnd_x", 50), read_ini_int("main_wnd_y", 50),
+                           read_ini_int("main_wnd_w", 450), read_ini_int("main_wnd_h", 50)};
+    const RECT& r = main_state.recorded;
+    SetWindowPos(current.window, nullptr, r.left, r.top, r.right, r.bottom, SWP_NOACTIVATE | SWP_NOZORDER);
+    ShowWindow(current.window, read_ini_int("main_wnd_maximized", 0) ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL);
+    main_state.job = create_archive_job();
+    main_state.job->compressor = static_cast<uint32_t>(read_ini_int("compressor", 1));
+    SetTimer(current.window, JOB_POLL_TIMER_ID, 50, nullptr);
+    SetTimer(current.window, COMPRESSOR_MENU_TIMER_ID, 500, nullptr);
 }
 
 void on_destroy() {
+    KillTimer(current.window, JOB_POLL_TIMER_ID);
+    KillTimer(current.window, COMPRESSOR_MENU_TIMER_ID);
+    WINDOWPLACEMENT placement{};
+    placement.length = sizeof(placement);
+    GetWindowPlacement(current.window, &placement);
+    const RECT& r = main_state.recorded;
+    write_ini_int("main_wnd_x", r.left);
+    write_ini_int("main_wnd_y", r.top);
+    write_ini_int("main_wnd_w", r.right);
+    write_ini_int("main_wnd_h", r.bottom);
+    write_ini_string("main_wnd_maximized", placement.showCmd == SW_SHOWMAXIMIZED ? "1" : "0");
+    write_ini_int("compressor", static_cast<int>(main_state.job->compressor.load()));
+    destroy_archive_job(main_state.job);
+    main_state.job = nullptr;
+    save_dialog_owner = nullptr;
     PostQuitMessage(0);
     shell.main_window = nullptr;
 }
 
+void on_move() {
+    const int x = static_cast<short>(LOWORD(current.lparam));
+    const int y = static_cast<short>(HIWORD(current.lparam));
+    if (x >= 0 && y >= 0 && GetCapture() == current.window) record_rectangle();
+}
+
+void on_size() {
+    if (current.wparam == SIZE_MINIMIZED) return;
+    main_state.layout.relayout();
+    if (current.wparam != SIZE_MAXIMIZED) record_rectangle();
+}
+
+void compress_folder() {
+    std::string folder;
+    if (choose_folder(current.window, folder, FOLDER_PATH_BYTES, pref_preserve_current_directory())) {
+        submit_compress_folder(*main_state.job, folder.c_str());
+    }
+}
+
+void compress_file() {
+    const std::string list = choose_open_file(current.window, "Compress file", {{"All files (*.*)", "*.*"}}, "txt",
+                                              pref_preserve_current_directory(), true);
+    if (!list.empty()) submit_compress_files(*main_state.job, list);
+}
+
+void decompress_file() {
+    const std::string path = choose_open_file(current.window, "Decompress file",
+                                              {{"All supported files", "*.zip;*.tzst"},
+                                               {"ZIP files (*.zip)", "*.zip"},
+                                               {"Zstandard files (*.tzst)", "*.tzst"},
+                                               {"All files (*.*)", "*.*"}},
+                                              "zip", pref_preserve_current_directory(), false);
+    if (!path.empty()) submit_decompress(*main_state.job, path.c_str());
+}
+
+void open_preferences() {
+    if (!pref_curses_preferences()) {
+        const String path = concat(shell.data_folder.c_str(), PREFERENCES_USER_FILE);
+        shell_execute(nullptr, "", "notepad.exe", path.c_str(), SW_SHOWNORMAL);
+    }
+}
+
+void open_documentation() {
+    const String path = concat(shell.program_folder.c_str(), "documentation.txt");
+    shell_execute(current.window, "", "notepad.exe", path.c_str(), SW_SHOWNORMAL);
+}
+
 void show_version() {
     char text[256];
-    std::snprintf(text, sizeof(text), "Velmora version: %s (x64)\n\nBuild timestamp: %s\nGit commit: %s", BUILD_VERSION,
-                  BUILD_TIMESTAMP, BUILD_REVISION);
+    std::snprintf(text, sizeof(text), "Velmora version: %s (x64)\n\nBuild timestamp: %s\nGit commit: %s",
+                  BUILD_VERSION, BUILD_TIMESTAMP, BUILD_REVISION);
     message_box(current.window, text, "Version details");
 }
 
 void on_command() {
     switch (LOWORD(current.wparam)) {
+    case CMD_COMPRESS_FOLDER: compress_folder(); break;
+    case CMD_COMPRESS_FILE: compress_file(); break;
+    case CMD_DECOMPRESS_FILE: decompress_file(); break;
     case CMD_EXIT: DestroyWindow(current.window); break;
+    case CMD_DEFLATE: main_state.job->compressor = 0; break;
+    case CMD_ZSTANDARD: main_state.job->compressor = 1; break;
+    case CMD_PREFERENCES: open_preferences(); break;
+    case CMD_DOCUMENTATION: open_documentation(); break;
     case CMD_VERSION: show_version(); break;
+    case CMD_WEBSITE: shell_execute(current.window, "", BUILD_WEBSITE, nullptr, SW_SHOWNORMAL); break;
     default: break;
     }
 }
@@ -56,19 +160,42 @@ void on_sys_command() {
     if (current.wparam == SC_CLOSE) SendMessageA(current.window, WM_COMMAND, CMD_EXIT, 0);
 }
 
+void on_timer() {
+    if (current.wparam == JOB_POLL_TIMER_ID) {
+        const bool busy = job_busy(*main_state.job);
+        if (!progress_window && busy) {
+            DialogBoxParamA(shell.instance, MAKEINTRESOURCEA(IDD_PROGRESS), current.window, progress_window_procedure,
+                            reinterpret_cast<LPARAM>(main_state.job));
+        } else if (progress_window && !busy) {
+            EndDialog(progress_window, 0);
+        }
+    } else if (current.wparam == COMPRESSOR_MENU_TIMER_ID) {
+        const uint32_t compressor = main_state.job->compressor.load();
+        if (compressor > 1) return;
+        CheckMenuItem(main_state.menu, CMD_DEFLATE, compressor == 0 ? MF_CHECKED : MF_UNCHECKED);
+        CheckMenuItem(main_state.menu, CMD_ZSTANDARD, compressor == 1 ? MF_CHECKED : MF_UNCHECKED);
+    }
+}
+
 bool key_down(int virtual_key) { return (GetAsyncKeyState(virtual_key) & 0x8000) != 0; }
 
 }  // namespace
 
 INT_PTR CALLBACK main_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    const CurrentMessage outer = current;
     current = {window, message, wparam, lparam};
     switch (message) {
     case WM_INITDIALOG: on_init_dialog(); break;
     case WM_DESTROY: on_destroy(); break;
+    case WM_MOVE: on_move(); break;
+    case WM_SIZE: on_size(); break;
     case WM_COMMAND: on_command(); break;
     case WM_SYSCOMMAND: on_sys_command(); break;
+    case WM_TIMER: on_timer(); break;
     default: break;
     }
+    // Handlers run nested (a timer inside the Progress window's loop).
+    current = outer;
     return 0;
 }
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "app/shell.h"
+#include "windows/progress_window.h"
 #include "io/banned.h"
 
 namespace {
@@ -11,7 +12,7 @@ constexpr ATOM DIALOG_CLASS_ATOM = 32770;
 
 bool offer_to_dialogs(MSG& message) {
     const HWND dialogs[] = {shell.main_window, shell.changelog_window, shell.license_window,
-                            shell.about_window, shell.preferences_window, shell.progress_window};
+                            shell.about_window, shell.preferences_window, progress_window};
     for (const HWND dialog : dialogs) {
         if (dialog && IsDialogMessageA(dialog, &message)) return true;
     }

@@ -20,7 +20,6 @@ struct ShellState {
     HWND license_window = nullptr;
     HWND about_window = nullptr;
     HWND preferences_window = nullptr;
-    HWND progress_window = nullptr;
 };
 
 extern ShellState shell;

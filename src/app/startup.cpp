@@ -9,7 +9,9 @@
 #include <cstring>
 
 #include "app/shell.h"
+#include "editor/cell_screen.h"
 #include "io/platform.h"
+#include "io/window_store.h"
 #include "prefs/preferences.h"
 #include "resources/resource_ids.h"
 #include "io/banned.h"
@@ -117,6 +119,7 @@ int run_program(HINSTANCE instance) {
     }
 
     register_window_classes(instance);
+    register_cell_window_class(instance);
 
     shell.program_folder = folder_of(module_file_name().c_str());
     const bool portable = is_portable(shell.program_folder.c_str());
@@ -126,6 +129,7 @@ int run_program(HINSTANCE instance) {
         ExitProcess(1);
     }
     shell.ini_path = concat(shell.data_folder.c_str(), "velmora", ".ini");
+    set_window_store_path(shell.ini_path.c_str());
 
     preferences_state = create_preferences_state(shell.data_folder.c_str());
     write_default_preferences();

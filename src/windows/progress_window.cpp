@@ -1,0 +1,67 @@
+#include "windows/progress_window.h"
+
+#include <commctrl.h>
+
+#include "io/platform.h"
+#include "io/window_store.h"
+#include "jobs/archive_job.h"
+#include "io/banned.h"
+
+HWND progress_window = nullptr;
+
+namespace {
+
+constexpr int OVERALL_BAR = 1002;
+constexpr int ITEM_BAR = 1003;
+
+ArchiveJob* shown_job = nullptr;
+
+void on_init_dialog(HWND window, LPARAM parameter) {
+    progress_window = window;
+    shown_job = reinterpret_cast<ArchiveJob*>(parameter);
+    const int x = read_ini_int("progress_wnd_x", 50);
+    const int y = read_ini_int("progress_wnd_y", 50);
+    SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+    ShowWindow(window, SW_SHOW);
+    SetTimer(window, PROGRESS_TIMER_ID, 50, nullptr);
+}
+
+void on_timer(HWND window) {
+    SendDlgItemMessageA(window, OVERALL_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    if (!shown_job || !job_busy(*shown_job)) return;
+    SendDlgItemMessageA(window, OVERALL_BAR, PBM_SETPOS, static_cast<WPARAM>(shown_job->overall_percent.load()), 0);
+    SendDlgItemMessageA(window, ITEM_BAR, PBM_SETPOS, static_cast<WPARAM>(shown_job->item_percent.load()), 0);
+    set_window_text(window, phase_text(*shown_job));
+}
+
+void on_cancel(HWND window) {
+    if (shown_job && job_busy(*shown_job)) set_busy_and_cancel(*shown_job, false, true);
+    EndDialog(window, 0);
+}
+
+void on_destroy(HWND window) {
+    KillTimer(window, PROGRESS_TIMER_ID);
+    RECT rect{};
+    GetWindowRect(window, &rect);
+    write_ini_int("progress_wnd_x", rect.left);
+    write_ini_int("progress_wnd_y", rect.top);
+    progress_window = nullptr;
+    shown_job = nullptr;
+}
+
+}  // namespace
+
+INT_PTR CALLBACK progress_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+    case WM_INITDIALOG: on_init_dialog(window, lparam); break;
+    case WM_TIMER:
+        if (wparam == PROGRESS_TIMER_ID) on_timer(window);
+        break;
+    case WM_COMMAND:
+        if (LOWORD(wparam) == IDCANCEL) on_cancel(window);
+        break;
+    case WM_DESTROY: on_destroy(window); break;
+    default: break;
+    }
+    return 0;
+}

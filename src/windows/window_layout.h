@@ -1,0 +1,47 @@
+// Anchor layout of a dialog's child controls: each control has four anchors
+// saying which fraction of the dialog's growth moves each of its edges.
+// With per-monitor DPI awareness a layout made at one DPI is applied at
+// another. One layout per dialog for the whole process, re-initialised at
+// each opening. User-interface thread only.
+#pragma once
+
+#include <windows.h>
+
+#include <vector>
+
+struct LayoutAnchors {
+    float left, top, right, bottom;
+};
+
+class WindowLayout {
+public:
+    // From the dialog's WM_INITDIALOG, before it is positioned.
+    void init(HWND dialog);
+    void add(HWND control, float left, float top, float right, float bottom);
+    // From the dialog's WM_SIZE unless minimized.
+    void relayout();
+
+    int scale() const { return scale_; }
+    HWND dialog() const { return dialog_; }
+
+private:
+    struct Item {
+        HWND control;
+        RECT registered;
+        RECT current;
+        LayoutAnchors anchors;
+    };
+    int scale_ = 256;
+    HWND dialog_ = nullptr;
+    SIZE initial_{0, 0};
+    std::vector<Item> items_;
+};
+
+// The DPI scale of a window in 1/256 units (256 = 96 DPI), or 0 when the
+// process is not per-monitor DPI aware; 256 for no window.
+int window_dpi_scale(HWND window);
+
+// The edge of a registered rectangle after growth dx, dy: an anchor of 1 or
+// more takes the whole growth, one above 0 the truncated share, else none;
+// right never left of left, bottom never above top.
+RECT anchored_rect(const RECT& registered, const LayoutAnchors& anchors, int dx, int dy);

@@ -1,0 +1,98 @@
+#include "installed_program.h"
+
+namespace {
+
+String build_folder() {
+    // The tests live in build\tests\, the program in build\.
+    std::string path = module_file_name().c_str();
+    path = path.substr(0, path.find_last_of("\\/"));
+    path = path.substr(0, path.find_last_of("\\/") + 1);
+    return String(path.c_str());
+}
+
+void send_key(WORD key, bool up) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    SendInput(1, &input, sizeof(input));
+}
+
+}  // namespace
+
+HWND wait_for_window(const char* class_name, const char* title, DWORD timeout_ms) {
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < timeout_ms) {
+        const HWND window = FindWindowExA(nullptr, nullptr, class_name, title);
+        if (window && IsWindowVisible(window)) return window;
+        Sleep(50);
+    }
+    return nullptr;
+}
+
+std::string control_text(HWND control) {
+    char text[2048] = {};
+    SendMessageA(control, WM_GETTEXT, sizeof(text), reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+HWND main_window() { return wait_for_window("velmora_superhost", "Velmora"); }
+
+void close_main_window(HWND window) { PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0); }
+
+void press_chord(WORD key, bool ctrl, bool shift, bool alt) {
+    if (ctrl) send_key(VK_CONTROL, false);
+    if (shift) send_key(VK_SHIFT, false);
+    if (alt) send_key(VK_MENU, false);
+    Sleep(50);
+    send_key(key, false);
+    Sleep(150);
+    send_key(key, true);
+    if (alt) send_key(VK_MENU, true);
+    if (shift) send_key(VK_SHIFT, true);
+    if (ctrl) send_key(VK_CONTROL, true);
+    Sleep(50);
+}
+
+Installed::Installed(const char* name) : folder(name) {
+    const String source = concat(build_folder().c_str(), "velmora.exe");
+    const String target = concat(folder.path().c_str(), "velmora.exe");
+    CopyFileA(source.c_str(), target.c_str(), FALSE);
+    create_directory(concat(folder.path().c_str(), "portable").c_str());
+}
+
+bool Installed::start() {
+    const String exe = concat(folder.path().c_str(), "velmora.exe");
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    std::string command = "\"" + std::string(exe.c_str()) + "\"";
+    if (!CreateProcessA(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder.path().c_str(),
+                        &startup, &process)) {
+        return false;
+    }
+    CloseHandle(process.hThread);
+    return true;
+}
+
+int Installed::wait_exit(DWORD timeout_ms) {
+    if (!process.hProcess || WaitForSingleObject(process.hProcess, timeout_ms) != WAIT_OBJECT_0) return -1;
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    process.hProcess = nullptr;
+    return static_cast<int>(code);
+}
+
+void Installed::stop() {
+    if (!process.hProcess) return;
+    TerminateProcess(process.hProcess, 99);
+    wait_exit();
+}
+
+std::string Installed::data(const char* name) const { return folder.read((std::string("portable\\") + name).c_str()); }
+
+void Installed::set_data(const char* name, const std::string& bytes) const {
+    folder.write((std::string("portable\\") + name).c_str(), bytes);
+}
+
+bool Installed::has_data(const char* name) const { return folder.exists((std::string("portable\\") + name).c_str()); }

@@ -1,0 +1,43 @@
+// A copy of velmora.exe started from a temporary folder in portable mode,
+// and helpers to find and drive its windows from a test.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "io/platform.h"
+#include "test_folder.h"
+
+constexpr DWORD WAIT_MS = 20000;
+
+HWND wait_for_window(const char* class_name, const char* title, DWORD timeout_ms = WAIT_MS);
+std::string control_text(HWND control);
+// The main window of the running copy (class "velmora_superhost", "Velmora").
+HWND main_window();
+// Closes the main window with its close box, as a user would.
+void close_main_window(HWND window);
+// Presses a key chord with real input: modifiers held around the key.
+void press_chord(WORD key, bool ctrl, bool shift = false, bool alt = false);
+
+class Installed {
+public:
+    explicit Installed(const char* name);
+    ~Installed() { stop(); }
+    Installed(const Installed&) = delete;
+    Installed& operator=(const Installed&) = delete;
+
+    bool start();
+    // Waits for the process to end; returns its exit code, or -1 on time-out.
+    int wait_exit(DWORD timeout_ms = WAIT_MS);
+    void stop();
+    std::string data(const char* name) const;
+    void set_data(const char* name, const std::string& bytes) const;
+    bool has_data(const char* name) const;
+    const String& path() const { return folder.path(); }
+    const TestFolder& files() const { return folder; }
+
+private:
+    TestFolder folder;
+    PROCESS_INFORMATION process{};
+};
