@@ -54,6 +54,35 @@ void press_chord(WORD key, bool ctrl, bool shift, bool alt) {
     Sleep(50);
 }
 
+bool save_screenshot(const char* name) {
+    const String tool = concat(build_folder().c_str(), "velmora-screenshot.exe");
+    std::string command = "\"" + std::string(tool.c_str()) + "\" \"" + build_folder().c_str() + name + ".png\"";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(tool.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        return false;
+    }
+    WaitForSingleObject(process.hProcess, WAIT_MS);
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return code == 0;
+}
+
+void type_text(const wchar_t* text) {
+    for (const wchar_t* c = text; *c; ++c) {
+        INPUT input[2] = {};
+        input[0].type = input[1].type = INPUT_KEYBOARD;
+        input[0].ki.wScan = input[1].ki.wScan = *c;
+        input[0].ki.dwFlags = KEYEVENTF_UNICODE;
+        input[1].ki.dwFlags = KEYEVENTF_UNICODE | KEYEVENTF_KEYUP;
+        SendInput(2, input, sizeof(INPUT));
+        Sleep(5);
+    }
+}
+
 Installed::Installed(const char* name) : folder(name) {
     const String source = concat(build_folder().c_str(), "velmora.exe");
     const String target = concat(folder.path().c_str(), "velmora.exe");

@@ -20,6 +20,12 @@ void close_main_window(HWND window);
 // Presses a key chord with real input: modifiers held around the key.
 void press_chord(WORD key, bool ctrl, bool shift = false, bool alt = false);
 
+// Saves a screenshot of the whole display as build\NAME.png (for people to
+// look at); false when the screenshot tool failed.
+bool save_screenshot(const char* name);
+// Types text with real key presses.
+void type_text(const wchar_t* text);
+
 class Installed {
 public:
     explicit Installed(const char* name);

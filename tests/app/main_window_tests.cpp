@@ -68,3 +68,71 @@ TEST(MainWindow, ctrl_0_and_ctrl_1_choose_the_compressor_for_the_next_start) {
     EXPECT_EQ(velmora.wait_exit(), 0);
     EXPECT_EQ(ini_value(velmora, "compressor"), "1");
 }
+
+namespace {
+
+// Waits for a visible top-level window of the class, then for it to go.
+HWND wait_for_class(const char* class_name, DWORD timeout_ms) { return wait_for_window(class_name, nullptr, timeout_ms); }
+
+bool wait_gone(HWND window, DWORD timeout_ms) {
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < timeout_ms) {
+        if (!IsWindow(window) || !IsWindowVisible(window)) return true;
+        Sleep(20);
+    }
+    return false;
+}
+
+// Opens a top-level menu with Alt+letter and saves a screenshot of it.
+void screenshot_menu(HWND window, WORD letter, const char* name) {
+    SetForegroundWindow(window);
+    Sleep(200);
+    press_chord(letter, false, false, true);
+    Sleep(400);
+    EXPECT_TRUE(save_screenshot(name));
+    press_chord(VK_ESCAPE, false);
+    press_chord(VK_ESCAPE, false);
+    Sleep(200);
+}
+
+}  // namespace
+
+TEST(MainWindow, a_folder_chosen_in_the_chooser_is_compressed_with_the_progress_window_shown) {
+    Installed velmora("main-job");
+    const std::string folder = std::string(velmora.path().c_str()) + "photos";
+    create_directory(folder.c_str());
+    std::string big(24u << 20, '\0');
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 2654435761u) >> 13);
+    for (int i = 0; i < 3; ++i) velmora.files().write(("photos\\part" + std::to_string(i) + ".bin").c_str(), big);
+
+    ASSERT_TRUE(velmora.start());
+    const HWND window = main_window();
+    ASSERT_NE(window, nullptr);
+    screenshot_menu(window, 'F', "main-menu-file");
+    screenshot_menu(window, 'O', "main-menu-options");
+    screenshot_menu(window, 'H', "main-menu-help");
+
+    SetForegroundWindow(window);
+    Sleep(200);
+    press_chord('Z', true);
+    const HWND chooser = wait_for_window("#32770", "Compress folder", 10000);
+    ASSERT_NE(chooser, nullptr) << "Ctrl+Z opens the folder chooser";
+    EXPECT_FALSE(IsWindowEnabled(window)) << "the main window waits while the chooser is open";
+    const HWND name_box = GetDlgItem(chooser, 1152);
+    ASSERT_NE(name_box, nullptr);
+    SetForegroundWindow(chooser);
+    SendMessageW(name_box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(window_wide(folder.c_str(), folder.size()).c_str()));
+    Sleep(200);
+    press_chord(VK_RETURN, false);
+
+    const HWND progress = wait_for_class("progress_superhost", 15000);
+    ASSERT_NE(progress, nullptr) << "the Progress window opens while the job works";
+    Sleep(300);
+    save_screenshot("progress-window");
+    EXPECT_TRUE(wait_gone(progress, 60000)) << "and closes when the job ends";
+    EXPECT_TRUE(velmora.files().exists("photos.tzst"));
+    EXPECT_FALSE(velmora.files().exists("photos.tar"));
+    EXPECT_TRUE(IsWindowEnabled(window));
+    close_main_window(window);
+    EXPECT_EQ(velmora.wait_exit(), 0);
+}
