@@ -7,7 +7,6 @@
 #include "editor/cell_editor.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 
 #include "editor/cell_text.h"
@@ -19,17 +18,15 @@ EditorShared editor_shared;
 namespace {
 
 constexpr int TICK_KEY_LIMIT = 16;
+constexpr double SPLIT_MARGIN = 1e-9;
 const String EMPTY_LINE;
 
 void resize_handler(CellScreen* screen) {
     auto* editor = static_cast<CellEditor*>(screen->owner);
     if (!editor) return;
     editor->draw(-1);
-    const PaneLayout layout = editor->pane_layout();
-    const int32_t first = editor->pane_scroll[editor->active_pane];
-    if (editor->cursor_line >= first && editor->cursor_line < first + layout.height[editor->active_pane]) {
-        editor->ensure_cursor_visible(false, -1);
-    }
+    if (editor->cursor_in_view()) editor->ensure_cursor_visible(false, -1);
+    editor->draw_prompt();  // an open prompt stays on the last row
 }
 
 LRESULT mouse_handler(void* owner, HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -42,13 +39,6 @@ void write_text(CellScreen* screen, const char* text) { add_text(screen, text, -
 void help_item(CellScreen* screen, const char* text, bool highlighted) {
     screen->attr = highlighted ? ATTR_HELP_KEY : ATTR_HELP;
     write_text(screen, text);
-}
-
-bool is_insertable(int code) {
-    if (code >= KEY_DOWN && code <= KEY_F12) return false;
-    if (code >= 128) return true;
-    if (code < 0 || code == 10) return false;  // Ctrl+J opens the go-to prompt
-    return std::isspace(code) || std::isgraph(code);
 }
 
 }  // namespace
@@ -65,7 +55,11 @@ PaneLayout compute_pane_layout(int32_t rows, int32_t top_rows, int32_t bottom_ro
     PaneLayout layout{};
     layout.total = rows - top_rows - bottom_rows;
     layout.split = split > 0.0 && split < 1.0;
-    layout.split_offset = static_cast<int32_t>((layout.total - 1) * split);  // truncation toward zero
+    // Truncated toward zero. The divider stores offset / (total - 1), and a
+    // product such as 1.0 / 49 * 49 comes out just below the whole offset,
+    // so a margin far below one row keeps it from losing a row.
+    const double offset = (layout.total - 1) * split;
+    layout.split_offset = static_cast<int32_t>(offset > 0 ? offset + SPLIT_MARGIN : offset);
     layout.top[0] = top_rows;
     layout.height[0] = layout.split ? layout.split_offset : layout.split_offset + 1;
     layout.divider_row = layout.split ? top_rows + layout.split_offset : -1;
@@ -130,11 +124,6 @@ void host_tick(CellEditor* editor) {
 // Default virtual operations.
 
 void CellEditor::on_context_click(HWND) {}
-LRESULT CellEditor::on_mouse(HWND, UINT, WPARAM, LPARAM) { return 0; }
-int32_t CellEditor::find_in_line(const char*, const char*, int32_t, bool, int32_t* length) {
-    if (length) *length = 0;
-    return -1;
-}
 int32_t CellEditor::line_state(int32_t) { return 0; }
 void CellEditor::draw_help_extra() {}
 bool CellEditor::line_changed(const String&, size_t, size_t) { return false; }
@@ -376,6 +365,11 @@ void CellEditor::show_message(const char* text) {
     place_caret(this);
 }
 
+bool CellEditor::cursor_in_view() const {
+    const int32_t offset = cursor_line - pane_scroll[active_pane];
+    return offset >= 0 && offset < pane_layout().height[active_pane];
+}
+
 void CellEditor::ensure_cursor_visible(bool vertical, double place) {
     const int32_t length = column_count(line_text(cursor_line));
     if (vertical && wanted_col >= 0) cursor_col = wanted_col;
@@ -435,44 +429,4 @@ void CellEditor::select_line(int32_t line) {
         }
     }
     ensure_cursor_visible(false, -1);
-}
-
-// Keys.
-
-int CellEditor::on_key(int code) {
-    if (state == 1) {
-        state = 0;
-        draw(-1);
-        ensure_cursor_visible(false, -1);
-    } else if (state >= 2) {
-        return 0;
-    }
-    const Modifiers modifiers = read_modifiers();
-    const bool plain = !modifiers.shift && !modifiers.alt;
-    switch (code) {
-    case 1: if (plain) select_all(); return 0;
-    case 3: if (plain && selecting) copy_to_clipboard(false); return 0;
-    case 4: if (plain) duplicate(); return 0;
-    case KEY_BACKSPACE: backspace_key(); return 0;
-    case KEY_TAB: tab_key(modifiers.shift); return 0;
-    case KEY_REDRAW:
-        draw(-1);
-        ensure_cursor_visible(false, -1);
-        return 0;
-    case KEY_ENTER: enter_key(modifiers.ctrl); return 0;
-    case 22: if (plain) paste(); return 0;
-    case 24: if (plain && selecting) copy_to_clipboard(true); return 0;
-    case 25: if (plain) redo(); return 0;
-    case 26:
-        if (modifiers.alt) return 0;
-        if (modifiers.shift) redo();
-        else undo();
-        return 0;
-    case KEY_ESCAPE: if (plain) cancel_selection(); return 0;
-    case KEY_INSERT: if (plain) toggle_overwrite(); return 0;
-    case KEY_DELETE: if (plain) delete_key(); return 0;
-    default: break;
-    }
-    if (is_insertable(code)) insert_character(static_cast<uint32_t>(code));
-    return 0;
 }

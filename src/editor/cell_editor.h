@@ -24,13 +24,44 @@
 
 class CellEditor;
 
-// Settings that every editor of the process shares.
+// State that every editor of the process shares.
 struct EditorShared {
     bool overwrite = false;  // the Insert key toggles it
-    int search_mode = 0;
-    String goto_text;
+    int search_mode = 0;     // 0 to 5, see search_mode_name; bit 0 set = case-sensitive
+    String goto_text;        // emptied each time the go-to prompt opens
+    // The cell of the last mouse button press, within 0..cols and 0..rows.
+    int32_t press_col = 0, press_row = 0;
+    // Opens a double-clicked link; null means the shell's "open" verb. A
+    // test may set it to watch links instead of starting a browser.
+    void (*open_link)(HWND owner, const char* link) = nullptr;
 };
 extern EditorShared editor_shared;
+
+constexpr int SEARCH_MODE_COUNT = 6;
+constexpr int32_t WHEEL_DELTA_PER_LINE = 20;  // 6 lines a 120-unit notch
+constexpr int32_t SCROLL_PAST_END = 4;        // lines a pane may scroll past the last line
+constexpr char USE_FIND_FIRST_MESSAGE[] = "Use Ctrl+F first, or run Ctrl+R from Find prompt";
+
+// "substring", "SubString", "wordmatch", "WordMatch", "tokenmatch",
+// "TokenMatch" for the modes 0 to 5 (a mode outside counts modulo 6).
+const char* search_mode_name(int mode);
+// A text for messages and prompts: texts of more than 41 bytes become a
+// head of at least 25 bytes, "..." and a tail, at most 46 bytes of the text
+// in all, cut only between characters.
+String shorten_for_display(const char* text);
+// The line that a go-to text asks for: "+n" and "-n" count from
+// cursor_line, "n" is line n (counted from 1); the result is kept within
+// 0..line_count. False when the text holds no number above 0.
+bool goto_target(const char* text, int32_t cursor_line, int32_t line_count, int32_t* target);
+// The "http://" link of line (length bytes) that covers character column
+// col: its byte range [*start, *end). A link starts at the line start or
+// after a byte that is not an ASCII letter or digit, runs to a space, a
+// quote or ")" and is cut at 511 bytes; links of 9 bytes or less do not
+// count. False when col is on no link.
+bool find_link(const char* line, size_t length, int32_t col, size_t* start, size_t* end);
+// Character classes for word moves: 0 space or tab, 1 ASCII letter, digit
+// or "_", 2 ";", 3 anything else (every character from 0x80 up included).
+int word_class(uint32_t code);
 
 // One line as kept by undo snapshots: a private copy shared by reference
 // count between snapshots whose line is equal.
@@ -151,6 +182,34 @@ public:
     void draw_help_row();
     // Shows text on the help row until the next key.
     void show_message(const char* text);
+    // True when the cursor line is one of the active pane's visible lines.
+    bool cursor_in_view() const;
+
+    // Search, replace and go-to (editor_search.cpp).
+    // Finds the next match of find_text (the previous one when backward),
+    // wrapping around the document, selects it and reports it; or replaces
+    // every match by replace_text as one undo step. Nothing without a find
+    // text.
+    void find_next(bool backward, bool replace_all);
+    // Opens the find prompt, or the replace prompt (which needs a find
+    // text); a non-empty selection on one line becomes the find text.
+    void open_search_prompt(bool replace);
+    void open_goto_prompt();
+    // Edits target (the find, replacement or go-to text) with one key code
+    // of an open prompt and redraws the prompt row.
+    void prompt_key(int code, String& target);
+    // Draws the open prompt on the last row, the caret after its text.
+    void draw_prompt();
+
+    // Keys (editor_keys.cpp).
+    // Moves the cursor for a navigation code (4096 to 4103), Ctrl giving
+    // the scroll, word and document variants; the selection's moving end
+    // follows the cursor.
+    void move_cursor(int code, bool ctrl);
+    // Ctrl+P: two panes over the document, or one again.
+    void toggle_split();
+    // Ctrl+O: the other pane becomes active (splitting first).
+    void other_pane();
 
     // Undo history (editor_undo.cpp).
     void begin_edit();
@@ -228,6 +287,16 @@ protected:
     void finish_command(bool everything);
 
 private:
+    void prompt_state_key(int code);
+    void go_to_line();
+    void replace_all_matches();
+    // Ends the selection before a move without Shift; false when the move
+    // is done by that (the cursor went to the selection's start or end).
+    bool end_selection_for_move(int code);
+    LRESULT mouse_press(HWND window, UINT message, WPARAM wparam, int32_t x, int32_t y);
+    void mouse_drag(int32_t x, int32_t y);
+    void mouse_wheel(WPARAM wparam, int32_t x, int32_t y);
+    bool open_link_at(HWND window, int pane, int32_t row, int32_t col);
     void draw_selection_on_row(int32_t row, int32_t line);
     void free_history();
     void restore_snapshot(const UndoSnapshot& snapshot, bool before);

@@ -94,6 +94,10 @@ CellHost::CellHost(int width, int height, bool make_editor) : width(width), heig
 }
 
 CellHost::~CellHost() {
+    editor_shared.overwrite = false;
+    editor_shared.search_mode = 0;
+    editor_shared.open_link = nullptr;
+    if (GetCapture() == control) ReleaseCapture();
     if (editor) editor.reset();
     else detach(&screen);
     DestroyWindow(control);
@@ -116,6 +120,44 @@ void CellHost::key_down(WPARAM virtual_key) {
 void CellHost::type(const std::wstring& text) {
     for (wchar_t unit : text) SendMessageW(control, WM_CHAR, unit, 1);
     while (screen.key_count) tick();
+}
+
+LRESULT CellHost::mouse(UINT message, int x, int y, WPARAM flags) {
+    const LPARAM position = MAKELPARAM(static_cast<WORD>(x), static_cast<WORD>(y));
+    return SendMessageW(control, message, flags, position);
+}
+
+LRESULT CellHost::mouse_at_cell(UINT message, int row, int col, WPARAM flags) {
+    return mouse(message, cell_x(col) + screen.cell_width / 2, cell_y(row) + screen.cell_height / 2, flags);
+}
+
+LRESULT CellHost::wheel(int delta, int x, int y) {
+    POINT point{x, y};
+    ClientToScreen(control, &point);
+    const WPARAM wparam = static_cast<WPARAM>(static_cast<WORD>(static_cast<short>(delta))) << 16;
+    return SendMessageW(control, WM_MOUSEWHEEL, wparam, MAKELPARAM(static_cast<WORD>(point.x), static_cast<WORD>(point.y)));
+}
+
+namespace {
+
+void send_key(WORD key, bool up) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = key;
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    SendInput(1, &input, sizeof(input));
+}
+
+}  // namespace
+
+HeldKeys::HeldKeys(std::initializer_list<WORD> keys) : keys_(keys) {
+    for (WORD key : keys_) send_key(key, false);
+    CellHost::pump();  // the thread's own key state follows once the input is read
+}
+
+HeldKeys::~HeldKeys() {
+    for (auto key = keys_.rbegin(); key != keys_.rend(); ++key) send_key(*key, true);
+    CellHost::pump();
 }
 
 void CellHost::pump() {

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,6 +29,12 @@ public:
     void key_down(WPARAM virtual_key);
     void type(const std::wstring& text);
     void tick() { host_tick(editor.get()); }
+    // Sends a mouse message to the control at pixel (x, y) with the key
+    // flags (MK_SHIFT, ...); the wheel's position is in screen coordinates.
+    LRESULT mouse(UINT message, int x, int y, WPARAM flags = 0);
+    // A mouse message at the middle of a cell.
+    LRESULT mouse_at_cell(UINT message, int row, int col, WPARAM flags = 0);
+    LRESULT wheel(int delta, int x, int y);
     // Processes pending messages of this thread.
     static void pump();
     // Paints the control now and captures its client area.
@@ -49,6 +56,19 @@ public:
 
 private:
     std::vector<uint32_t> pixels_;  // 0x00RRGGBB, top-down
+};
+
+// Holds keys down through SendInput for its lifetime, so that both the
+// window's key translation and the editor's asynchronous reads see them.
+class HeldKeys {
+public:
+    explicit HeldKeys(std::initializer_list<WORD> keys);
+    ~HeldKeys();
+    HeldKeys(const HeldKeys&) = delete;
+    HeldKeys& operator=(const HeldKeys&) = delete;
+
+private:
+    std::vector<WORD> keys_;
 };
 
 // The build folder (ending in a separator): the test executable lives in

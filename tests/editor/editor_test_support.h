@@ -21,6 +21,8 @@ struct GridEditor {
     ~GridEditor() {
         editor.reset();
         editor_shared.overwrite = false;
+        editor_shared.search_mode = 0;
+        editor_shared.goto_text.clear();
     }
 
     // Loads bytes as a file's content (through a real file) and draws.
