@@ -1,0 +1,347 @@
+// The key bindings: cursor movement on a windowless grid, the selection
+// rules of the navigation keys, the pane commands and the status line they
+// move, and real keys typed into a cell window with Shift and Ctrl held.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "cell_host.h"
+#include "editor_test_support.h"
+
+namespace {
+
+std::string numbered_lines(int count) {
+    std::string text;
+    for (int i = 1; i <= count; ++i) text += "line " + std::to_string(i) + "\n";
+    return text;
+}
+
+struct Position {
+    int32_t line;
+    int32_t col;
+    bool operator==(const Position& other) const { return line == other.line && col == other.col; }
+};
+
+std::ostream& operator<<(std::ostream& out, const Position& p) { return out << "(" << p.line << ", " << p.col << ")"; }
+
+Position cursor_of(const CellEditor& editor) { return Position{editor.cursor_line, editor.cursor_col}; }
+
+}  // namespace
+
+TEST(CursorMoves, right_and_left_cross_line_ends_up_to_after_the_last_line) {
+    GridEditor grid;
+    grid.load("ab\nc\n");
+    CellEditor& editor = *grid.editor;
+    grid.put_cursor(0, 2);
+    editor.move_cursor(KEY_RIGHT, false);
+    EXPECT_EQ(cursor_of(editor), (Position{1, 0}));
+    editor.move_cursor(KEY_RIGHT, false);
+    editor.move_cursor(KEY_RIGHT, false);
+    EXPECT_EQ(cursor_of(editor), (Position{2, 0})) << "the position after the last line";
+    editor.move_cursor(KEY_RIGHT, false);
+    EXPECT_EQ(cursor_of(editor), (Position{2, 0}));
+    editor.move_cursor(KEY_LEFT, false);
+    EXPECT_EQ(cursor_of(editor), (Position{1, 1}));
+    grid.put_cursor(0, 0);
+    editor.move_cursor(KEY_LEFT, false);
+    EXPECT_EQ(cursor_of(editor), (Position{0, 0}));
+}
+
+TEST(CursorMoves, ctrl_right_and_ctrl_left_skip_runs_of_one_class) {
+    GridEditor grid;
+    grid.load("foo_bar1;  x+=\xC3\xA9;y\nnext\n");
+    CellEditor& editor = *grid.editor;
+    std::vector<int32_t> stops;
+    for (int i = 0; i < 7; ++i) {
+        editor.move_cursor(KEY_RIGHT, true);
+        stops.push_back(editor.cursor_line * 100 + editor.cursor_col);
+    }
+    // Word, ";" with the blanks after it, "x", the other characters with the
+    // non-ASCII one, ";", "y", then the next line.
+    EXPECT_EQ(stops, (std::vector<int32_t>{8, 11, 12, 15, 16, 17, 100}));
+    editor.move_cursor(KEY_LEFT, true);
+    stops.clear();
+    for (int i = 0; i < 6; ++i) {
+        editor.move_cursor(KEY_LEFT, true);
+        stops.push_back(editor.cursor_col);
+    }
+    EXPECT_EQ(stops, (std::vector<int32_t>{16, 15, 12, 11, 8, 0}));
+}
+
+TEST(CursorMoves, home_toggles_between_the_indentation_and_column_zero) {
+    GridEditor grid;
+    grid.load("    text\n    \n");
+    CellEditor& editor = *grid.editor;
+    grid.put_cursor(0, 6);
+    editor.wanted_col = 9;
+    editor.move_cursor(KEY_HOME, false);
+    EXPECT_EQ(editor.cursor_col, 4);
+    EXPECT_EQ(editor.wanted_col, -1);
+    editor.move_cursor(KEY_HOME, false);
+    EXPECT_EQ(editor.cursor_col, 0);
+    editor.move_cursor(KEY_HOME, false);
+    EXPECT_EQ(editor.cursor_col, 4);
+    grid.put_cursor(1, 3);
+    editor.move_cursor(KEY_HOME, false);
+    EXPECT_EQ(editor.cursor_col, 0) << "a line of blanks only has column 0";
+}
+
+TEST(CursorMoves, end_and_the_ctrl_variants_reach_line_and_document_ends) {
+    GridEditor grid;
+    grid.load("first\nsecond\nthird line\n");
+    CellEditor& editor = *grid.editor;
+    editor.move_cursor(KEY_END, false);
+    EXPECT_EQ(cursor_of(editor), (Position{0, 5}));
+    editor.move_cursor(KEY_END, true);
+    EXPECT_EQ(cursor_of(editor), (Position{2, 10}));
+    editor.move_cursor(KEY_HOME, true);
+    EXPECT_EQ(cursor_of(editor), (Position{0, 0}));
+}
+
+TEST(CursorMoves, vertical_moves_return_to_the_wanted_column) {
+    GridEditor grid;
+    grid.load("abcdefgh\nab\nabcdefgh\n");
+    CellEditor& editor = *grid.editor;
+    grid.put_cursor(0, 6);
+    editor.move_cursor(KEY_DOWN, false);
+    EXPECT_EQ(cursor_of(editor), (Position{1, 2}));
+    editor.move_cursor(KEY_DOWN, false);
+    EXPECT_EQ(cursor_of(editor), (Position{2, 6}));
+    editor.move_cursor(KEY_DOWN, false);
+    EXPECT_EQ(cursor_of(editor), (Position{2, 6})) << "Down stays on the last line";
+}
+
+TEST(CursorMoves, page_down_and_up_move_a_pane_height_keeping_a_line_of_context) {
+    GridEditor grid(12, 40);  // a pane of 10 rows
+    grid.load(numbered_lines(100));
+    CellEditor& editor = *grid.editor;
+    editor.move_cursor(KEY_PAGE_DOWN, false);
+    EXPECT_EQ(editor.cursor_line, 9) << "first to the pane's last line";
+    EXPECT_EQ(editor.pane_scroll[0], 0);
+    editor.move_cursor(KEY_PAGE_DOWN, false);
+    EXPECT_EQ(editor.pane_scroll[0], 8);
+    EXPECT_EQ(editor.cursor_line, 17);
+    EXPECT_EQ(grid.row(1), "line 9") << "the view was redrawn";
+    editor.move_cursor(KEY_PAGE_UP, false);
+    EXPECT_EQ(editor.cursor_line, 8) << "first to the pane's first line";
+    editor.move_cursor(KEY_PAGE_UP, false);
+    EXPECT_EQ(editor.cursor_line, 0);
+    EXPECT_EQ(editor.pane_scroll[0], 0);
+    grid.put_cursor(95, 0);
+    editor.ensure_cursor_visible(false, -1);
+    editor.move_cursor(KEY_PAGE_DOWN, false);
+    editor.move_cursor(KEY_PAGE_DOWN, false);
+    EXPECT_EQ(editor.cursor_line, 99) << "kept within the last line";
+}
+
+TEST(CursorMoves, page_down_in_panes_of_one_or_two_rows_still_moves_down) {
+    for (int32_t rows : {3, 4}) {
+        GridEditor grid(rows, 40);
+        grid.load(numbered_lines(10));
+        CellEditor& editor = *grid.editor;
+        int32_t previous = editor.cursor_line;
+        for (int i = 0; i < 3; ++i) {
+            editor.move_cursor(KEY_PAGE_DOWN, false);
+            EXPECT_GT(editor.cursor_line, previous) << rows - 2 << "-row pane, press " << i;
+            previous = editor.cursor_line;
+        }
+    }
+}
+
+TEST(CursorMoves, ctrl_down_and_up_scroll_and_keep_the_cursor_in_view) {
+    GridEditor grid(12, 40);  // a pane of 10 rows
+    grid.load(numbered_lines(20));
+    CellEditor& editor = *grid.editor;
+    editor.move_cursor(KEY_DOWN, true);
+    EXPECT_EQ(editor.pane_scroll[0], 1);
+    EXPECT_EQ(editor.cursor_line, 1) << "pushed down with the pane's first line";
+    for (int i = 0; i < 20; ++i) editor.move_cursor(KEY_DOWN, true);
+    EXPECT_EQ(editor.pane_scroll[0], 13) << "the scroll stops at line count - height + 3";
+    grid.put_cursor(19, 0);
+    editor.pane_scroll[0] = 10;
+    editor.move_cursor(KEY_UP, true);
+    EXPECT_EQ(editor.pane_scroll[0], 9);
+    EXPECT_EQ(editor.cursor_line, 18) << "pulled up with the pane's last line";
+    EXPECT_EQ(grid.row(1), "line 10");
+}
+
+TEST(NavigationSelection, an_arrow_without_shift_ends_the_selection_at_its_start_or_end) {
+    GridEditor grid;
+    grid.load("abcdefgh\nijkl\n");
+    CellEditor& editor = *grid.editor;
+    grid.select(0, 2, 0, 5);
+    editor.on_key(KEY_LEFT);
+    EXPECT_EQ(editor.selecting, 0);
+    EXPECT_EQ(cursor_of(editor), (Position{0, 2})) << "on the start, without moving further";
+    editor.on_key(KEY_LEFT);
+    EXPECT_EQ(editor.cursor_col, 1);
+    grid.select(0, 6, 1, 1);
+    grid.put_cursor(0, 6);
+    editor.on_key(KEY_DOWN);
+    EXPECT_EQ(cursor_of(editor), (Position{1, 1})) << "Down goes to the end";
+    grid.select(0, 1, 0, 3);
+    grid.put_cursor(1, 2);
+    editor.on_key(KEY_RIGHT);
+    EXPECT_EQ(cursor_of(editor), (Position{1, 3})) << "a cursor outside moves as usual";
+    grid.select(0, 1, 0, 3);
+    editor.on_key(KEY_HOME);
+    EXPECT_EQ(editor.selecting, 0);
+    EXPECT_EQ(cursor_of(editor), (Position{0, 0}));
+}
+
+TEST(KeyTable, unbound_control_codes_and_function_keys_change_nothing) {
+    GridEditor grid;
+    grid.load("text\n");
+    CellEditor& editor = *grid.editor;
+    for (int code : {2, 5, 14, 17, 19, 20, 21, 23, 29, KEY_F1, KEY_F12, KEY_F1 + 4}) {
+        EXPECT_EQ(editor.on_key(code), 0) << code;
+    }
+    EXPECT_EQ(grid.document(), (Lines{"text"}));
+    EXPECT_EQ(editor.undo_pos, 0);
+    editor.on_key(11);
+    EXPECT_EQ(grid.document(), (Lines{"\x0btext"})) << "Ctrl+K counts as white space and is typed";
+}
+
+TEST(KeyTable, insert_toggles_overwrite_shown_in_the_status) {
+    GridEditor grid(12, 60);
+    grid.load("abc\n");
+    grid.editor->on_key(KEY_INSERT);
+    EXPECT_TRUE(editor_shared.overwrite);
+    EXPECT_NE(grid.message_row().find("[OVR]"), std::string::npos) << grid.message_row();
+    grid.editor->on_key('X');
+    EXPECT_EQ(grid.document(), (Lines{"Xbc"}));
+    grid.editor->on_key(KEY_INSERT);
+    EXPECT_NE(grid.message_row().find("[INS]*"), std::string::npos) << grid.message_row();
+}
+
+TEST(Panes, ctrl_p_splits_and_the_status_moves_to_the_divider) {
+    GridEditor grid(32, 80);  // 30 text rows: 14, the divider, 15
+    grid.load(numbered_lines(100));
+    CellEditor& editor = *grid.editor;
+    editor.on_key(16);
+    const PaneLayout layout = editor.pane_layout();
+    ASSERT_TRUE(layout.split);
+    EXPECT_EQ(layout.divider_row, 15);
+    EXPECT_EQ(grid.row(15).substr(grid.row(15).find_first_not_of(' ')), "Upper pane: Line 1/100 [1-15] Col 1 [INS]");
+    EXPECT_EQ(grid.attr(15, 0), ATTR_HELP);
+    EXPECT_EQ(grid.message_row(), "Ctrl+(Otherpane noPanes Find/Replace )");
+    EXPECT_EQ(grid.attr(31, 6), ATTR_HELP_KEY) << "the O is highlighted";
+    EXPECT_EQ(grid.row(16), "line 1") << "the lower pane starts where the upper one was";
+    editor.on_key(15);
+    EXPECT_EQ(editor.active_pane, 1);
+    EXPECT_NE(grid.row(15).find("Lower pane: Line 1/100 [1-16]"), std::string::npos) << grid.row(15);
+    editor.pane_scroll[1] = 40;
+    editor.on_key(16);
+    EXPECT_FALSE(editor.pane_layout().split);
+    EXPECT_EQ(editor.active_pane, 0);
+    EXPECT_EQ(editor.pane_scroll[0], 40) << "one pane again, showing what the active lower pane showed";
+    EXPECT_EQ(grid.row(1), "line 41");
+    EXPECT_EQ(grid.message_row().substr(0, 11), "Ctrl+(Pane ");
+    EXPECT_NE(grid.message_row().find("Line 1/100 [41-71]"), std::string::npos) << grid.message_row();
+}
+
+TEST(Panes, ctrl_o_splits_first_and_keeps_the_cursor_in_the_active_panes_view) {
+    GridEditor grid(32, 80);
+    grid.load(numbered_lines(100));
+    CellEditor& editor = *grid.editor;
+    editor.on_key(15);
+    EXPECT_TRUE(editor.pane_layout().split);
+    EXPECT_EQ(editor.active_pane, 1);
+    editor.pane_scroll[1] = 50;
+    editor.on_key(15);
+    editor.on_key(15);
+    EXPECT_EQ(editor.active_pane, 1);
+    EXPECT_EQ(editor.cursor_line, 50) << "moved to the first visible line of the lower pane";
+    EXPECT_EQ(grid.screen.cursor_row, 16);
+    editor.on_key(15);
+    EXPECT_EQ(editor.cursor_line, 13) << "moved to the last visible line of the upper pane";
+    EXPECT_EQ(editor.pane_scroll[1], 50) << "the other pane keeps its view";
+}
+
+// Real keys typed into a cell window, with the modifiers held down.
+
+TEST(KeysInWindow, shift_right_three_times_selects_three_characters_and_left_ends_there) {
+    CellHost host(480, 320);
+    host.load("keys.txt", "abcdefgh\n");
+    host.editor->cursor_col = 2;
+    {
+        HeldKeys shift{VK_SHIFT};
+        host.key_down(VK_RIGHT);
+        host.key_down(VK_RIGHT);
+        host.key_down(VK_RIGHT);
+    }
+    CellEditor& editor = *host.editor;
+    EXPECT_EQ(editor.selecting, 1);
+    EXPECT_EQ(editor.anchor_col, 2);
+    EXPECT_EQ(editor.sel_col, 5);
+    EXPECT_STREQ(editor.selection_clipboard_text().c_str(), "cde");
+    EXPECT_EQ(host.row_text(host.screen.rows - 1).substr(0, 9), "SELECTING");
+    host.key_down(VK_LEFT);
+    EXPECT_EQ(editor.selecting, 0);
+    EXPECT_EQ(editor.cursor_col, 2);
+}
+
+TEST(KeysInWindow, ctrl_shift_end_selects_to_the_document_end_and_ctrl_x_cuts_it) {
+    CellHost host(480, 320);
+    host.load("cut.txt", "one\ntwo\nthree\n");
+    host.editor->cursor_col = 1;
+    {
+        HeldKeys keys{VK_CONTROL, VK_SHIFT};
+        host.key_down(VK_END);
+    }
+    EXPECT_EQ(host.editor->sel_line, 2);
+    EXPECT_EQ(host.editor->sel_col, 5);
+    {
+        HeldKeys ctrl{VK_CONTROL};
+        host.key_down('X');
+    }
+    EXPECT_EQ(host.editor->line_count(), 1);
+    EXPECT_STREQ(host.editor->line_text(0).c_str(), "o");
+}
+
+TEST(KeysInWindow, ctrl_p_and_ctrl_o_typed_split_and_switch_panes) {
+    CellHost host(480, 320);
+    host.load("panes.txt", numbered_lines(50));
+    {
+        HeldKeys ctrl{VK_CONTROL};
+        host.key_down('P');
+        host.key_down('O');
+    }
+    const PaneLayout layout = host.editor->pane_layout();
+    ASSERT_TRUE(layout.split);
+    EXPECT_NE(host.row_text(layout.divider_row).find("Lower pane: "), std::string::npos);
+}
+
+TEST(KeysInWindow, ctrl_bracket_ends_the_tick_and_the_next_key_waits) {
+    CellHost host(480, 320);
+    host.load("tick.txt", "text\n");
+    {
+        HeldKeys ctrl{VK_CONTROL};
+        SendMessageW(host.control, WM_KEYDOWN, VK_OEM_4, 1);
+        SendMessageW(host.control, WM_CHAR, 'x', 1);
+        host.tick();
+        EXPECT_EQ(host.screen.key_count, 1) << "Ctrl+[ ended the tick before the x";
+        SendMessageW(host.control, WM_KEYDOWN, 'W', 1);
+        host.tick();
+    }
+    EXPECT_STREQ(host.editor->line_text(0).c_str(), "xtext") << "Ctrl+W does nothing in the editor";
+}
+
+TEST(KeysInWindow, ctrl_right_moves_by_words_and_shift_f3_finds_backward) {
+    CellHost host(640, 320);
+    host.load("words.txt", "alpha beta; gamma beta\n");
+    {
+        HeldKeys ctrl{VK_CONTROL};
+        host.key_down(VK_RIGHT);
+        host.key_down(VK_RIGHT);
+    }
+    EXPECT_EQ(host.editor->cursor_col, 10);
+    host.editor->find_text.set("beta");
+    {
+        HeldKeys shift{VK_SHIFT};
+        host.key_down(VK_F3);
+    }
+    EXPECT_EQ(host.editor->cursor_col, 6);
+    host.key_down(VK_F3);
+    EXPECT_EQ(host.editor->cursor_col, 18);
+}
