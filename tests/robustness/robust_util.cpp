@@ -1,0 +1,120 @@
+#include "robust_util.h"
+
+#include <windows.h>
+#include <zlib.h>
+
+#include <cstdio>
+
+#include "io/file_reader.h"
+#include "io/file_writer.h"
+#include "io/platform.h"
+#include "jobs/directory_scan.h"
+#include "test_folder.h"
+
+namespace {
+int scratch_counter = 0;
+
+void snapshot_level(const std::string& root, const std::string& folder, Snapshot& out) {
+    DirectoryScan scan;
+    if (!scan.first(folder.c_str())) return;
+    String path;
+    do {
+        if (scan.is_dot_entry()) continue;
+        scan.full_path(path);
+        const std::string relative = std::string(path.c_str()).substr(root.size());
+        if (scan.is_directory()) {
+            out[relative + "\\"] = "";
+            snapshot_level(root, path.c_str(), out);
+            continue;
+        }
+        FileReader reader(path.c_str());
+        uLong crc = crc32(0, nullptr, 0);
+        char block[65536];
+        size_t n;
+        while (reader.is_open() && (n = reader.read(block, sizeof(block))) > 0) {
+            crc = crc32(crc, reinterpret_cast<const Bytef*>(block), static_cast<uInt>(n));
+        }
+        char text[64];
+        std::snprintf(text, sizeof(text), "%llu:%08lx", static_cast<unsigned long long>(reader.size()), crc);
+        out[relative] = text;
+    } while (scan.next());
+}
+
+DWORD WINAPI serve_thread(void* job) {
+    serve_one_request(*static_cast<ArchiveJob*>(job));
+    return 0;
+}
+}  // namespace
+
+ScratchFolder::ScratchFolder(const char* name) {
+    char unique[128];
+    std::snprintf(unique, sizeof(unique), "velmora-robust-%s-%lu-%d\\", name, GetCurrentProcessId(), ++scratch_counter);
+    const DWORD shm = file_attributes("Z:\\dev\\shm");
+    if (shm != INVALID_FILE_ATTRIBUTES && (shm & FILE_ATTRIBUTE_DIRECTORY)) {
+        path_ = std::string("Z:\\dev\\shm\\") + unique;
+    } else {
+        wchar_t temp[MAX_PATH + 1];
+        GetTempPathW(MAX_PATH + 1, temp);
+        String base;
+        wide_to_utf8(temp, base);
+        path_ = std::string(base.c_str()) + unique;
+    }
+    remove_tree(path_.c_str());
+    create_directory(path_.c_str());
+}
+
+ScratchFolder::~ScratchFolder() { remove_tree(path_.c_str()); }
+
+std::string ScratchFolder::unix_path() const {
+    if (path_.compare(0, 3, "Z:\\") != 0) return "";
+    std::string out = path_.substr(2);
+    for (char& c : out) c = c == '\\' ? '/' : c;
+    return out;
+}
+
+Snapshot snapshot_tree(const std::string& folder) {
+    Snapshot out;
+    snapshot_level(folder, folder, out);
+    return out;
+}
+
+bool write_file(const std::string& path, const std::string& bytes) {
+    FileWriter writer(path.c_str());
+    writer.write(bytes.data(), bytes.size());
+    return writer.close();
+}
+
+std::string read_file(const std::string& path) {
+    FileReader reader(path.c_str());
+    std::string bytes(static_cast<size_t>(reader.size()), '\0');
+    if (!bytes.empty()) bytes.resize(reader.read(&bytes[0], bytes.size()));
+    return bytes;
+}
+
+bool path_exists(const std::string& path) { return file_attributes(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool serve_within(ArchiveJob& job, double seconds) {
+    HANDLE thread = CreateThread(nullptr, 0, serve_thread, &job, 0, nullptr);
+    if (!thread) return false;
+    const bool ended = WaitForSingleObject(thread, static_cast<DWORD>(seconds * 1000)) == WAIT_OBJECT_0;
+    if (!ended) {
+        set_cancel_requested(job, true);
+        WaitForSingleObject(thread, INFINITE);
+    }
+    CloseHandle(thread);
+    return ended;
+}
+
+bool decompress_within(ArchiveJob& job, const std::string& archive, double seconds) {
+    submit_decompress(job, archive.c_str());
+    return serve_within(job, seconds);
+}
+
+const char* outcome_word(const ArchiveJob& job) {
+    switch (static_cast<JobOutcome>(job.outcome.load())) {
+        case JobOutcome::complete: return "complete";
+        case JobOutcome::cancelled: return "cancelled";
+        case JobOutcome::failed: return "failed";
+        default: return "none";
+    }
+}
