@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "app/build_info.h"
+#include "resources/build_info.h"
 #include "app/shell.h"
 #include "io/platform.h"
 #include "jobs/archive_job.h"

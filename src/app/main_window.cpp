@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-#include "app/build_info.h"
+#include "resources/build_info.h"
 #include "app/choosers.h"
 #include "app/shell.h"
 #include "io/platform.h"
@@ -15,6 +15,8 @@
 #include "jobs/archive_job.h"
 #include "prefs/preferences.h"
 #include "resources/resource_ids.h"
+#include "windows/about_window.h"
+#include "windows/license_window.h"
 #include "windows/progress_window.h"
 #include "windows/window_layout.h"
 #include "io/banned.h"
@@ -133,6 +135,16 @@ void open_documentation() {
     shell_execute(current.window, "", "notepad.exe", path.c_str(), SW_SHOWNORMAL);
 }
 
+// Focuses the window when it is open, else opens it from its template.
+void open_or_focus(HWND open, int template_id, HWND owner, DLGPROC procedure) {
+    if (open) {
+        SetFocus(open);
+        return;
+    }
+    const HWND window = CreateDialogParamA(shell.instance, MAKEINTRESOURCEA(template_id), owner, procedure, 0);
+    if (window) ShowWindow(window, SW_SHOW);
+}
+
 void show_version() {
     char text[256];
     std::snprintf(text, sizeof(text), "Velmora version: %s (x64)\n\nBuild timestamp: %s\nGit commit: %s",
@@ -150,6 +162,8 @@ void on_command() {
     case CMD_ZSTANDARD: main_state.job->compressor = 1; break;
     case CMD_PREFERENCES: open_preferences(); break;
     case CMD_DOCUMENTATION: open_documentation(); break;
+    case CMD_ABOUT: open_or_focus(about_window, IDD_ABOUT, nullptr, about_window_procedure); break;
+    case CMD_LICENSE: open_or_focus(license_window, IDD_LICENSE, current.window, license_window_procedure); break;
     case CMD_VERSION: show_version(); break;
     case CMD_WEBSITE: shell_execute(current.window, "", BUILD_WEBSITE, nullptr, SW_SHOWNORMAL); break;
     default: break;

@@ -17,8 +17,6 @@ struct ShellState {
     // Null while the window is closed.
     HWND main_window = nullptr;
     HWND changelog_window = nullptr;
-    HWND license_window = nullptr;
-    HWND about_window = nullptr;
     HWND preferences_window = nullptr;
 };
 

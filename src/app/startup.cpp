@@ -14,6 +14,7 @@
 #include "io/window_store.h"
 #include "prefs/preferences.h"
 #include "resources/resource_ids.h"
+#include "windows/license_window.h"
 #include "io/banned.h"
 
 ShellState shell;
@@ -128,6 +129,7 @@ int run_program(HINSTANCE instance) {
                     "Velmora error");
         ExitProcess(1);
     }
+    set_license_folder(shell.program_folder.c_str());
     shell.ini_path = concat(shell.data_folder.c_str(), "velmora", ".ini");
     set_window_store_path(shell.ini_path.c_str());
 

@@ -20,6 +20,8 @@ void send_key(WORD key, bool up) {
 
 }  // namespace
 
+String folder_of_build() { return build_folder(); }
+
 HWND wait_for_window(const char* class_name, const char* title, DWORD timeout_ms) {
     const DWORD start = GetTickCount();
     while (GetTickCount() - start < timeout_ms) {

@@ -11,6 +11,8 @@
 
 constexpr DWORD WAIT_MS = 20000;
 
+// The build folder, where velmora.exe and the files shipped beside it lie.
+String folder_of_build();
 HWND wait_for_window(const char* class_name, const char* title, DWORD timeout_ms = WAIT_MS);
 std::string control_text(HWND control);
 // The main window of the running copy (class "velmora_superhost", "Velmora").

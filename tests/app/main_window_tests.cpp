@@ -136,3 +136,41 @@ TEST(MainWindow, a_folder_chosen_in_the_chooser_is_compressed_with_the_progress_
     close_main_window(window);
     EXPECT_EQ(velmora.wait_exit(), 0);
 }
+
+TEST(MainWindow, about_and_license_windows_open_once_and_remember_their_place) {
+    Installed velmora("main-about");
+    const String source = concat(folder_of_build().c_str(), "license.txt");
+    CopyFileA(source.c_str(), concat(velmora.path().c_str(), "license.txt").c_str(), FALSE);
+    ASSERT_TRUE(velmora.start());
+    const HWND window = main_window();
+    ASSERT_NE(window, nullptr);
+    PostMessageA(window, WM_COMMAND, CMD_ABOUT, 0);
+    const HWND about = wait_for_window("about_superhost", "About Velmora", 10000);
+    ASSERT_NE(about, nullptr);
+    RECT r{};
+    GetWindowRect(about, &r);
+    EXPECT_EQ(r.left, 0);
+    EXPECT_EQ(r.top, 50);
+    EXPECT_EQ(r.right - r.left, 630);
+    Sleep(1500);  // let the roll move
+    save_screenshot("about-window");
+    PostMessageA(window, WM_COMMAND, CMD_ABOUT, 0);
+    Sleep(300);
+    EXPECT_EQ(FindWindowExA(nullptr, about, "about_superhost", nullptr), nullptr) << "one About window";
+
+    PostMessageA(window, WM_COMMAND, CMD_LICENSE, 0);
+    const HWND license = wait_for_window("license_superhost", "Velmora license", 10000);
+    ASSERT_NE(license, nullptr);
+    const std::string text = control_text(GetDlgItem(license, 1002));
+    EXPECT_EQ(text.find("Velmora x64 File Archiver"), 0u) << text.substr(0, 80);
+    save_screenshot("license-window");
+
+    SetWindowPos(about, nullptr, 33, 44, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
+    PostMessageA(about, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_TRUE(wait_gone(about, 5000));
+    close_main_window(window);
+    EXPECT_EQ(velmora.wait_exit(), 0);
+    EXPECT_NE(velmora.data("velmora.ini").find("about_wnd_x=33\r\nabout_wnd_y=44"), std::string::npos);
+    EXPECT_NE(velmora.data("velmora.ini").find("license_wnd_x=0"), std::string::npos)
+        << "the License window closes with the main window and writes its place";
+}

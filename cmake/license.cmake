@@ -1,0 +1,17 @@
+# Writes license.txt: Velmora's own licence followed by the licence texts of
+# the five libraries, as their source packages ship them.
+file(READ "${OWN}" TEXT)
+foreach(entry "Zstandard|zstd.txt" "cJSON|cJSON.txt" "libarchive|libarchive.txt" "minizip|minizip.txt"
+              "zlib|zlib.txt")
+    string(REPLACE "|" ";" parts "${entry}")
+    list(GET parts 0 name)
+    list(GET parts 1 file)
+    file(READ "${LICENSES}/${file}" body)
+    string(APPEND TEXT "\n\n${name}\n")
+    string(LENGTH "${name}" width)
+    string(REPEAT "=" ${width} rule)
+    string(APPEND TEXT "${rule}\n\n${body}")
+endforeach()
+string(REPLACE "\r\n" "\n" TEXT "${TEXT}")
+string(REPLACE "\n" "\r\n" TEXT "${TEXT}")
+file(WRITE "${OUTPUT}" "${TEXT}")
