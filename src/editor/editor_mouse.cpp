@@ -46,6 +46,14 @@ int pane_at_row(const PaneLayout& layout, int32_t row) {
 
 void open_with_shell(HWND owner, const char* link) { shell_execute(owner, "open", link, "", SW_HIDE); }
 
+// The cursor's cell is on screen: its line in the active pane and its column
+// in the view. Only then does a mouse change bring the cursor into view, so
+// that scrolling sideways during a drag is not undone at once.
+bool cursor_cell_visible(const CellEditor& editor) {
+    const int32_t col = editor.cursor_col - editor.hscroll;
+    return editor.cursor_in_view() && col >= 0 && col < editor.screen->cols;
+}
+
 }  // namespace
 
 bool find_link(const char* line, size_t length, int32_t col, size_t* start, size_t* end) {
@@ -138,7 +146,7 @@ LRESULT CellEditor::mouse_press(HWND window, UINT message, WPARAM wparam, int32_
         if (scroll != old_scroll) {
             draw(-1);
             draw_status();
-            if (cursor_in_view()) ensure_cursor_visible(false, -1);
+            if (cursor_cell_visible(*this)) ensure_cursor_visible(false, -1);
         }
         return 0;
     }
@@ -204,7 +212,7 @@ void CellEditor::mouse_drag(int32_t x, int32_t y) {
         }
         draw(-1);
         draw_status();
-        if (cursor_in_view()) ensure_cursor_visible(false, -1);
+        if (cursor_cell_visible(*this)) ensure_cursor_visible(false, -1);
         return;
     }
     if (drag_mode == 1 || drag_mode == 2) {
@@ -221,7 +229,7 @@ void CellEditor::mouse_drag(int32_t x, int32_t y) {
         pane_scroll[pane] = scroll;
         draw(-1);
         draw_status();
-        if (cursor_in_view()) ensure_cursor_visible(false, -1);
+        if (cursor_cell_visible(*this)) ensure_cursor_visible(false, -1);
         return;
     }
     if (!selecting) {
@@ -258,7 +266,7 @@ void CellEditor::mouse_drag(int32_t x, int32_t y) {
     sel_line = line;
     sel_col = std::clamp(column, 0, column_count(line_text(line)));
     draw(-1);
-    if (cursor_in_view()) ensure_cursor_visible(false, -1);
+    if (cursor_cell_visible(*this)) ensure_cursor_visible(false, -1);
     else draw_status();
 }
 
@@ -271,7 +279,7 @@ void CellEditor::mouse_wheel(WPARAM wparam, int32_t x, int32_t y) {
     const int32_t limit = std::max(0, line_count() - layout.height[pane] + SCROLL_PAST_END);
     pane_scroll[pane] = std::clamp(pane_scroll[pane] + lines_moved, 0, limit);
     draw(-1);
-    if (cursor_in_view()) ensure_cursor_visible(false, -1);
+    if (cursor_cell_visible(*this)) ensure_cursor_visible(false, -1);
     else draw_status();
     draw_prompt();  // an open prompt stays on the last row
 }
