@@ -113,6 +113,10 @@ struct TextPosition {
 };
 
 constexpr size_t LOAD_LINE_LIMIT = 0x2000000;
+// Editor states: 0 normal, 1 a message shown, then the three prompts.
+constexpr int PROMPT_FIND = 2;
+constexpr int PROMPT_REPLACE = 3;
+constexpr int PROMPT_GOTO = 4;
 constexpr char SAVE_FAILED_MESSAGE[] = "Error writing file, changes not saved!";
 
 class CellEditor {
@@ -172,6 +176,7 @@ public:
     void start_empty();
     void clear_document();
     bool modified() const { return undo_pos != saved_pos; }
+    bool find_prompt_open() const { return state == PROMPT_FIND; }
     int32_t line_count() const { return static_cast<int32_t>(lines.size()); }
     // The text of line, or an empty text when it does not exist.
     const String& line_text(int32_t line) const;

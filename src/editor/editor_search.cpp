@@ -28,9 +28,6 @@ constexpr char WIDE_FIND_HINT[] = " (Up/Down:mode Ctrl+R:replace ESC:cancel)";
 constexpr char MIDDLE_FIND_HINT[] = "(U/D:mode Ctrl+R:repl)";
 constexpr int32_t WIDE_HINT_COLS = 71;
 constexpr int32_t MIDDLE_HINT_COLS = 41;
-constexpr int PROMPT_FIND = 2;
-constexpr int PROMPT_REPLACE = 3;
-constexpr int PROMPT_GOTO = 4;
 
 bool is_ascii_alnum(unsigned char byte) { return byte < 0x80 && std::isalnum(byte); }
 

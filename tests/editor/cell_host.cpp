@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "editor/cell_text.h"
 #include "io/platform.h"
@@ -150,7 +151,7 @@ void send_key(WORD key, bool up) {
 
 }  // namespace
 
-HeldKeys::HeldKeys(std::initializer_list<WORD> keys) : keys_(keys) {
+HeldKeys::HeldKeys(std::vector<WORD> keys) : keys_(std::move(keys)) {
     for (WORD key : keys_) send_key(key, false);
     CellHost::pump();  // the thread's own key state follows once the input is read
 }

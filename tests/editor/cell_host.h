@@ -62,7 +62,8 @@ private:
 // window's key translation and the editor's asynchronous reads see them.
 class HeldKeys {
 public:
-    explicit HeldKeys(std::initializer_list<WORD> keys);
+    HeldKeys(std::initializer_list<WORD> keys) : HeldKeys(std::vector<WORD>(keys)) {}
+    explicit HeldKeys(std::vector<WORD> keys);
     ~HeldKeys();
     HeldKeys(const HeldKeys&) = delete;
     HeldKeys& operator=(const HeldKeys&) = delete;

@@ -3,7 +3,9 @@
 // move, and real keys typed into a cell window with Shift and Ctrl held.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "cell_host.h"
 #include "editor_test_support.h"
@@ -344,4 +346,140 @@ TEST(KeysInWindow, ctrl_right_moves_by_words_and_shift_f3_finds_backward) {
     EXPECT_EQ(host.editor->cursor_col, 6);
     host.key_down(VK_F3);
     EXPECT_EQ(host.editor->cursor_col, 18);
+}
+
+// Every key of the table typed into a cell window: the key message goes
+// through the window's translation and the key ring, the modifiers are
+// held for real, and the editor acts on the next tick.
+
+constexpr int SHIFT = 1;
+constexpr int CTRL = 2;
+
+struct TypedKey {
+    const char* name;
+    int32_t line, col;
+    bool select_all_first;
+    WPARAM key;
+    int modifiers;
+    const char* document;  // lines joined by '\n'; null: unchanged
+    int32_t cursor_line, cursor_col;  // -1: not checked
+    int selecting;                    // -1: not checked
+    int state;
+    const char* message;  // start of the last row; null: not checked
+};
+
+const char TEXT[] = "alpha beta\n  gamma";
+
+const TypedKey TYPED_KEYS[] = {
+    {"down_goes_to_the_next_line", 0, 3, false, VK_DOWN, 0, nullptr, 1, 3, 0, 0, nullptr},
+    {"up_on_the_first_line_stays", 0, 3, false, VK_UP, 0, nullptr, 0, 3, 0, 0, nullptr},
+    {"right_goes_one_column", 0, 3, false, VK_RIGHT, 0, nullptr, 0, 4, 0, 0, nullptr},
+    {"ctrl_left_goes_to_the_word_start", 0, 8, false, VK_LEFT, CTRL, nullptr, 0, 6, 0, 0, nullptr},
+    {"home_goes_to_the_indentation", 1, 6, false, VK_HOME, 0, nullptr, 1, 2, 0, 0, nullptr},
+    {"ctrl_home_goes_to_the_start", 1, 4, false, VK_HOME, CTRL, nullptr, 0, 0, 0, 0, nullptr},
+    {"end_goes_to_the_line_end", 0, 0, false, VK_END, 0, nullptr, 0, 10, 0, 0, nullptr},
+    {"shift_end_selects_to_the_line_end", 0, 6, false, VK_END, SHIFT, nullptr, 0, 10, 1, 0, "SELECTING"},
+    {"page_down_goes_to_the_last_line", 0, 0, false, VK_NEXT, 0, nullptr, 1, 0, 0, 0, nullptr},
+    {"page_up_goes_to_the_first_line", 1, 0, false, VK_PRIOR, 0, nullptr, 0, 0, 0, 0, nullptr},
+    {"delete_removes_the_character", 0, 0, false, VK_DELETE, 0, "lpha beta\n  gamma", 0, 0, 0, 0, nullptr},
+    {"backspace_joins_the_lines", 1, 0, false, VK_BACK, 0, "alpha beta  gamma", 0, 10, 0, 0, nullptr},
+    {"tab_indents", 0, 0, false, VK_TAB, 0, "  alpha beta\n  gamma", 0, 2, 0, 0, nullptr},
+    {"shift_tab_outdents", 1, 2, false, VK_TAB, SHIFT, "alpha beta\ngamma", 1, 0, 0, 0, nullptr},
+    {"tab_indents_the_selection", 0, 0, true, VK_TAB, 0, "  alpha beta\n    gamma", -1, -1, 1, 0, nullptr},
+    {"enter_splits_the_line", 0, 5, false, VK_RETURN, 0, "alpha\nbeta\n  gamma", 1, 0, 0, 0, nullptr},
+    {"ctrl_enter_opens_a_line_below", 0, 2, false, VK_RETURN, CTRL, "alpha beta\n\n  gamma", 1, 0, 0, 0, nullptr},
+    {"ctrl_a_selects_everything", 1, 1, false, 'A', CTRL, nullptr, 1, 1, 1, 0, "SELECTING"},
+    {"ctrl_keypad_1_selects_everything_too", 1, 1, false, VK_NUMPAD1, CTRL, nullptr, 1, 1, 1, 0, nullptr},
+    {"escape_ends_the_selection", 0, 0, true, VK_ESCAPE, 0, nullptr, 0, 0, 0, 0, "Ctrl+("},
+    {"ctrl_c_copies_the_selection", 0, 0, true, 'C', CTRL, nullptr, -1, -1, 1, 1, "Copied 19 bytes"},
+    {"ctrl_c_without_a_selection_does_nothing", 0, 0, false, 'C', CTRL, nullptr, 0, 0, 0, 0, "Ctrl+("},
+    {"ctrl_x_cuts_the_selection", 0, 0, true, 'X', CTRL, "", 0, 0, 0, 1, "Cut 19 bytes"},
+    {"ctrl_d_duplicates_the_line", 1, 0, false, 'D', CTRL, "alpha beta\n  gamma\n  gamma", 1, 0, 0, 1,
+     "Duplicated line"},
+    {"ctrl_z_at_the_loaded_state_cannot_undo", 0, 0, false, 'Z', CTRL, nullptr, 0, 0, 0, 1, "Can't Undo"},
+    {"ctrl_shift_z_redoes", 0, 0, false, 'Z', CTRL | SHIFT, nullptr, 0, 0, 0, 1, "Can't Redo"},
+    {"ctrl_y_redoes", 0, 0, false, 'Y', CTRL, nullptr, 0, 0, 0, 1, "Can't Redo"},
+    {"ctrl_f_opens_the_find_prompt", 0, 0, false, 'F', CTRL, nullptr, 0, 0, 0, 2, "Find substring"},
+    {"ctrl_g_without_a_find_text_opens_it_too", 0, 0, false, 'G', CTRL, nullptr, 0, 0, 0, 2, "Find substring"},
+    {"f3_without_a_find_text_opens_it_too", 0, 0, false, VK_F3, 0, nullptr, 0, 0, 0, 2, "Find substring"},
+    {"ctrl_r_without_a_find_text_asks_for_ctrl_f", 0, 0, false, 'R', CTRL, nullptr, 0, 0, 0, 1, "Use Ctrl+F"},
+    {"ctrl_j_opens_the_go_to_prompt", 0, 0, false, 'J', CTRL, nullptr, 0, 0, 0, 4, "Go to line"},
+    {"ctrl_l_redraws", 1, 3, false, 'L', CTRL, nullptr, 1, 3, 0, 0, "Ctrl+("},
+    {"ctrl_w_is_left_to_the_host", 0, 0, false, 'W', CTRL, nullptr, 0, 0, 0, 0, nullptr},
+    {"insert_with_shift_does_nothing", 0, 0, false, VK_INSERT, SHIFT, nullptr, 0, 0, 0, 0, nullptr},
+};
+
+class KeyTableInWindow : public ::testing::TestWithParam<TypedKey> {};
+
+namespace {
+
+std::string joined_document(const CellEditor& editor) {
+    std::string text;
+    for (int32_t i = 0; i < editor.line_count(); ++i) {
+        if (i) text += '\n';
+        text += editor.line_text(i).c_str();
+    }
+    return text;
+}
+
+}  // namespace
+
+TEST_P(KeyTableInWindow, the_typed_key_runs_its_command) {
+    const TypedKey& c = GetParam();
+    CellHost host(480, 320);
+    host.load("table.txt", std::string(TEXT) + "\n");
+    CellEditor& editor = *host.editor;
+    editor.cursor_line = c.line;
+    editor.cursor_col = c.col;
+    editor.ensure_cursor_visible(false, -1);
+    if (c.select_all_first) editor.select_all();
+    {
+        std::vector<WORD> held;
+        if (c.modifiers & CTRL) held.push_back(VK_CONTROL);
+        if (c.modifiers & SHIFT) held.push_back(VK_SHIFT);
+        HeldKeys keys(held);
+        host.key_down(c.key);
+    }
+    EXPECT_EQ(joined_document(editor), c.document ? c.document : TEXT);
+    if (c.cursor_line >= 0) {
+        EXPECT_EQ(editor.cursor_line, c.cursor_line);
+        EXPECT_EQ(editor.cursor_col, c.cursor_col);
+    }
+    if (c.selecting >= 0) {
+        EXPECT_EQ(editor.selecting, c.selecting);
+    }
+    EXPECT_EQ(editor.state, c.state);
+    if (c.message) {
+        const std::string row = host.row_text(host.screen.rows - 1);
+        EXPECT_EQ(row.substr(0, std::strlen(c.message)), c.message) << row;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(KeyBindings, KeyTableInWindow, ::testing::ValuesIn(TYPED_KEYS),
+                         [](const ::testing::TestParamInfo<TypedKey>& info) { return std::string(info.param.name); });
+
+TEST(KeysInWindow, ctrl_v_and_shift_insert_paste_the_first_clipboard_line_into_a_prompt) {
+    CellHost host(640, 320);
+    host.load("paste.txt", "text\n");
+    const std::wstring clip = L"first\r\nsecond";
+    ASSERT_TRUE(OpenClipboard(host.control));
+    EmptyClipboard();
+    const HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, (clip.size() + 1) * sizeof(wchar_t));
+    std::memcpy(GlobalLock(block), clip.c_str(), (clip.size() + 1) * sizeof(wchar_t));
+    GlobalUnlock(block);
+    SetClipboardData(CF_UNICODETEXT, block);
+    CloseClipboard();
+    host.editor->find_text.set("old");
+    {
+        HeldKeys ctrl{VK_CONTROL};
+        host.key_down('F');
+        host.key_down('V');
+    }
+    EXPECT_STREQ(host.editor->find_text.c_str(), "first") << "the shown text is replaced";
+    {
+        HeldKeys shift{VK_SHIFT};
+        host.key_down(VK_INSERT);
+    }
+    EXPECT_STREQ(host.editor->find_text.c_str(), "firstfirst");
+    EXPECT_STREQ(host.editor->line_text(0).c_str(), "text") << "the document is untouched";
 }
