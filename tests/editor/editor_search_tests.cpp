@@ -69,16 +69,6 @@ TEST_P(MatchRules, find_in_line_follows_the_mode) {
 INSTANTIATE_TEST_SUITE_P(SearchModes, MatchRules, ::testing::ValuesIn(MATCH_CASES),
                          [](const ::testing::TestParamInfo<MatchCase>& info) { return std::string(info.param.name); });
 
-TEST(SearchModes, modes_have_their_names_and_cycle_modulo_six) {
-    EXPECT_STREQ(search_mode_name(0), "substring");
-    EXPECT_STREQ(search_mode_name(1), "SubString");
-    EXPECT_STREQ(search_mode_name(2), "wordmatch");
-    EXPECT_STREQ(search_mode_name(3), "WordMatch");
-    EXPECT_STREQ(search_mode_name(4), "tokenmatch");
-    EXPECT_STREQ(search_mode_name(5), "TokenMatch");
-    EXPECT_STREQ(search_mode_name(6), "substring");
-}
-
 // Find next and previous.
 
 TEST(FindNext, finds_the_next_match_after_the_cursor_and_selects_it) {
