@@ -15,7 +15,9 @@
 #include "jobs/archive_job.h"
 #include "prefs/preferences.h"
 #include "resources/resource_ids.h"
+#include "prefs/preferences_window.h"
 #include "windows/about_window.h"
+#include "windows/changelog_window.h"
 #include "windows/license_window.h"
 #include "windows/progress_window.h"
 #include "windows/window_layout.h"
@@ -123,12 +125,6 @@ void decompress_file() {
     if (!path.empty()) submit_decompress(*main_state.job, path.c_str());
 }
 
-void open_preferences() {
-    if (!pref_curses_preferences()) {
-        const String path = concat(shell.data_folder.c_str(), PREFERENCES_USER_FILE);
-        shell_execute(nullptr, "", "notepad.exe", path.c_str(), SW_SHOWNORMAL);
-    }
-}
 
 void open_documentation() {
     const String path = concat(shell.program_folder.c_str(), "documentation.txt");
@@ -160,7 +156,14 @@ void on_command() {
     case CMD_EXIT: DestroyWindow(current.window); break;
     case CMD_DEFLATE: main_state.job->compressor = 0; break;
     case CMD_ZSTANDARD: main_state.job->compressor = 1; break;
-    case CMD_PREFERENCES: open_preferences(); break;
+    case CMD_PREFERENCES:
+        if (!pref_curses_preferences()) {
+            open_preferences_externally(current.window);
+        } else {
+            open_or_focus(preferences_window, IDD_PREFERENCES, current.window, preferences_window_procedure);
+        }
+        break;
+    case CMD_CHANGELOG: open_or_focus(changelog_window, IDD_CHANGELOG, current.window, changelog_window_procedure); break;
     case CMD_DOCUMENTATION: open_documentation(); break;
     case CMD_ABOUT: open_or_focus(about_window, IDD_ABOUT, nullptr, about_window_procedure); break;
     case CMD_LICENSE: open_or_focus(license_window, IDD_LICENSE, current.window, license_window_procedure); break;

@@ -3,7 +3,9 @@
 #include <windows.h>
 
 #include "app/shell.h"
+#include "prefs/preferences_window.h"
 #include "windows/about_window.h"
+#include "windows/changelog_window.h"
 #include "windows/license_window.h"
 #include "windows/progress_window.h"
 #include "io/banned.h"
@@ -13,8 +15,8 @@ namespace {
 constexpr ATOM DIALOG_CLASS_ATOM = 32770;
 
 bool offer_to_dialogs(MSG& message) {
-    const HWND dialogs[] = {shell.main_window, shell.changelog_window, license_window,
-                            about_window, shell.preferences_window, progress_window};
+    const HWND dialogs[] = {shell.main_window, changelog_window, license_window,
+                            about_window, preferences_window, progress_window};
     for (const HWND dialog : dialogs) {
         if (dialog && IsDialogMessageA(dialog, &message)) return true;
     }

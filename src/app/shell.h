@@ -14,10 +14,8 @@ struct ShellState {
     String data_folder;     // the per-user folder, ending in "\"
     String ini_path;        // data_folder + "velmora.ini"
     UINT wheel_message = 0; // the registered "MSWHEEL_ROLLMSG"
-    // Null while the window is closed.
+    // Null while the window is closed; the other windows keep theirs.
     HWND main_window = nullptr;
-    HWND changelog_window = nullptr;
-    HWND preferences_window = nullptr;
 };
 
 extern ShellState shell;

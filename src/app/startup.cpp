@@ -14,6 +14,8 @@
 #include "io/window_store.h"
 #include "prefs/preferences.h"
 #include "resources/resource_ids.h"
+#include "prefs/preferences_window.h"
+#include "windows/changelog_window.h"
 #include "windows/license_window.h"
 #include "io/banned.h"
 
@@ -38,6 +40,8 @@ bool fall_back_to_default_preferences() {
 }
 
 void shut_down_and_relaunch() {
+    destroy_preferences_editors();
+    destroy_changelog_editor();
     const bool relaunch = preferences_state && preferences_state->relaunch_requested;
     destroy_preferences_state(preferences_state);
     preferences_state = nullptr;
@@ -130,10 +134,14 @@ int run_program(HINSTANCE instance) {
         ExitProcess(1);
     }
     set_license_folder(shell.program_folder.c_str());
+    create_changelog_editor(shell.program_folder.c_str());
     shell.ini_path = concat(shell.data_folder.c_str(), "velmora", ".ini");
     set_window_store_path(shell.ini_path.c_str());
 
     preferences_state = create_preferences_state(shell.data_folder.c_str());
+    create_preferences_editors([] {
+        if (shell.main_window) DestroyWindow(shell.main_window);
+    });
     write_default_preferences();
     int exit_code = 0;
     if (load_preferences(false) || fall_back_to_default_preferences()) {

@@ -174,3 +174,98 @@ TEST(MainWindow, about_and_license_windows_open_once_and_remember_their_place) {
     EXPECT_NE(velmora.data("velmora.ini").find("license_wnd_x=0"), std::string::npos)
         << "the License window closes with the main window and writes its place";
 }
+
+namespace {
+
+HWND focused_window_of(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+    return info.hwndFocus;
+}
+
+}  // namespace
+
+TEST(Preferences, the_two_pane_window_saves_valid_text_and_ctrl_f12_relaunches) {
+    Installed velmora("prefs-window");
+    ASSERT_TRUE(velmora.start());
+    const HWND window = main_window();
+    ASSERT_NE(window, nullptr);
+    PostMessageA(window, WM_COMMAND, CMD_PREFERENCES, 0);
+    const HWND prefs = wait_for_window("preferences_superhost", "Velmora preferences", 10000);
+    ASSERT_NE(prefs, nullptr);
+    RECT r{};
+    GetWindowRect(prefs, &r);
+    EXPECT_EQ(r.left, 0);
+    EXPECT_EQ(r.top, 50);
+    EXPECT_EQ(r.right - r.left, 1120);
+    EXPECT_EQ(r.bottom - r.top, 720);
+    EXPECT_EQ(focused_window_of(prefs), GetDlgItem(prefs, 1004)) << "the user's pane has the focus";
+
+    SetForegroundWindow(prefs);
+    Sleep(300);
+    type_text(L"x");
+    press_chord('S', true);
+    Sleep(300);
+    EXPECT_EQ(velmora.data("preferences.txt").size(), 116u) << "text that does not parse is not saved";
+    press_chord(VK_BACK, false);
+    type_text(L" ");
+    press_chord('S', true);
+    Sleep(300);
+    EXPECT_EQ(velmora.data("preferences.txt").substr(0, 3), " {\n");
+    save_screenshot("preferences-window");
+
+    press_chord(VK_TAB, true);
+    Sleep(200);
+    EXPECT_EQ(focused_window_of(prefs), GetDlgItem(prefs, 1005)) << "Ctrl+Tab moves to the other pane";
+    press_chord(VK_TAB, true);
+    Sleep(200);
+
+    const DWORD first_process = [] {
+        DWORD id = 0;
+        GetWindowThreadProcessId(FindWindowA("velmora_superhost", nullptr), &id);
+        return id;
+    }();
+    press_chord(VK_F12, true);
+    EXPECT_EQ(velmora.wait_exit(), 0) << "Ctrl+F12 ends this instance";
+    const HWND relaunched = main_window();
+    ASSERT_NE(relaunched, nullptr) << "and starts a new one";
+    DWORD second_process = 0;
+    GetWindowThreadProcessId(relaunched, &second_process);
+    EXPECT_NE(second_process, first_process);
+    EXPECT_NE(velmora.data("velmora.ini").find("preferences_wnd_w=1120"), std::string::npos);
+    PostMessageA(relaunched, WM_COMMAND, CMD_EXIT, 0);
+    const HANDLE second = OpenProcess(SYNCHRONIZE, FALSE, second_process);
+    if (second) {
+        WaitForSingleObject(second, WAIT_MS);
+        CloseHandle(second);
+    }
+}
+
+TEST(Changelog, the_read_only_view_opens_with_the_shipped_file_and_closes_with_ctrl_w) {
+    Installed velmora("changelog");
+    CopyFileA(concat(folder_of_build().c_str(), "changelog.txt").c_str(),
+              concat(velmora.path().c_str(), "changelog.txt").c_str(), FALSE);
+    ASSERT_TRUE(velmora.start());
+    const HWND window = main_window();
+    ASSERT_NE(window, nullptr);
+    SetForegroundWindow(window);
+    Sleep(200);
+    press_chord(VK_F2, true);
+    const HWND changelog = wait_for_window("changelog_superhost", "Velmora changelog", 10000);
+    ASSERT_NE(changelog, nullptr) << "Ctrl+F2 opens the changelog";
+    RECT r{};
+    GetWindowRect(changelog, &r);
+    EXPECT_EQ(r.right - r.left, 620);
+    EXPECT_EQ(r.bottom - r.top, 505);
+    Sleep(300);
+    save_screenshot("changelog-window");
+    SetForegroundWindow(changelog);
+    Sleep(200);
+    type_text(L"typed");
+    press_chord('W', true);
+    EXPECT_TRUE(wait_gone(changelog, 5000)) << "Ctrl+W closes it";
+    close_main_window(window);
+    EXPECT_EQ(velmora.wait_exit(), 0);
+    EXPECT_NE(velmora.data("velmora.ini").find("changelog_wnd_x=0"), std::string::npos);
+}

@@ -1,0 +1,35 @@
+// The two editors of the Preferences window, also used by the Changelog
+// window: a read-only view that takes only navigation, search and copy, and
+// the user's editor that validates before it saves and can restart the
+// program. User-interface thread only.
+#pragma once
+
+#include <windows.h>
+
+#include "editor/cell_editor.h"
+
+constexpr UINT WM_PREFS_SWITCH_PANE = WM_USER + 200;
+constexpr char SAVED_MESSAGE[] = "Parsed and saved successfully";
+
+// The Ctrl key's state when a queued key is handled; tests may replace it.
+extern bool (*ctrl_is_held)();
+
+class DefaultPaneEditor : public CellEditor {
+public:
+    using CellEditor::CellEditor;
+    int on_key(int code) override;
+    HWND host = nullptr;
+};
+
+class UserPaneEditor : public CellEditor {
+public:
+    using CellEditor::CellEditor;
+    int on_key(int code) override;
+    void draw_help_extra() override;
+    // Checks the text by the preferences rules and saves it only when it
+    // parses; the outcome shows on the status line.
+    void validate_and_save();
+    HWND host = nullptr;
+    // Destroys the main window for a relaunch (set by the program).
+    void (*relaunch)() = nullptr;
+};

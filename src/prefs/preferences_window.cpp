@@ -1,0 +1,134 @@
+#include "prefs/preferences_window.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "io/platform.h"
+#include "io/window_store.h"
+#include "prefs/preferences.h"
+#include "windows/window_layout.h"
+#include "io/banned.h"
+
+HWND preferences_window = nullptr;
+
+namespace {
+
+constexpr int LEFT_PANE = 1005;
+constexpr int RIGHT_PANE = 1004;
+constexpr UINT_PTR EDITOR_TICK_TIMER_ID = 100;
+
+struct PreferencesWindowState {
+    CellScreen left_screen;
+    CellScreen right_screen;
+    std::unique_ptr<DefaultPaneEditor> left;
+    std::unique_ptr<UserPaneEditor> right;
+    WindowLayout layout;
+    bool laid_out = false;
+};
+PreferencesWindowState prefs_window;
+
+void load_pane(CellEditor& editor, const char* file_name) {
+    editor.file_path = concat(preferences_state->data_folder.c_str(), file_name);
+    FILE* stream = open_stream(editor.file_path.c_str(), "rb");
+    if (stream) {
+        editor.load_text(stream);
+        std::fclose(stream);
+    } else {
+        editor.start_empty();
+    }
+    editor.draw(-1);
+    editor.ensure_cursor_visible(true, 0.5);
+}
+
+void on_init_dialog(HWND window) {
+    preferences_window = window;
+    attach_window(&prefs_window.left_screen, GetDlgItem(window, LEFT_PANE));
+    attach_window(&prefs_window.right_screen, GetDlgItem(window, RIGHT_PANE));
+    prefs_window.layout.init(window);
+    prefs_window.layout.add(GetDlgItem(window, LEFT_PANE), 0, 0, 0.5f, 1);
+    prefs_window.layout.add(GetDlgItem(window, RIGHT_PANE), 0.5f, 0, 1, 1);
+    prefs_window.laid_out = true;
+    SetWindowPos(window, nullptr, read_ini_int("preferences_wnd_x", 0), read_ini_int("preferences_wnd_y", 50),
+                 read_ini_int("preferences_wnd_w", 1120), read_ini_int("preferences_wnd_h", 720),
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    prefs_window.left->host = window;
+    prefs_window.right->host = window;
+    load_pane(*prefs_window.left, PREFERENCES_DEFAULT_FILE);
+    load_pane(*prefs_window.right, PREFERENCES_USER_FILE);
+    SetTimer(window, EDITOR_TICK_TIMER_ID, 50, nullptr);
+    SetFocus(GetDlgItem(window, pref_curses_right_focus() ? RIGHT_PANE : LEFT_PANE));
+}
+
+void on_destroy(HWND window) {
+    prefs_window.left->clear_document();
+    prefs_window.right->clear_document();
+    KillTimer(window, EDITOR_TICK_TIMER_ID);
+    RECT r{};
+    GetWindowRect(window, &r);
+    write_ini_int("preferences_wnd_x", r.left);
+    write_ini_int("preferences_wnd_y", r.top);
+    write_ini_int("preferences_wnd_w", r.right - r.left);
+    write_ini_int("preferences_wnd_h", r.bottom - r.top);
+    prefs_window.laid_out = false;
+    preferences_window = nullptr;
+}
+
+void on_paint(HWND window) {
+    // Only the narrow gap between the panes shows the background.
+    PAINTSTRUCT paint;
+    const HDC dc = BeginPaint(window, &paint);
+    FillRect(dc, &paint.rcPaint, GetSysColorBrush(COLOR_BTNFACE));
+    EndPaint(window, &paint);
+}
+
+void switch_pane(HWND window) {
+    const HWND left = GetDlgItem(window, LEFT_PANE);
+    SetFocus(GetFocus() == left ? GetDlgItem(window, RIGHT_PANE) : left);
+}
+
+}  // namespace
+
+void create_preferences_editors(void (*relaunch)()) {
+    prefs_window.left = std::make_unique<DefaultPaneEditor>(&prefs_window.left_screen);
+    prefs_window.right = std::make_unique<UserPaneEditor>(&prefs_window.right_screen);
+    prefs_window.right->relaunch = relaunch;
+}
+
+void destroy_preferences_editors() {
+    prefs_window.left.reset();
+    prefs_window.right.reset();
+}
+
+DefaultPaneEditor* preferences_default_editor() { return prefs_window.left.get(); }
+UserPaneEditor* preferences_user_editor() { return prefs_window.right.get(); }
+
+void open_preferences_externally(HWND owner) {
+    const String path = concat(preferences_state->data_folder.c_str(), PREFERENCES_USER_FILE);
+    shell_execute(owner, "", "notepad.exe", path.c_str(), SW_SHOWNORMAL);
+}
+
+INT_PTR CALLBACK preferences_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG: on_init_dialog(window); break;
+    case WM_DESTROY: on_destroy(window); break;
+    case WM_SIZE:
+        if (wparam != SIZE_MINIMIZED && prefs_window.laid_out) prefs_window.layout.relayout();
+        break;
+    case WM_PAINT: on_paint(window); break;
+    case WM_COMMAND:
+        if (LOWORD(wparam) == IDCANCEL) DestroyWindow(window);
+        break;
+    case WM_SYSCOMMAND:
+        if (wparam == SC_CLOSE) DestroyWindow(window);
+        break;
+    case WM_TIMER:
+        if (wparam == EDITOR_TICK_TIMER_ID) {
+            host_tick(prefs_window.left.get());
+            if (preferences_window) host_tick(prefs_window.right.get());
+        }
+        break;
+    case WM_PREFS_SWITCH_PANE: switch_pane(window); break;
+    default: break;
+    }
+    return 0;
+}

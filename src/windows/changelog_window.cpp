@@ -1,0 +1,89 @@
+#include "windows/changelog_window.h"
+
+#include <cstdio>
+#include <memory>
+
+#include "io/platform.h"
+#include "io/window_store.h"
+#include "prefs/pane_editors.h"
+#include "windows/window_layout.h"
+#include "io/banned.h"
+
+HWND changelog_window = nullptr;
+
+namespace {
+
+constexpr int CELL_CONTROL = 1003;
+constexpr UINT_PTR EDITOR_TICK_TIMER_ID = 100;
+
+struct ChangelogState {
+    CellScreen screen;
+    std::unique_ptr<DefaultPaneEditor> editor;
+    WindowLayout layout;
+    String folder;
+};
+ChangelogState changelog;
+
+void on_init_dialog(HWND window) {
+    changelog_window = window;
+    const HWND control = GetDlgItem(window, CELL_CONTROL);
+    attach_window(&changelog.screen, control);
+    changelog.layout.init(window);
+    changelog.layout.add(control, 0, 0, 1, 1);
+    SetWindowPos(window, nullptr, read_ini_int("changelog_wnd_x", 0), read_ini_int("changelog_wnd_y", 50), 620, 505,
+                 SWP_NOACTIVATE | SWP_NOZORDER);
+    DefaultPaneEditor& editor = *changelog.editor;
+    editor.host = window;
+    editor.file_path = concat(changelog.folder.c_str(), "changelog.txt");
+    FILE* stream = open_stream(editor.file_path.c_str(), "rb");
+    if (stream) {
+        editor.load_text(stream);
+        std::fclose(stream);
+    } else {
+        editor.start_empty();
+    }
+    editor.draw(-1);
+    editor.ensure_cursor_visible(true, 0.5);
+    SetTimer(window, EDITOR_TICK_TIMER_ID, 50, nullptr);
+    SetFocus(control);
+}
+
+void on_destroy(HWND window) {
+    changelog.editor->clear_document();
+    KillTimer(window, EDITOR_TICK_TIMER_ID);
+    RECT r{};
+    GetWindowRect(window, &r);
+    write_ini_int("changelog_wnd_x", r.left);
+    write_ini_int("changelog_wnd_y", r.top);
+    changelog_window = nullptr;
+}
+
+}  // namespace
+
+void create_changelog_editor(const char* folder) {
+    changelog.folder.set(folder);
+    changelog.editor = std::make_unique<DefaultPaneEditor>(&changelog.screen);
+}
+
+void destroy_changelog_editor() { changelog.editor.reset(); }
+
+INT_PTR CALLBACK changelog_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG: on_init_dialog(window); break;
+    case WM_TIMER:
+        if (wparam == EDITOR_TICK_TIMER_ID) host_tick(changelog.editor.get());
+        break;
+    case WM_SIZE:
+        if (wparam != SIZE_MINIMIZED) changelog.layout.relayout();
+        break;
+    case WM_COMMAND:
+        if (LOWORD(wparam) == IDCANCEL) DestroyWindow(window);
+        break;
+    case WM_SYSCOMMAND:
+        if (wparam == SC_CLOSE) DestroyWindow(window);
+        break;
+    case WM_DESTROY: on_destroy(window); break;
+    default: break;
+    }
+    return 0;
+}
