@@ -120,7 +120,10 @@ bool extract_file(ArchiveJob& job, archive* reader, archive_entry* entry, const 
     } while (n > 0);
     const bool written = writer.close();
     job.items_done.fetch_add(1, std::memory_order_relaxed);
-    return n == 0 && written && so_far == size;
+    // A file cut short by damaged data or a full disk must not pass for whole.
+    if (n == 0 && written && so_far == size) return true;
+    delete_file(target.c_str());
+    return false;
 }
 
 // Phase 2. Returns false when the tarball could not be read to its end or an
@@ -183,7 +186,9 @@ void decompress_tzst_job(ArchiveJob& job) {
     bool tarball_opened = false;
     if (decompress_to_tarball(job, &stream_whole)) {
         tarball_whole = extract_tarball(job, &tarball_opened);
-        if (tarball_opened && !keep_tarball(job)) delete_file(job.tar_path.c_str());
+        // A tarball from a stream that did not end whole is only a fragment,
+        // so it is never kept where it could pass for the archive's contents.
+        if (!stream_whole || !keep_tarball(job)) delete_file(job.tar_path.c_str());
     }
     const String destination = replace_extension(job.archive_path.c_str(), "");
     const bool complete = stream_whole && tarball_whole;

@@ -20,6 +20,9 @@ namespace {
 constexpr size_t PIECE = 4096;
 constexpr size_t NAME_BYTES = 2048;
 constexpr uLong UTF8_NAMES = 0x800;
+constexpr uLong ENCRYPTED = 0x1;
+constexpr uLong STORED = 0;
+constexpr uLong DEFLATED = 8;
 
 enum class EntryResult { done, skipped, ends_job };
 
@@ -71,9 +74,14 @@ EntryResult extract_file(ArchiveJob& job, unzFile zip, const std::string& destin
         delete_file(target.c_str());
         return EntryResult::ends_job;
     }
-    // A CRC mismatch is noted, and the file stays.
+    // A CRC mismatch or a size other than the header's is noted, and the
+    // file stays; a file the disk did not take whole goes.
     if (unzCloseCurrentFile(zip) != UNZ_OK) ++job.entries_failed;
-    if (!writer.close()) ++job.entries_failed;
+    if (n == 0 && total != size) ++job.entries_failed;
+    if (!writer.close()) {
+        delete_file(target.c_str());
+        ++job.entries_failed;
+    }
     return EntryResult::done;
 }
 
@@ -102,6 +110,12 @@ EntryResult extract_entry(ArchiveJob& job, unzFile zip, const std::string& desti
     if (folder) {
         create_folders_below(destination, relative);
         return EntryResult::done;
+    }
+    // Without a password an encrypted entry would come out as ciphertext, and
+    // other methods are not ours to decode: such entries are passed over.
+    if ((info.flag & ENCRYPTED) || (info.compression_method != STORED && info.compression_method != DEFLATED)) {
+        ++job.entries_failed;
+        return EntryResult::skipped;
     }
     return extract_file(job, zip, destination, relative, info.uncompressed_size, overall);
 }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -41,6 +42,11 @@ std::string expand(std::string name, const Place& place) {
 std::string listing(const Snapshot& snapshot, const Place& place) {
     const std::string trimmed = place.root.substr(0, place.root.size() - 1);
     const std::string root_name = trimmed.substr(trimmed.rfind('\\') + 1);
+    if (snapshot.size() > 12) {
+        size_t longest = 0;
+        for (const auto& entry : snapshot) longest = entry.first.size() > longest ? entry.first.size() : longest;
+        return std::to_string(snapshot.size()) + " names, longest " + std::to_string(longest);
+    }
     std::string out;
     for (const auto& entry : snapshot) {
         std::string name = entry.first;
@@ -66,6 +72,8 @@ Result extract_case(const Place& place, const std::string& extension, const std:
     const std::string archive = place.folder + "a" + extension;
     EXPECT_TRUE(write_file(archive, bytes));
     const Snapshot before = snapshot_tree(place.root);
+    std::printf("  %s ...\r", place.folder.substr(place.root.size()).c_str());
+    std::fflush(stdout);
     JobHandle job;
     job->keep_tarball_override = 0;
     const auto start = std::chrono::steady_clock::now();
@@ -87,7 +95,8 @@ Result extract_case(const Place& place, const std::string& extension, const std:
     Result result{outcome_word(*job), listing(snapshot_tree(place.folder + "a\\"), place), job->entries_failed};
     std::printf("  %-28s %-5s %-9s %5.2f s  failed %d  [%.200s]\n", place.folder.substr(place.root.size()).c_str(),
                 extension.c_str(), result.outcome.c_str(), seconds, result.entries_failed, result.listing.c_str());
-    remove_tree(place.folder.c_str());
+    std::fflush(stdout);
+    remove_deep_tree(place.folder);
     return result;
 }
 
@@ -174,6 +183,157 @@ TEST_F(Hostile, entry_names_never_leave_the_destination) {
         EXPECT_EQ(c.expected, zip.listing);
         EXPECT_EQ(c.expected, tar.listing);
     }
+}
+
+// Archives whose structure is hostile. expected: outcome, then the
+// destination listing after a space.
+struct ArchiveCase {
+    const char* id;
+    const char* extension;
+    std::function<std::string(const Place&)> build;
+    const char* expected;
+};
+
+std::string nested_name(int levels) {
+    std::string name;
+    for (int i = 0; i < levels; ++i) name += "d/";
+    return name + "leaf.txt";
+}
+
+ZipSpec zip_with(const std::string& name, const std::string& data, const std::function<void(ZipSpec&)>& change) {
+    ZipSpec spec = zip_file(name, data);
+    change(spec);
+    return spec;
+}
+
+std::string tzst_of(const std::vector<TarSpec>& entries) { return zstd_frame(build_tar(entries)); }
+
+std::vector<TarSpec> many_tar_entries(int count, const std::string& name) {
+    std::vector<TarSpec> entries(static_cast<size_t>(count), tar_file(name, ""));
+    entries.push_back(tar_file("ok.txt", "fine"));
+    return entries;
+}
+
+const std::vector<ArchiveCase> ARCHIVE_CASES = {
+    // Links are never made: a link entry is passed over, so a file written
+    // "through" it lands in a real folder of that name inside the destination.
+    {"symlink_then_file", ".tzst", [](const Place&) {
+         return tzst_of({tar_file("link", "", '2', "../.."), tar_file("link/escaped.txt", "through"),
+                         tar_file("abs", "", '2', "/tmp"), tar_file("abs/escaped.txt", "through")});
+     }, "complete abs\\|abs\\escaped.txt|link\\|link\\escaped.txt"},
+    {"hardlink_outside", ".tzst", [](const Place& p) {
+         return tzst_of({tar_file("hard", "", '1', "../outside.txt"), tar_file("hard2", "", '1', p.root_unix + "x"),
+                         tar_file("ok.txt", "fine")});
+     }, "complete ok.txt"},
+    {"symlink_zip", ".zip", [](const Place&) {
+         return build_zip({zip_with("link", "../..", [](ZipSpec& z) { z.unix_mode = 0120777; }),
+                           zip_file("link/escaped.txt", "through")});
+     }, "failed link"},
+    // Paths past 260 characters are made through the long-path prefix.
+    {"nesting_300_zip", ".zip", [](const Place&) { return build_zip({zip_file(nested_name(300), "deep")}); },
+     "complete 301 names, longest 608"},
+    {"nesting_300_tar", ".tzst", [](const Place&) { return tzst_of({tar_file(nested_name(300), "deep")}); },
+     "complete 301 names, longest 608"},
+    {"name_300_zip", ".zip", [](const Place&) { return build_zip({zip_file(std::string(300, 'n'), "x"), zip_file("ok.txt", "")}); },
+     "failed "},
+    {"name_300_tar", ".tzst", [](const Place&) { return tzst_of({tar_file(std::string(300, 'n'), "x"), tar_file("ok.txt", "")}); },
+     "failed ok.txt"},
+    {"name_65535_zip", ".zip", [](const Place&) { return build_zip({zip_file(std::string(65535, 'n'), "x"), zip_file("ok.txt", "")}); },
+     "failed ok.txt"},
+    {"name_70000_tar", ".tzst", [](const Place&) {
+         return tzst_of({tar_file(std::string(70000, 'n'), "x"), tar_file(std::string(35000, 'n') + "/" + std::string(34999, 'm'), "x"),
+                         tar_file("ok.txt", "")});
+     }, "failed ok.txt"},
+    {"size_beyond_data_zip", ".zip", [](const Place&) {
+         return build_zip({zip_with("big.txt", "only ten b", [](ZipSpec& z) { z.declared_size = 1 << 20; })});
+     }, "failed big.txt"},
+    {"size_beyond_data_tar", ".tzst", [](const Place&) {
+         TarSpec big = tar_file("big.txt", "only ten b");
+         big.declared_size = 1 << 20;
+         return zstd_frame(build_tar({tar_file("ok.txt", "fine"), big}, 512 * 3 + 10));
+     }, "failed ok.txt"},
+    {"truncated_tar_header", ".tzst", [](const Place&) {
+         return zstd_frame(build_tar({tar_file("ok.txt", "fine"), tar_file("next.txt", "data")}, 1024 + 100));
+     }, "failed ok.txt"},
+    {"truncated_zstd", ".tzst", [](const Place&) {
+         const std::string frame = tzst_of({tar_file("ok.txt", pattern_bytes(200000, 3))});
+         return frame.substr(0, frame.size() / 2);
+     }, "failed "},
+    {"bit_flipped_zstd", ".tzst", [](const Place&) {
+         std::string frame = zstd_frame(build_tar({tar_file("ok.txt", pattern_bytes(200000, 3))}), true);
+         frame[frame.size() / 2] ^= 0x04;
+         return frame;
+     }, "failed "},
+    {"bit_flipped_deflate", ".zip", [](const Place&) {
+         return build_zip({zip_with("flip.bin", pattern_bytes(100000, 4), [](ZipSpec& z) { z.method = 8; z.flip_data_bit = true; })});
+     }, "failed flip.bin"},
+    {"bit_flipped_stored", ".zip", [](const Place&) {
+         return build_zip({zip_with("flip.bin", pattern_bytes(1000, 4), [](ZipSpec& z) { z.flip_data_bit = true; })});
+     }, "failed flip.bin"},
+    {"encrypted_entry", ".zip", [](const Place&) {
+         return build_zip({zip_with("secret.txt", "ciphertext!!", [](ZipSpec& z) { z.flags = 1; }), zip_file("ok.txt", "fine")});
+     }, "failed ok.txt"},
+    {"unsupported_methods", ".zip", [](const Place&) {
+         return build_zip({zip_with("bzip2.bin", "BZh9", [](ZipSpec& z) { z.method = 12; }),
+                           zip_with("lzma.bin", "lzma", [](ZipSpec& z) { z.method = 14; }),
+                           zip_with("aes.bin", "aes!", [](ZipSpec& z) { z.method = 99; })});
+     }, "failed "},
+    {"central_offset_past_end", ".zip", [](const Place&) {
+         return build_zip({zip_with("far.txt", "data", [](ZipSpec& z) { z.local_offset_shift = 1 << 30; })});
+     }, "failed "},
+    {"central_offset_into_data", ".zip", [](const Place&) {
+         return build_zip({zip_file("ok.txt", "fine"), zip_with("off.txt", "data", [](ZipSpec& z) { z.local_offset_shift = -7; })});
+     }, "failed ok.txt"},
+    {"central_offset_other_entry", ".zip", [](const Place&) {
+         return build_zip({zip_file("ok.txt", "fine"), zip_with("twin.txt", "fine", [](ZipSpec& z) { z.local_offset_shift = -38; })});
+     }, "failed ok.txt"},
+    {"count_claims_100000", ".zip", [](const Place&) { return build_zip({zip_file("ok.txt", "fine")}, 100000); },
+     "failed ok.txt"},
+    {"entries_10000_zip", ".zip", [](const Place&) {
+         std::vector<ZipSpec> entries(10000, zip_file("../escaped.txt", ""));
+         entries.push_back(zip_file("ok.txt", "fine"));
+         return build_zip(entries);
+     }, "failed ok.txt"},
+    {"entries_100000_tar", ".tzst", [](const Place&) { return tzst_of(many_tar_entries(100000, "../escaped.txt")); },
+     "failed ok.txt"},
+    // A bomb unpacks to what it declares; a header that understates the size
+    // stops the entry there.
+    {"bomb_zip", ".zip", [](const Place&) {
+         return build_zip({zip_with("zeros.bin", std::string(size_t{64} << 20, '\0'), [](ZipSpec& z) { z.method = 8; })});
+     }, "complete zeros.bin"},
+    {"bomb_understated_zip", ".zip", [](const Place&) {
+         return build_zip({zip_with("zeros.bin", std::string(size_t{64} << 20, '\0'), [](ZipSpec& z) {
+             z.method = 8;
+             z.declared_size = 1000;
+         })});
+     }, "failed zeros.bin"},
+    {"bomb_tzst", ".tzst", [](const Place&) { return tzst_of({tar_file("zeros.bin", std::string(size_t{64} << 20, '\0'))}); },
+     "complete zeros.bin"},
+};
+
+TEST_F(Hostile, hostile_archive_structures_are_contained_and_recorded) {
+    const char* only = std::getenv("VELMORA_CASE");
+    for (const ArchiveCase& c : ARCHIVE_CASES) {
+        if (only && std::string(only) != c.id) continue;
+        SCOPED_TRACE(c.id);
+        const Place where = place(c.id);
+        const std::string bytes = c.build(where);
+        const Result result = extract_case(where, c.extension, bytes);
+        EXPECT_EQ(c.expected, result.outcome + " " + result.listing);
+    }
+}
+
+// A ratio above 400 to 1 is unpacked to exactly the declared size.
+TEST_F(Hostile, bomb_sizes_are_exact) {
+    const Place where = place("bomb_size");
+    create_directory(where.folder.c_str());
+    const std::string archive = where.folder + "b.zip";
+    write_file(archive, build_zip({zip_with("zeros.bin", std::string(size_t{8} << 20, '\0'), [](ZipSpec& z) { z.method = 8; })}));
+    EXPECT_LT(read_file(archive).size(), size_t{20000});
+    JobHandle job;
+    ASSERT_TRUE(decompress_within(*job, archive, TIME_BOUND_SECONDS));
+    EXPECT_STREQ("complete", outcome_word(*job));
+    EXPECT_EQ(size_t{8} << 20, read_file(where.folder + "b\\zeros.bin").size());
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <zlib.h>
 
 #include <cstdio>
+#include <functional>
+#include <string>
 
 #include "io/file_reader.h"
 #include "io/file_writer.h"
@@ -29,15 +31,21 @@ void snapshot_level(const std::string& root, const std::string& folder, Snapshot
         }
         FileReader reader(path.c_str());
         uLong crc = crc32(0, nullptr, 0);
-        char block[65536];
+        // One buffer for every level: trees here nest a thousand deep.
+        static std::string block(65536, '\0');
         size_t n;
-        while (reader.is_open() && (n = reader.read(block, sizeof(block))) > 0) {
-            crc = crc32(crc, reinterpret_cast<const Bytef*>(block), static_cast<uInt>(n));
+        while (reader.is_open() && (n = reader.read(&block[0], block.size())) > 0) {
+            crc = crc32(crc, reinterpret_cast<const Bytef*>(block.data()), static_cast<uInt>(n));
         }
         char text[64];
         std::snprintf(text, sizeof(text), "%llu:%08lx", static_cast<unsigned long long>(reader.size()), crc);
         out[relative] = text;
     } while (scan.next());
+}
+
+DWORD WINAPI call_thread(void* work) {
+    (*static_cast<const std::function<void()>*>(work))();
+    return 0;
 }
 
 DWORD WINAPI serve_thread(void* job) {
@@ -59,11 +67,23 @@ ScratchFolder::ScratchFolder(const char* name) {
         wide_to_utf8(temp, base);
         path_ = std::string(base.c_str()) + unique;
     }
-    remove_tree(path_.c_str());
+    remove_deep_tree(path_);
     create_directory(path_.c_str());
 }
 
-ScratchFolder::~ScratchFolder() { remove_tree(path_.c_str()); }
+ScratchFolder::~ScratchFolder() { remove_deep_tree(path_); }
+
+void on_big_stack(const std::function<void()>& work) {
+    HANDLE thread = CreateThread(nullptr, size_t{256} << 20, call_thread, const_cast<std::function<void()>*>(&work),
+                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (!thread) return work();
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+}
+
+void remove_deep_tree(const std::string& path) {
+    on_big_stack([&] { remove_tree(path.c_str()); });
+}
 
 std::string ScratchFolder::unix_path() const {
     if (path_.compare(0, 3, "Z:\\") != 0) return "";
@@ -74,7 +94,7 @@ std::string ScratchFolder::unix_path() const {
 
 Snapshot snapshot_tree(const std::string& folder) {
     Snapshot out;
-    snapshot_level(folder, folder, out);
+    on_big_stack([&] { snapshot_level(folder, folder, out); });
     return out;
 }
 

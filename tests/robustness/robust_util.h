@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -33,6 +34,12 @@ Snapshot snapshot_tree(const std::string& folder);
 bool write_file(const std::string& path, const std::string& bytes);
 std::string read_file(const std::string& path);
 bool path_exists(const std::string& path);
+
+// Runs work on a thread with a 256 MiB stack (trees a thousand levels deep)
+// and waits for it.
+void on_big_stack(const std::function<void()>& work);
+// remove_tree on such a thread.
+void remove_deep_tree(const std::string& path);
 
 // Serves one request on a thread of its own; false when it did not end
 // within seconds (the job is then asked to cancel and waited for).
