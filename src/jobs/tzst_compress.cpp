@@ -90,6 +90,8 @@ bool store_entry(ArchiveJob& job, const char* source, const char* name, bool is_
                                        std::memory_order_relaxed);
                 if (cancel_requested(job)) break;
             }
+            // Data that could not be read leaves zeros in the entry: not a whole copy.
+            if (!cancel_requested(job) && (reader->position() < size || reader->failed())) ++job.entries_failed;
         }
         delete own;
     }
@@ -269,7 +271,8 @@ bool compress_tarball(ArchiveJob& job) {
     job.zstd_cctx = nullptr;
 
     // Only a whole frame, written without a fault, takes the archive's name.
-    const bool complete = ended && !failed && written && move_file_replacing(partial.c_str(), archive.c_str());
+    const bool complete =
+        ended && !failed && written && !cancel_requested(job) && move_file_replacing(partial.c_str(), archive.c_str());
     if (!complete) delete_file(partial.c_str());
     if (opened && !keep_tarball(job)) delete_file(job.tar_path.c_str());
     return complete;
@@ -300,7 +303,10 @@ void compress_folder_tzst(ArchiveJob& job) {
     count_folder_files(job, folder);
     add_folder_to_tarball(job, folder);
     const bool tarball_closed = close_tar_writer(job);
-    const bool complete = compress_tarball(job) && tarball_closed;
+    // A walk cut short by a cancel makes no archive, and its tarball goes.
+    const bool cancelled = cancel_requested(job);
+    const bool complete = !cancelled && compress_tarball(job) && tarball_closed;
+    if (cancelled) delete_file(job.tar_path.c_str());
     finish_compression(job, complete && job.entries_failed == 0 && !cancel_requested(job));
 }
 
@@ -350,5 +356,5 @@ void compress_files_tzst(ArchiveJob& job) {
     }
     const bool tarball_closed = close_tar_writer(job);
     const bool complete = compress_tarball(job) && tarball_closed;
-    finish_compression(job, complete && stored_all && !cancel_requested(job));
+    finish_compression(job, complete && stored_all && job.entries_failed == 0 && !cancel_requested(job));
 }

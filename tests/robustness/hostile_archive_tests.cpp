@@ -42,7 +42,7 @@ std::string expand(std::string name, const Place& place) {
 std::string listing(const Snapshot& snapshot, const Place& place) {
     const std::string trimmed = place.root.substr(0, place.root.size() - 1);
     const std::string root_name = trimmed.substr(trimmed.rfind('\\') + 1);
-    if (snapshot.size() > 12) {
+    if (snapshot.size() > 40) {
         size_t longest = 0;
         for (const auto& entry : snapshot) longest = entry.first.size() > longest ? entry.first.size() : longest;
         return std::to_string(snapshot.size()) + " names, longest " + std::to_string(longest);
