@@ -1,5 +1,5 @@
 # The two commands of a newcomer: `make run` and `make test`.
-.PHONY: run test build clean
+.PHONY: run test build dist clean
 
 run:
 	sh scripts/run.sh
@@ -9,6 +9,13 @@ test:
 
 build:
 	sh scripts/build.sh
+
+dist:
+	sh scripts/dist.sh
+
+# Times velmora-cli beside tar, zstd, zip, unzip and 7zz; see README.
+bench:
+	sh scripts/bench.sh
 
 clean:
 	rm -rf build

@@ -108,3 +108,22 @@ void TextRenderer::draw(Picture* picture, const char* text, int x, int y) const 
     }
     destroy_picture(mask);
 }
+
+void paint_dialog_background(HWND dialog, HDC dc, uint32_t argb) {
+    RECT client{};
+    GetClientRect(dialog, &client);
+    Picture* picture = create_picture(client.right, client.bottom);
+    if (!picture) return;
+    fill_picture(picture, argb);
+    const int saved = SaveDC(dc);
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        if (!IsWindowVisible(child)) continue;
+        RECT r{};
+        GetWindowRect(child, &r);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&r), 2);
+        ExcludeClipRect(dc, r.left, r.top, r.right, r.bottom);
+    }
+    BitBlt(dc, 0, 0, client.right, client.bottom, picture->dc, 0, 0, SRCCOPY);
+    RestoreDC(dc, saved);
+    destroy_picture(picture);
+}

@@ -44,3 +44,7 @@ private:
     uint32_t text_ = 0xFFFFFFFF;
     uint32_t background_ = 0xFF000000;
 };
+
+// Paints a dialog's background in one colour: drawn off-screen, then copied
+// with the child windows clipped out so that they do not flicker.
+void paint_dialog_background(HWND dialog, HDC dc, uint32_t argb);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "graphics/picture.h"
 #include "io/platform.h"
 #include "io/window_store.h"
 #include "prefs/preferences.h"
@@ -74,10 +75,11 @@ void on_destroy(HWND window) {
 }
 
 void on_paint(HWND window) {
-    // Only the narrow gap between the panes shows the background.
+    // Only the narrow gap between the panes shows the background: the dark
+    // grey of the editor's frame.
     PAINTSTRUCT paint;
     const HDC dc = BeginPaint(window, &paint);
-    FillRect(dc, &paint.rcPaint, GetSysColorBrush(COLOR_BTNFACE));
+    paint_dialog_background(window, dc, 0xFF303030);
     EndPaint(window, &paint);
 }
 
