@@ -1,5 +1,5 @@
 # The two commands of a newcomer: `make run` and `make test`.
-.PHONY: run test build dist clean
+.PHONY: run test build dist bench clean
 
 run:
 	sh scripts/run.sh

@@ -1,8 +1,13 @@
 #!/usr/bin/env python3
-"""Writes a deterministic benchmark corpus: a mixed folder of text-like and
-already-compressed-like files with a few large ones.
+"""Writes a deterministic benchmark corpus.
 
-usage: make_corpus.py mixed FOLDER [MIB]
+usage: make_corpus.py mixed FOLDER [MIB]   text-like and already-compressed-like
+                                           files (~2,000 in 512 MiB), a few of
+                                           20-50 MiB
+       make_corpus.py small FOLDER [COUNT] COUNT files of 0-4 KiB (20,000)
+       make_corpus.py large FOLDER [MIB]   one file of MIB MiB (1024), half
+                                           text-like, half noise
+The same arguments always give the same bytes.
 """
 import os
 import random
@@ -13,10 +18,20 @@ WORDS = ("archive folder tarball frame deflate level window progress cancel "
 
 
 def text_bytes(rng, size):
+    # Lines of words, made a chunk at a time and repeated with a varying
+    # prefix so that large files are quick to make but not trivially repetitive.
+    lines = []
+    length = 0
+    while length < min(size, 65536):
+        line = " ".join(rng.choice(WORDS) for _ in range(rng.randint(4, 14))) + "\n"
+        lines.append(line)
+        length += len(line)
+    chunk = "".join(lines).encode()
     out = bytearray()
+    n = 0
     while len(out) < size:
-        line = " ".join(rng.choice(WORDS) for _ in range(rng.randint(4, 14)))
-        out += (line + "\n").encode()
+        out += b"%d " % n + chunk
+        n += 1
     return bytes(out[:size])
 
 
@@ -24,32 +39,57 @@ def noise_bytes(rng, size):
     return rng.randbytes(size)
 
 
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
 def mixed(folder, mib):
     rng = random.Random(17)
     total = mib << 20
-    large = [37 << 20, 23 << 20, 48 << 20]  # a few large files
+    large = [37 << 20, 23 << 20, 48 << 20]
     written = 0
     for i, size in enumerate(large):
-        path = os.path.join(folder, "large", f"video{i}.bin" if i % 2 else f"log{i}.txt")
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(noise_bytes(rng, size) if i % 2 else text_bytes(rng, size))
+        name = f"video{i}.bin" if i % 2 else f"log{i}.txt"
+        write(os.path.join(folder, "large", name), noise_bytes(rng, size) if i % 2 else text_bytes(rng, size))
         written += size
     n = 0
     while written < total:
-        size = min(int(rng.paretovariate(1.2) * 20000), 4 << 20, total - written)
+        size = min(int(rng.paretovariate(1.2) * 56000), 4 << 20, total - written)
         kind = rng.random()
         sub = os.path.join(folder, f"dir{n % 40:02d}", f"sub{(n // 40) % 7}")
-        os.makedirs(sub, exist_ok=True)
         name = os.path.join(sub, f"file{n:05d}" + (".txt" if kind < 0.6 else ".jpg"))
-        with open(name, "wb") as f:
-            f.write(text_bytes(rng, size) if kind < 0.6 else noise_bytes(rng, size))
+        write(name, text_bytes(rng, size) if kind < 0.6 else noise_bytes(rng, size))
         written += size
         n += 1
     print(f"{folder}: {n + len(large)} files, {written >> 20} MiB")
 
 
+def small(folder, count):
+    rng = random.Random(23)
+    written = 0
+    for n in range(count):
+        size = rng.randint(0, 4096)
+        name = os.path.join(folder, f"d{n % 100:02d}", f"f{n:05d}" + (".txt" if n % 3 else ".bin"))
+        write(name, text_bytes(rng, size) if n % 3 else noise_bytes(rng, size))
+        written += size
+    print(f"{folder}: {count} files, {written >> 10} KiB")
+
+
+def large(folder, mib):
+    rng = random.Random(29)
+    path = os.path.join(folder, "disk.img")
+    os.makedirs(folder, exist_ok=True)
+    with open(path, "wb") as f:
+        for i in range(mib):
+            f.write(text_bytes(rng, 1 << 20) if i % 2 == 0 else noise_bytes(rng, 1 << 20))
+    print(f"{folder}: 1 file, {mib} MiB")
+
+
 if __name__ == "__main__":
-    if len(sys.argv) < 3 or sys.argv[1] != "mixed":
+    kinds = {"mixed": (mixed, 512), "small": (small, 20000), "large": (large, 1024)}
+    if len(sys.argv) < 3 or sys.argv[1] not in kinds:
         sys.exit(__doc__)
-    mixed(sys.argv[2], int(sys.argv[3]) if len(sys.argv) > 3 else 512)
+    make, default = kinds[sys.argv[1]]
+    make(sys.argv[2], int(sys.argv[3]) if len(sys.argv) > 3 else default)

@@ -1,0 +1,21 @@
+#!/bin/sh
+# Installs the peers and tools that `make bench` needs beside the build
+# tools: 7-Zip (7zz), gnuplot for the chart and GNU time. Safe to run again.
+set -eu
+PACKAGES="7zip gnuplot-nox time tar zstd zip unzip python3"
+missing=""
+for p in $PACKAGES; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing="$missing $p"
+    fi
+done
+if [ -n "$missing" ]; then
+    SUDO=""
+    [ "$(id -u)" = 0 ] || SUDO=sudo
+    export DEBIAN_FRONTEND=noninteractive
+    echo "installing:$missing"
+    $SUDO apt-get install -y -q --no-install-recommends $missing || {
+        $SUDO apt-get update -q
+        $SUDO apt-get install -y -q --no-install-recommends $missing
+    }
+fi

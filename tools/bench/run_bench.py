@@ -1,0 +1,237 @@
+#!/usr/bin/env python3
+"""Times velmora-cli beside its native peers and writes the table.
+
+usage: run_bench.py BUILD_DIR OUT_DIR
+Environment: BENCH_CORPORA (default "mixed small large"; "mixed:64" makes a
+smaller corpus of that kind), BENCH_ROUNDS
+(default 3), BENCH_SCRATCH (default /dev/shm/velmora-bench).
+
+Each round runs every command of a job once, Velmora and peers alternating,
+so that drift in the machine's speed touches all of them alike; the table
+shows medians. Scratch data lives on tmpfs, so the page cache is always warm.
+Writes OUT_DIR/bench.csv, OUT_DIR/bench.txt and OUT_DIR/bench.png.
+"""
+import csv
+import os
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+
+
+def winpath(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def tree_size(path):
+    if os.path.isfile(path):
+        return os.path.getsize(path)
+    total = 0
+    for folder, _, files in os.walk(path):
+        for name in files:
+            total += os.path.getsize(os.path.join(folder, name))
+    return total
+
+
+def remove(path):
+    if os.path.isdir(path):
+        shutil.rmtree(path)
+    elif os.path.exists(path):
+        os.remove(path)
+
+
+class Runner:
+    def __init__(self, build, scratch):
+        self.cli = os.path.join(build, "velmora-cli.exe")
+        self.env = dict(os.environ, WINEDEBUG="-all")
+        self.env.setdefault("WINEPREFIX", os.path.join(os.path.expanduser("~"), ".cache", "velmora-bench-prefix"))
+        self.scratch = scratch
+
+    def start_wine(self):
+        # One wineserver for the whole run: a Wine start then costs little.
+        subprocess.Popen(["wineserver", "-p"], env=self.env).wait()
+        subprocess.run(["wine", "cmd", "/c", "exit"], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def stop_wine(self):
+        subprocess.run(["wineserver", "-k"], env=self.env)
+
+    def time(self, argv, cwd, velmora):
+        """Runs argv; returns wall seconds, CPU seconds and peak memory in KiB."""
+        started = time.perf_counter()
+        process = subprocess.Popen(argv, cwd=cwd, env=self.env, stdin=subprocess.DEVNULL,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        err = process.stderr.read().decode(errors="replace")
+        _, status, usage = os.wait4(process.pid, 0)
+        wall = time.perf_counter() - started
+        process.returncode = os.waitstatus_to_exitcode(status)
+        if process.returncode != 0:
+            raise RuntimeError(f"{argv} failed ({process.returncode}): {err.strip()}")
+        cpu = usage.ru_utime + usage.ru_stime
+        peak = usage.ru_maxrss
+        if velmora:
+            # The Windows view of the job: its peak working set.
+            m = re.search(r"peak working set (\d+) KiB", err)
+            if m:
+                peak = int(m.group(1))
+        return wall, cpu, peak
+
+
+def jobs_for(corpus, source, out, cli):
+    """The commands of one corpus: (job, tool, reference peer, prepare, argv, cwd, output, velmora)."""
+    name = os.path.basename(source)
+    parent = os.path.dirname(source)
+    v = ["wine", cli, "--stats"]
+    tzst, zipf = os.path.join(out, name + ".tzst"), os.path.join(out, name + ".zip")
+    peer_tzst, peer_zip, peer_7z = (os.path.join(out, "peer." + e) for e in ("tar.zst", "zip", "7z.zip"))
+    tarball = os.path.join(out, "peer.tar")
+    x = os.path.join(out, "x")
+    floor_out = os.path.join(out, "copy")
+
+    def velmora_compress(fmt, final):
+        produced = os.path.join(parent, name + "." + fmt)
+
+        def after():
+            os.replace(produced, final)
+        return after
+
+    return [
+        ("tzst compress", "velmora", "tar+zstd two-pass", lambda: remove(tzst),
+         v + ["compress", "--format", "tzst", "--level", "1", winpath(source)], parent, tzst,
+         velmora_compress("tzst", tzst)),
+        ("tzst compress", "tar | zstd -1", None, lambda: remove(peer_tzst),
+         ["sh", "-c", f"tar -cf - {name} | zstd -1 -q -o {peer_tzst}"], parent, peer_tzst, None),
+        ("tzst compress", "tar+zstd two-pass", None, lambda: remove(peer_tzst),
+         ["sh", "-c", f"tar -cf {tarball} {name} && zstd -1 -q --rm {tarball} -o {peer_tzst}"], parent, peer_tzst, None),
+        ("zip compress", "velmora", "zip -1", lambda: remove(zipf),
+         v + ["compress", "--format", "zip", "--level", "1", winpath(source)], parent, zipf,
+         velmora_compress("zip", zipf)),
+        ("zip compress", "zip -1", None, lambda: remove(peer_zip),
+         ["zip", "-1", "-r", "-q", peer_zip, name], parent, peer_zip, None),
+        ("zip compress", "7zz -mx1", None, lambda: remove(peer_7z),
+         ["7zz", "a", "-tzip", "-mx1", "-bd", "-bso0", peer_7z, name], parent, peer_7z, None),
+        ("tzst extract", "velmora", "tar --zstd -xf", lambda: remove(os.path.join(out, name)),
+         v + ["decompress", winpath(tzst)], out, os.path.join(out, name), None),
+        ("tzst extract", "tar --zstd -xf", None, lambda: (remove(x), os.makedirs(x)),
+         ["tar", "--zstd", "-xf", peer_tzst, "-C", x], out, x, None),
+        ("zip extract", "velmora", "unzip", lambda: remove(os.path.join(out, name)),
+         v + ["decompress", winpath(zipf)], out, os.path.join(out, name), None),
+        ("zip extract", "unzip", None, lambda: remove(x),
+         ["unzip", "-q", peer_zip, "-d", x], out, x, None),
+        ("I/O floor", "velmora copy-through", None, lambda: remove(floor_out),
+         v + ["copy-through", winpath(source), winpath(floor_out)], out, floor_out, None),
+    ]
+
+
+def bench_corpus(runner, spec, rounds):
+    corpus, _, size = spec.partition(":")
+    base = os.path.join(runner.scratch, corpus)
+    source = os.path.join(base, "src", corpus)
+    out = os.path.join(base, "out")
+    remove(base)
+    os.makedirs(out)
+    subprocess.run([sys.executable, os.path.join(HERE, "make_corpus.py"), corpus, source] + ([size] if size else []),
+                   check=True)
+    input_bytes = tree_size(source)
+    jobs = jobs_for(corpus, source, out, runner.cli)
+    samples = {}
+    for r in range(rounds):
+        for job, tool, _, prepare, argv, cwd, output, after in jobs:
+            prepare()
+            wall, cpu, peak = runner.time(argv, cwd, tool.startswith("velmora"))
+            if after:
+                after()
+            samples.setdefault((job, tool), []).append((wall, cpu, peak, tree_size(output)))
+            print(f"  {corpus} round {r + 1}: {job:14} {tool:22} {wall:7.2f} s", flush=True)
+        # Extraction outputs are removed so the next round writes fresh files.
+        remove(os.path.join(out, "x"))
+        remove(os.path.join(out, os.path.basename(source)))
+    rows = []
+    medians = {}
+    for job, tool, reference, *_ in jobs:
+        s = samples[(job, tool)]
+        wall = statistics.median(x[0] for x in s)
+        medians[(job, tool)] = wall
+        rows.append({"corpus": corpus, "job": job, "tool": tool, "reference": reference or "",
+                     "wall_s": wall, "cpu_s": statistics.median(x[1] for x in s),
+                     "output_bytes": s[-1][3], "input_mb_s": input_bytes / 1e6 / wall,
+                     "peak_mib": max(x[2] for x in s) / 1024})
+    for row in rows:
+        ref = (row["job"], row["reference"])
+        row["ratio"] = row["wall_s"] / medians[ref] if ref in medians else None
+    remove(base)
+    return input_bytes, rows
+
+
+def table_text(corpus, input_bytes, rows):
+    lines = [f"{corpus}: {input_bytes / 2**20:.0f} MiB input",
+             f"  {'job':14} {'tool':22} {'wall s':>8} {'CPU s':>7} {'output MiB':>10} {'MB/s':>7} {'ratio':>22} {'peak MiB':>8}"]
+    for row in rows:
+        ratio = f"{row['ratio']:.2f} x {row['reference']}" if row["ratio"] is not None else ""
+        lines.append(f"  {row['job']:14} {row['tool']:22} {row['wall_s']:8.2f} {row['cpu_s']:7.2f} "
+                     f"{row['output_bytes'] / 2**20:10.1f} {row['input_mb_s']:7.1f} {ratio:>22.22} {row['peak_mib']:8.1f}")
+    return "\n".join(lines)
+
+
+def chart(rows, out_dir):
+    data = os.path.join(out_dir, "bench.dat")
+    with open(data, "w") as f:
+        for row in rows:
+            label = f"{row['corpus']} {row['job']}: {row['tool']}".replace('"', "'")
+            f.write(f"\"{label}\" {row['wall_s']:.3f}\n")
+    script = f"""
+set terminal pngcairo size 1400,{200 + 22 * len(rows)} font ",10"
+set output "{os.path.join(out_dir, 'bench.png')}"
+set title "Velmora and its peers: wall time (s, median, lower is better)"
+set style fill solid 0.7
+set yrange [-1:{len(rows)}] reverse
+set ytics font ",9"
+set xlabel "seconds"
+set grid xtics
+set lmargin 48
+unset key
+plot "{data}" using (column(2)/2):0:(column(2)/2):(0.4):ytic(1) with boxxyerror
+"""
+    if shutil.which("gnuplot"):
+        subprocess.run(["gnuplot"], input=script.encode(), check=False)
+    else:
+        print("gnuplot is missing: no chart (sh scripts/install-bench-tools.sh)")
+
+
+def main():
+    if len(sys.argv) != 3:
+        sys.exit(__doc__)
+    build, out_dir = sys.argv[1], sys.argv[2]
+    corpora = os.environ.get("BENCH_CORPORA", "mixed small large").split()
+    rounds = int(os.environ.get("BENCH_ROUNDS", "3"))
+    runner = Runner(build, os.environ.get("BENCH_SCRATCH", "/dev/shm/velmora-bench"))
+    os.makedirs(out_dir, exist_ok=True)
+    runner.start_wine()
+    texts, all_rows = [], []
+    try:
+        for corpus in corpora:
+            input_bytes, rows = bench_corpus(runner, corpus, rounds)
+            texts.append(table_text(corpus, input_bytes, rows))
+            all_rows += rows
+            print(texts[-1], flush=True)
+    finally:
+        runner.stop_wine()
+        remove(runner.scratch)
+    text = "\n\n".join(texts) + "\n"
+    with open(os.path.join(out_dir, "bench.txt"), "w") as f:
+        f.write(text)
+    with open(os.path.join(out_dir, "bench.csv"), "w", newline="") as f:
+        writer = csv.DictWriter(f, fieldnames=list(all_rows[0].keys()))
+        writer.writeheader()
+        writer.writerows(all_rows)
+    chart(all_rows, out_dir)
+    print("\n" + text + f"\nwritten: {out_dir}/bench.csv, bench.txt, bench.png")
+
+
+if __name__ == "__main__":
+    main()
