@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "io/event_pool.h"
 #include "io/io_faults.h"
 #include "io/platform.h"
 
@@ -60,7 +61,7 @@ FileReader::FileReader(const char* path) {
         const uintptr_t first = (reinterpret_cast<uintptr_t>(buffer_) + BLOCK_SIZE - 1) & BLOCK_MASK;
         for (int i = 0; i < REQUEST_COUNT; ++i) {
             Request& request = requests_[i];
-            request.event = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+            request.event = take_event();
             request.slice = reinterpret_cast<uint8_t*>(first) + size_t{BLOCK_SIZE} * i;
             ready = ready && request.event != nullptr;
             empty_.push_back(i);
@@ -79,7 +80,7 @@ FileReader::~FileReader() {
     for (int i = 0; i < pending_.count; ++i) WaitForSingleObject(requests_[pending_.items[i]].event, INFINITE);
     if (is_open()) CloseHandle(handle_);
     for (Request& request : requests_) {
-        if (request.event) CloseHandle(request.event);
+        give_back_event(request.event);
     }
     std::free(buffer_);
 }
@@ -126,7 +127,7 @@ bool FileReader::issue_read() {
 
     const int index = empty_.pop_back();
     Request& request = requests_[index];
-    ResetEvent(request.event);
+    // ReadFile resets the event itself when it starts the request.
     request.offset = readahead_position_;
     request.bytes = 0;
     std::memset(&request.overlapped, 0, sizeof(request.overlapped));

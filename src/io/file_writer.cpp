@@ -15,6 +15,7 @@
 #include <cstring>
 #include <new>
 
+#include "io/event_pool.h"
 #include "io/io_faults.h"
 #include "io/platform.h"
 
@@ -102,10 +103,10 @@ FileWriter::Block* FileWriter::add_block() {
     Block* const block = new (std::nothrow) Block{};
     if (!block) return nullptr;
     block->storage = static_cast<uint8_t*>(std::malloc(BLOCK_SIZE + STORAGE_ALIGNMENT - 1));
-    block->event = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+    block->event = take_event();
     if (!block->storage || !block->event) {
         std::free(block->storage);
-        if (block->event) CloseHandle(block->event);
+        give_back_event(block->event);
         delete block;
         return nullptr;
     }
@@ -121,7 +122,7 @@ void FileWriter::free_blocks() {
     assert(pending_.empty());
     while (!empty_.empty()) {
         Block* const block = empty_.pop_front();
-        CloseHandle(block->event);
+        give_back_event(block->event);
         std::free(block->storage);
         delete block;
         --block_count_;
@@ -144,7 +145,7 @@ bool FileWriter::start_write(Block* block, uint64_t offset) {
     block->overlapped.Offset = static_cast<DWORD>(offset);
     block->overlapped.OffsetHigh = static_cast<DWORD>(offset >> 32);
     block->overlapped.hEvent = block->event;
-    ResetEvent(block->event);
+    // WriteFile resets the event itself when it starts the request.
 
     DWORD transferred = 0;
     BOOL ok = FALSE;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "io/event_pool.h"
 #include "io/file_reader.h"
 #include "io/file_writer.h"
 #include "io/io_faults.h"
@@ -331,3 +332,50 @@ TEST_F(FileIo, short_write_of_the_last_block_is_reported) {
 }
 
 }  // namespace
+
+// Per-file setup: the events of a reader and a writer are made once per
+// thread and reused, so a job over many small files does not create and
+// close 20 events for each of them.
+TEST_F(FileIo, readers_and_writers_reuse_their_events_instead_of_making_new_ones) {
+    const std::string bytes = pattern(3 * BLOCK + 17);
+    put_file(at("in.bin"), bytes);
+    {
+        FileReader reader(at("in.bin").c_str());
+        FileWriter writer(at("out0.bin").c_str());
+    }
+    const size_t pooled = pooled_event_count();
+    EXPECT_GE(pooled, size_t{FileReader::REQUEST_COUNT + 16});
+    DWORD handles_before = 0;
+    ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &handles_before));
+    for (int i = 1; i <= 50; ++i) {
+        const std::string out = at("out" + std::to_string(i) + ".bin");
+        {
+            FileReader reader(at("in.bin").c_str());
+            FileWriter writer(out.c_str());
+            write_in_chunks(writer, read_all(reader, 4096), 4096);
+            EXPECT_TRUE(writer.close());
+        }
+        ASSERT_TRUE(get_file(out) == bytes) << out;
+    }
+    DWORD handles_after = 0;
+    ASSERT_TRUE(GetProcessHandleCount(GetCurrentProcess(), &handles_after));
+    EXPECT_LE(handles_after, handles_before + 2);
+    EXPECT_EQ(pooled_event_count(), pooled);
+}
+
+TEST(EventPool, an_event_taken_again_is_signalled_and_the_pool_stays_bounded) {
+    std::vector<HANDLE> taken;
+    for (int i = 0; i < 100; ++i) {
+        taken.push_back(take_event());
+        ASSERT_NE(taken.back(), nullptr);
+        EXPECT_EQ(WaitForSingleObject(taken.back(), 0), WAIT_OBJECT_0);
+    }
+    for (HANDLE event : taken) give_back_event(event);
+    EXPECT_LE(pooled_event_count(), size_t{64});
+    EXPECT_GT(pooled_event_count(), size_t{0});
+    HANDLE again = take_event();
+    EXPECT_EQ(WaitForSingleObject(again, 0), WAIT_OBJECT_0);
+    give_back_event(again);
+    give_back_event(nullptr);
+}
+
