@@ -112,7 +112,7 @@ JobOutcome run(ArchiveJob& job, void (*submit_request)(ArchiveJob&, const std::s
     const bool console = GetFileType(GetStdHandle(STD_ERROR_HANDLE)) == FILE_TYPE_CHAR;
     int shown = 0;
     while (job.requests_served.load() == served) {
-        Sleep(100);
+        Sleep(10);
         if (interrupted) set_cancel_requested(job, true);
         if (console && job_busy(job)) {
             shown = std::fprintf(stderr, "\r%-24s %3d%% %3d%%", phase_text(job), job.overall_percent.load(),

@@ -37,13 +37,17 @@ ArchiveJob* new_job() {
     auto* job = new ArchiveJob;
     InitializeCriticalSection(&job->request_lock);
     InitializeCriticalSection(&job->job_lock);
+    job->wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     job->zstd_level = pref_zstd_compression_level();
     job->zstd_checksum = pref_zstd_enable_checksum() ? 1 : 0;
     job->zlib_level = pref_zlib_compression_level();
     return job;
 }
 
-void submit(ArchiveJob& job, std::atomic<uint8_t>& flag) { flag.store(1, std::memory_order_release); }
+void submit(ArchiveJob& job, std::atomic<uint8_t>& flag) {
+    flag.store(1, std::memory_order_release);
+    if (job.wake) SetEvent(job.wake);
+}
 
 // Takes the first raised request: copies its input for the worker and
 // lowers its flag. Returns the flag taken, or null.
@@ -104,6 +108,7 @@ void destroy_archive_job(ArchiveJob* job) {
     if (!job) return;
     set_cancel_requested(*job, true);
     job->quit_requested.store(1);
+    if (job->wake) SetEvent(job->wake);
     if (job->worker_thread) {
         WaitForSingleObject(job->worker_thread, INFINITE);
         CloseHandle(job->worker_thread);
@@ -112,6 +117,7 @@ void destroy_archive_job(ArchiveJob* job) {
     if (job->zstd_dctx) ZSTD_freeDCtx(reinterpret_cast<ZSTD_DCtx*>(job->zstd_dctx));
     delete job->stage_reader;
     delete job->stage_writer;
+    if (job->wake) CloseHandle(job->wake);
     DeleteCriticalSection(&job->job_lock);
     DeleteCriticalSection(&job->request_lock);
     delete job;
@@ -161,7 +167,12 @@ unsigned __stdcall run_job_worker(void* argument) {
     while (!job.quit_requested.load()) {
         serve_one_request(job);
         if (job.quit_requested.load()) break;
-        Sleep(POLL_MS);
+        // A poll at least every 50 ms; a request wakes the worker at once.
+        if (job.wake) {
+            WaitForSingleObject(job.wake, POLL_MS);
+        } else {
+            Sleep(POLL_MS);
+        }
     }
     CoUninitialize();
     return 0;

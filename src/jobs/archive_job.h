@@ -56,6 +56,9 @@ struct ArchiveJob {
     CRITICAL_SECTION request_lock;
 
     HANDLE worker_thread = nullptr;
+    // Raised with every request and at shutdown, so the worker starts at once
+    // instead of at its next poll; auto-reset.
+    HANDLE wake = nullptr;
     std::atomic<uint8_t> quit_requested{0};
     CRITICAL_SECTION job_lock;
 
