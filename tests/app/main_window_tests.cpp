@@ -95,6 +95,20 @@ void screenshot_menu(HWND window, WORD letter, const char* name) {
     Sleep(200);
 }
 
+// Presses a shortcut on the main window until the chooser titled title
+// opens (a key can be lost while the window is coming to the front).
+HWND open_chooser(HWND window, WORD key, bool shift, const char* title) {
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        Sleep(500);
+        SetForegroundWindow(window);
+        Sleep(300);
+        press_chord(key, true, shift);
+        const HWND chooser = wait_for_window("#32770", title, 5000);
+        if (chooser) return chooser;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 TEST(MainWindow, a_folder_chosen_in_the_chooser_is_compressed_with_the_progress_window_shown) {
@@ -112,10 +126,7 @@ TEST(MainWindow, a_folder_chosen_in_the_chooser_is_compressed_with_the_progress_
     screenshot_menu(window, 'O', "main-menu-options");
     screenshot_menu(window, 'H', "main-menu-help");
 
-    SetForegroundWindow(window);
-    Sleep(200);
-    press_chord('Z', true);
-    const HWND chooser = wait_for_window("#32770", "Compress folder", 10000);
+    const HWND chooser = open_chooser(window, 'Z', false, "Compress folder");
     ASSERT_NE(chooser, nullptr) << "Ctrl+Z opens the folder chooser";
     EXPECT_FALSE(IsWindowEnabled(window)) << "the main window waits while the chooser is open";
     const HWND name_box = GetDlgItem(chooser, 1152);
@@ -268,4 +279,68 @@ TEST(Changelog, the_read_only_view_opens_with_the_shipped_file_and_closes_with_c
     close_main_window(window);
     EXPECT_EQ(velmora.wait_exit(), 0);
     EXPECT_NE(velmora.data("velmora.ini").find("changelog_wnd_x=0"), std::string::npos);
+}
+
+TEST(MainWindow, files_become_a_zip_that_unpacks_and_escape_cancels_a_job) {
+    Installed velmora("main-files");
+    velmora.files().write("a.txt", "first file\n");
+    velmora.files().write("b.txt", "second file\n");
+    const std::string big(32u << 20, 'v');
+    for (int i = 0; i < 3; ++i) velmora.files().write(("big\\part" + std::to_string(i)).c_str(), "");
+    create_directory(concat(velmora.path().c_str(), "big").c_str());
+    for (int i = 0; i < 3; ++i) velmora.files().write(("big\\part" + std::to_string(i)).c_str(), big);
+    ASSERT_TRUE(velmora.start());
+    const HWND window = main_window();
+    ASSERT_NE(window, nullptr);
+    SetForegroundWindow(window);
+    Sleep(200);
+    press_chord('0', true);  // Deflate
+
+    const HWND files = open_chooser(window, 'Z', true, "Compress file");
+    ASSERT_NE(files, nullptr) << "Ctrl+Shift+Z opens the file chooser";
+    SetForegroundWindow(files);
+    Sleep(200);
+    type_text(L"\"a.txt\" \"b.txt\"");  // into the file name box, which has the focus
+    Sleep(200);
+    press_chord(VK_RETURN, false);
+    for (int i = 0; i < 100 && !velmora.files().exists("a.zip"); ++i) Sleep(100);
+    Sleep(500);
+    ASSERT_TRUE(velmora.files().exists("a.zip")) << "two files give an archive named after the first";
+
+    const HWND open = open_chooser(window, 'D', false, "Decompress file");
+    ASSERT_NE(open, nullptr) << "Ctrl+D opens the archive chooser";
+    SetForegroundWindow(open);
+    const std::string archive = std::string(velmora.path().c_str()) + "a.zip";
+    SendMessageW(GetDlgItem(open, 1152), WM_SETTEXT, 0,
+                 reinterpret_cast<LPARAM>(window_wide(archive.c_str(), archive.size()).c_str()));
+    Sleep(200);
+    press_chord(VK_RETURN, false);
+    for (int i = 0; i < 100 && !velmora.files().exists("a\\b.txt"); ++i) Sleep(100);
+    EXPECT_EQ(velmora.files().read("a\\a.txt"), "first file\n");
+    EXPECT_EQ(velmora.files().read("a\\b.txt"), "second file\n");
+
+    Sleep(1000);
+    SetForegroundWindow(window);
+    Sleep(300);
+    press_chord('1', true);  // Zstandard
+    const HWND folders = open_chooser(window, 'Z', false, "Compress folder");
+    ASSERT_NE(folders, nullptr);
+    SetForegroundWindow(folders);
+    const std::string folder = std::string(velmora.path().c_str()) + "big";
+    SendMessageW(GetDlgItem(folders, 1152), WM_SETTEXT, 0,
+                 reinterpret_cast<LPARAM>(window_wide(folder.c_str(), folder.size()).c_str()));
+    Sleep(200);
+    press_chord(VK_RETURN, false);
+    const HWND progress = wait_for_window("progress_superhost", nullptr, 15000);
+    ASSERT_NE(progress, nullptr);
+    SetForegroundWindow(progress);
+    Sleep(100);
+    press_chord(VK_ESCAPE, false);
+    EXPECT_TRUE(wait_gone(progress, 10000)) << "Escape closes the Progress window";
+    Sleep(2000);
+    EXPECT_FALSE(velmora.files().exists("big.tzst")) << "a cancelled job leaves no archive under its final name";
+    EXPECT_FALSE(velmora.files().exists("big.tzst.partial"));
+    EXPECT_EQ(velmora.files().read("big\\part0").size(), big.size()) << "inputs are intact";
+    close_main_window(window);
+    EXPECT_EQ(velmora.wait_exit(), 0);
 }
