@@ -2,9 +2,11 @@
 
 #include <cJSON.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "io/platform.h"
 #include "prefs/preferences.h"
 #include "io/banned.h"
 
@@ -18,6 +20,19 @@ bool ctrl_down() { return (GetAsyncKeyState(VK_CONTROL) & 0x8000) != 0; }
 }  // namespace
 
 bool (*ctrl_is_held)() = ctrl_down;
+
+void load_pane_file(CellEditor& editor, const char* path) {
+    editor.file_path.set(path);
+    FILE* stream = open_stream(path, "rb");
+    if (stream) {
+        editor.load_text(stream);
+        std::fclose(stream);
+    } else {
+        editor.start_empty();
+    }
+    editor.draw(-1);
+    editor.ensure_cursor_visible(true, 0.5);
+}
 
 int DefaultPaneEditor::on_key(int code) {
     if (find_prompt_open()) return CellEditor::on_key(code);

@@ -14,6 +14,10 @@ constexpr char SAVED_MESSAGE[] = "Parsed and saved successfully";
 // The Ctrl key's state when a queued key is handled; tests may replace it.
 extern bool (*ctrl_is_held)();
 
+// Loads path into editor (an empty document marked as saved when it cannot
+// be read), draws the whole view and brings the cursor into view.
+void load_pane_file(CellEditor& editor, const char* path);
+
 class DefaultPaneEditor : public CellEditor {
 public:
     using CellEditor::CellEditor;

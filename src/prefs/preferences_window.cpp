@@ -29,16 +29,7 @@ struct PreferencesWindowState {
 PreferencesWindowState prefs_window;
 
 void load_pane(CellEditor& editor, const char* file_name) {
-    editor.file_path = concat(preferences_state->data_folder.c_str(), file_name);
-    FILE* stream = open_stream(editor.file_path.c_str(), "rb");
-    if (stream) {
-        editor.load_text(stream);
-        std::fclose(stream);
-    } else {
-        editor.start_empty();
-    }
-    editor.draw(-1);
-    editor.ensure_cursor_visible(true, 0.5);
+    load_pane_file(editor, concat(preferences_state->data_folder.c_str(), file_name).c_str());
 }
 
 void on_init_dialog(HWND window) {

@@ -34,16 +34,7 @@ void on_init_dialog(HWND window) {
                  SWP_NOACTIVATE | SWP_NOZORDER);
     DefaultPaneEditor& editor = *changelog.editor;
     editor.host = window;
-    editor.file_path = concat(changelog.folder.c_str(), "changelog.txt");
-    FILE* stream = open_stream(editor.file_path.c_str(), "rb");
-    if (stream) {
-        editor.load_text(stream);
-        std::fclose(stream);
-    } else {
-        editor.start_empty();
-    }
-    editor.draw(-1);
-    editor.ensure_cursor_visible(true, 0.5);
+    load_pane_file(editor, concat(changelog.folder.c_str(), "changelog.txt").c_str());
     SetTimer(window, EDITOR_TICK_TIMER_ID, 50, nullptr);
     SetFocus(control);
 }
