@@ -1,5 +1,5 @@
 # The two commands of a newcomer: `make run` and `make test`.
-.PHONY: run test build dist bench clean
+.PHONY: run test build dist bench stress clean
 
 run:
 	sh scripts/run.sh
@@ -16,6 +16,10 @@ dist:
 # Times velmora-cli beside tar, zstd, zip, unzip and 7zz; see README.
 bench:
 	sh scripts/bench.sh
+
+# Fuzzing and load runs, about 30 minutes; not part of test. See README.
+stress:
+	sh scripts/stress.sh
 
 clean:
 	rm -rf build

@@ -1,0 +1,101 @@
+#!/bin/sh
+# The long robustness runs, kept out of `make test` (see README, "Stress"):
+#   1. velmora-fuzz for VELMORA_FUZZ_SECONDS (default 600)
+#   2. a folder of 100,000 small files on /dev/shm through ZIP and .tzst
+#   3. a sparse file of 5 GiB through ZIP and .tzst (in build/stress)
+#   4. 1,000 jobs in a row in one process, memory and handles before and after
+# Each step prints its figures; the script exits non-zero when any step failed.
+# VELMORA_STRESS_FOLDERS (default 100, of 1,000 files each) and
+# VELMORA_STRESS_GIB (default 5) and VELMORA_STRESS_JOBS (default 1000) scale
+# steps 2 to 4 down for a quick try.
+set -u
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD_DIR=${VELMORA_BUILD_DIR:-$ROOT/build}
+export VELMORA_BUILD_DIR=$BUILD_DIR
+cmake --build "$BUILD_DIR" --target velmora-cli velmora-fuzz velmora-jobloop >/dev/null || exit 1
+WINE="sh $ROOT/scripts/wine-run.sh"
+failed=0
+
+step() { echo; echo "== $*"; }
+now() { date +%s.%N; }
+elapsed() { echo "$(now) $1" | awk '{ printf "%.1f", $1 - $2 }'; }
+winpath() { printf 'Z:%s\n' "$1" | tr / '\\'; }
+unixpath() { printf '%s\n' "$1" | tr -d '\r' | sed 's/^[Zz]://' | tr '\\' /; }
+fail() { echo "FAILED: $*"; failed=1; }
+
+# Packs $2 (a folder or file) as format $1 into $3/, extracts it there and
+# compares the result with the original.
+round_trip() {
+    format=$1 source=$2 out=$3
+    mkdir -p "$out"
+    start=$(now)
+    archive=$($WINE "$BUILD_DIR/velmora-cli.exe" compress --format "$format" "$(winpath "$source")" 2>/dev/null) ||
+        { fail "$format compression of $source"; return; }
+    archive=$(unixpath "$archive")
+    echo "  $format compress  $(elapsed "$start") s  $(stat -c %s "$archive") bytes"
+    mv "$archive" "$out/"
+    start=$(now)
+    destination=$($WINE "$BUILD_DIR/velmora-cli.exe" decompress "$(winpath "$out/$(basename "$archive")")" 2>/dev/null) ||
+        { fail "$format extraction of $archive"; return; }
+    destination=$(unixpath "$destination")
+    echo "  $format extract   $(elapsed "$start") s  into $destination"
+    start=$(now)
+    name=$(basename "$source")
+    if [ -d "$source" ]; then
+        [ -d "$destination/$name" ] && destination="$destination/$name"
+        diff -r "$source" "$destination" >/dev/null || fail "$format: the extracted tree differs"
+        echo "  $format compared  $(elapsed "$start") s  $(find "$destination" -type f | wc -l) files"
+    else
+        [ -d "$destination" ] && destination="$destination/$name"
+        cmp "$source" "$destination" || fail "$format: the extracted file differs"
+        echo "  $format compared  $(elapsed "$start") s  $(stat -c %s "$destination") bytes"
+    fi
+    rm -rf "$out"
+}
+
+step "fuzz, ${VELMORA_FUZZ_SECONDS:-600} s"
+sh "$ROOT/scripts/fuzz.sh" "${VELMORA_FUZZ_SECONDS:-600}" || fail "the fuzzer reported findings"
+
+FOLDERS=${VELMORA_STRESS_FOLDERS:-100}
+GIB=${VELMORA_STRESS_GIB:-5}
+
+step "$((FOLDERS * 1000)) small files on /dev/shm"
+SHM=/dev/shm/velmora-stress-$$
+mkdir -p "$SHM/many"
+python3 - "$SHM/many" "$FOLDERS" <<'PY'
+import os, sys
+root = sys.argv[1]
+for d in range(int(sys.argv[2])):
+    folder = os.path.join(root, "d%03d" % d)
+    os.mkdir(folder)
+    for f in range(1000):
+        with open(os.path.join(folder, "f%04d.txt" % f), "w") as out:
+            out.write("file %d of folder %d\n" % (f, d))
+PY
+echo "  made $(find "$SHM/many" -type f | wc -l) files"
+round_trip zip "$SHM/many" "$SHM/zip"
+round_trip tzst "$SHM/many" "$SHM/tzst"
+rm -rf "$SHM"
+
+step "a sparse file of $GIB GiB"
+BIG=$BUILD_DIR/stress
+rm -rf "$BIG"
+mkdir -p "$BIG/in"
+truncate -s "${GIB}G" "$BIG/in/big.bin"
+printf 'start' | dd of="$BIG/in/big.bin" conv=notrunc status=none
+printf 'middle' | dd of="$BIG/in/big.bin" bs=1 seek=$((GIB << 29)) conv=notrunc status=none
+printf 'end' | dd of="$BIG/in/big.bin" bs=1 seek=$(((GIB << 30) - 3)) conv=notrunc status=none
+round_trip zip "$BIG/in/big.bin" "$BIG/zip"
+round_trip tzst "$BIG/in/big.bin" "$BIG/tzst"
+rm -rf "$BIG"
+
+JOBS=${VELMORA_STRESS_JOBS:-1000}
+step "$JOBS jobs in one process"
+mkdir -p "$BUILD_DIR/jobloop"
+$WINE "$BUILD_DIR/velmora-jobloop.exe" --jobs "$JOBS" --folder "$(winpath "$BUILD_DIR/jobloop")" ||
+    fail "jobs failed or memory or handles grew"
+rm -rf "$BUILD_DIR/jobloop"
+
+echo
+[ $failed -eq 0 ] && echo "stress: all passed" || echo "stress: FAILED"
+exit $failed
