@@ -1,6 +1,8 @@
 #include "test_folder.h"
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "io/platform.h"
 
@@ -45,26 +47,34 @@ bool TestFolder::exists(const char* relative) const {
 }
 
 void remove_tree(const char* path) {
-    String folder(path);
-    if (folder.length() && (folder.c_str()[folder.length() - 1] == '\\')) folder.truncate(folder.length() - 1);
-    {
-        FolderSearch search(concat(folder.c_str(), "\\*").c_str());
+    // Iterative, so that trees a thousand levels deep do not exhaust the stack.
+    String root(path);
+    if (root.length() && root.c_str()[root.length() - 1] == '\\') root.truncate(root.length() - 1);
+    std::vector<std::string> pending = {root.c_str()};
+    std::vector<std::string> folders;
+    while (!pending.empty()) {
+        const std::string folder = pending.back();
+        pending.pop_back();
+        folders.push_back(folder);
+        FolderSearch search((folder + "\\*").c_str());
         FoundEntry entry;
         while (search.next(entry)) {
-            const char* name = entry.name.c_str();
-            if (std::string(name) == "." || std::string(name) == "..") continue;
-            const String child = concat(folder.c_str(), "\\", name);
+            const std::string name = entry.name.c_str();
+            if (name == "." || name == "..") continue;
+            const std::string child = folder + "\\" + name;
             if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
-                remove_tree(child.c_str());
-            } else {
-                WideText wide(child.c_str(), child.length());
-                wide.make_long_path();
-                SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
-                delete_file(child.c_str());
+                pending.push_back(child);
+                continue;
             }
+            WideText wide(child.c_str(), child.size());
+            wide.make_long_path();
+            SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
+            delete_file(child.c_str());
         }
     }
-    WideText wide(folder.c_str(), folder.length());
-    wide.make_long_path();
-    RemoveDirectoryW(wide.c_str());
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it) {
+        WideText wide(it->c_str(), it->size());
+        wide.make_long_path();
+        RemoveDirectoryW(wide.c_str());
+    }
 }

@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -76,6 +77,7 @@ struct ArchiveJob {
     int32_t zstd_checksum = 0;
     ZSTD_DCtx_s* zstd_dctx = nullptr;
     archive* tar_writer = nullptr;
+    FILE* tar_stream = nullptr;  // the tarball being written, closed by us
     String tar_path;
     String archive_path;
     String entry_name;

@@ -5,6 +5,7 @@
 #include <archive_entry.h>
 #include <zstd.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "io/file_reader.h"
@@ -26,25 +27,46 @@ constexpr char PARTIAL_SUFFIX[] = ".partial";
 
 ZSTD_CCtx* cctx_of(ArchiveJob& job) { return reinterpret_cast<ZSTD_CCtx*>(job.zstd_cctx); }
 
+la_ssize_t write_tar_block(archive*, void* client, const void* buffer, size_t length) {
+    FILE* stream = *static_cast<FILE**>(client);
+    return stream && std::fwrite(buffer, 1, length, stream) == length ? static_cast<la_ssize_t>(length) : -1;
+}
+
+int close_tar_stream(archive*, void* client) {
+    FILE*& stream = *static_cast<FILE**>(client);
+    const bool closed = stream && std::fclose(stream) == 0;
+    stream = nullptr;
+    return closed ? ARCHIVE_OK : ARCHIVE_FATAL;
+}
+
+// The tarball is written through a stream of our own: libarchive does not
+// close the file of an archive abandoned with archive_write_fail, which
+// would keep an incomplete tarball open (and locked) until the program ends.
 bool open_tar_writer(ArchiveJob& job) {
     job.tar_writer = archive_write_new();
     if (!job.tar_writer) return false;
     archive_write_set_format_gnutar(job.tar_writer);
-    const std::wstring wide = archive_wide_path(job.tar_path.c_str());
-    return archive_write_open_filename_w(job.tar_writer, wide.c_str()) == ARCHIVE_OK;
+    job.tar_stream = open_stream(job.tar_path.c_str(), "wb");
+    if (!job.tar_stream) return false;
+    return archive_write_open2(job.tar_writer, &job.tar_stream, nullptr, write_tar_block, close_tar_stream,
+                               nullptr) == ARCHIVE_OK;
 }
 
 void abandon_tar_writer(ArchiveJob& job) {
-    if (!job.tar_writer) return;
-    archive_write_fail(job.tar_writer);
-    archive_write_free(job.tar_writer);
-    job.tar_writer = nullptr;
+    if (job.tar_writer) {
+        archive_write_fail(job.tar_writer);
+        archive_write_free(job.tar_writer);
+        job.tar_writer = nullptr;
+    }
+    if (job.tar_stream) std::fclose(job.tar_stream);
+    job.tar_stream = nullptr;
 }
 
 bool close_tar_writer(ArchiveJob& job) {
     const bool closed = archive_write_close(job.tar_writer) == ARCHIVE_OK;
     archive_write_free(job.tar_writer);
     job.tar_writer = nullptr;
+    abandon_tar_writer(job);  // closes the stream if libarchive did not
     return closed;
 }
 
@@ -294,6 +316,7 @@ void compress_folder_tzst(ArchiveJob& job) {
             archive_write_free(job.tar_writer);
             job.tar_writer = nullptr;
         }
+        abandon_tar_writer(job);  // the stream, when it was opened
         set_outcome(job, JobOutcome::failed, "");
         return;
     }

@@ -173,6 +173,7 @@ TEST(Tzst, cancel_leaves_no_archive_that_looks_finished) {
     while (job->requests_served.load() == 0) Sleep(5);
     EXPECT_EQ(static_cast<JobOutcome>(job->outcome.load()), JobOutcome::cancelled);
     EXPECT_TRUE(folder.exists("big.tar")) << "the incomplete tarball stays";
+    EXPECT_TRUE(delete_file(path_in(folder, "big.tar").c_str())) << "and is not held open by the program";
     EXPECT_FALSE(folder.exists("big.tzst"));
     EXPECT_FALSE(folder.exists("big.tzst.partial"));
 
