@@ -174,7 +174,7 @@ int main(int argc, char** argv) {
 
     const long long handle_growth = static_cast<long long>(after.handles) - before.handles;
     const long long memory_growth = static_cast<long long>(after.private_bytes) - static_cast<long long>(before.private_bytes);
-    std::printf("%d jobs in %.1f s, %d did not complete; growth: handles %+lld, private %+.1f MiB\n", jobs,
+    std::printf("%d jobs in %.1f s, %d did not complete; growth: handles %+lld, committed %+.1f MiB\n", jobs,
                 (GetTickCount64() - start) / 1000.0, failures, handle_growth, memory_growth / 1048576.0);
     const bool ok = failures == 0 && handle_growth <= static_cast<long long>(HANDLE_GROWTH_LIMIT) &&
                     memory_growth <= static_cast<long long>(MEMORY_GROWTH_LIMIT);
