@@ -292,6 +292,7 @@ protected:
     void finish_command(bool everything);
 
 private:
+    void delete_selection_key();
     void prompt_state_key(int code);
     void go_to_line();
     void replace_all_matches();

@@ -329,13 +329,19 @@ void CellEditor::enter_key(bool ctrl) {
     finish_command(true);
 }
 
+// Backspace and Delete on a selection remove it; an empty one only ends,
+// recording nothing.
+void CellEditor::delete_selection_key() {
+    const bool empty = selection_empty();
+    delete_selection();
+    if (!empty) commit_edit();
+    finish_command(true);
+}
+
 void CellEditor::backspace_key() {
     begin_edit();
     if (selecting) {
-        const bool empty = selection_empty();
-        delete_selection();
-        if (!empty) commit_edit();
-        finish_command(true);
+        delete_selection_key();
         return;
     }
     if (cursor_col <= 0 || !cursor_line_exists()) {
@@ -371,10 +377,7 @@ void CellEditor::backspace_key() {
 void CellEditor::delete_key() {
     begin_edit();
     if (selecting) {
-        const bool empty = selection_empty();
-        delete_selection();
-        if (!empty) commit_edit();
-        finish_command(true);
+        delete_selection_key();
         return;
     }
     if (!cursor_line_exists()) return;

@@ -5,6 +5,8 @@
 #include "jobs/directory_scan.h"
 #include "jobs/job_paths.h"
 
+#include <vector>
+
 void write_tree(const std::string& folder, const Tree& tree) {
     create_directory(folder.c_str());
     for (const auto& [path, bytes] : tree) {
@@ -19,31 +21,37 @@ void write_tree(const std::string& folder, const Tree& tree) {
     }
 }
 
-namespace {
-void read_level(const std::string& root, const std::string& folder, Tree& tree) {
-    DirectoryScan scan;
-    if (!scan.first(folder.c_str())) return;
+void walk_tree(const std::string& folder,
+               const std::function<void(const std::string&, const char*, bool)>& visit) {
+    std::vector<std::string> pending = {folder};
     String path;
-    do {
-        if (scan.is_dot_entry()) continue;
-        scan.full_path(path);
-        const std::string relative = std::string(path.c_str()).substr(root.size());
-        if (scan.is_directory()) {
-            tree[relative + "\\"] = "";
-            read_level(root, path.c_str(), tree);
-            continue;
-        }
-        FileReader reader(path.c_str());
-        std::string bytes(static_cast<size_t>(reader.size()), '\0');
-        if (!bytes.empty()) bytes.resize(reader.read(&bytes[0], bytes.size()));
-        tree[relative] = bytes;
-    } while (scan.next());
+    while (!pending.empty()) {
+        const std::string level = pending.back();
+        pending.pop_back();
+        DirectoryScan scan;
+        if (!scan.first(level.c_str())) continue;
+        do {
+            if (scan.is_dot_entry()) continue;
+            scan.full_path(path);
+            const std::string relative = std::string(path.c_str()).substr(folder.size());
+            visit(scan.is_directory() ? relative + "\\" : relative, path.c_str(), scan.is_directory());
+            if (scan.is_directory()) pending.push_back(path.c_str());
+        } while (scan.next());
+    }
 }
-}  // namespace
 
 Tree read_tree(const std::string& folder) {
     Tree tree;
-    read_level(folder, folder, tree);
+    walk_tree(folder, [&](const std::string& relative, const char* path, bool is_folder) {
+        if (is_folder) {
+            tree[relative] = "";
+            return;
+        }
+        FileReader reader(path);
+        std::string bytes(static_cast<size_t>(reader.size()), '\0');
+        if (!bytes.empty()) bytes.resize(reader.read(&bytes[0], bytes.size()));
+        tree[relative] = bytes;
+    });
     return tree;
 }
 

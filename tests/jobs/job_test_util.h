@@ -2,6 +2,7 @@
 // files to pack, and comparison of trees.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 
@@ -29,6 +30,11 @@ using Tree = std::map<std::string, std::string>;
 
 // Writes tree below folder (ending in \).
 void write_tree(const std::string& folder, const Tree& tree);
+// Calls visit(relative, full path, is_folder) for everything below folder
+// (ending in \), parents before their contents; iterative, so trees a
+// thousand levels deep do not exhaust the stack.
+void walk_tree(const std::string& folder,
+               const std::function<void(const std::string& relative, const char* path, bool is_folder)>& visit);
 // Reads everything below folder (ending in \) into a tree.
 Tree read_tree(const std::string& folder);
 // Compares two trees, reporting names (not contents) on a difference.

@@ -142,32 +142,32 @@ const std::vector<NameCase> NAME_CASES = {
     {"control_characters", {"tab\there.txt", "new\nline.txt", "bell\x07.txt"}, "bell_.txt|new_line.txt|ok.txt|tab_here.txt"},
 };
 
-TarSpec tar_file(const std::string& name, const std::string& data, char type = '0', const std::string& link = "") {
-    TarSpec spec;
-    spec.name = name;
-    spec.data = data;
-    spec.type = type;
-    spec.link = link;
-    return spec;
+TarItem tar_file(const std::string& name, const std::string& data, char type = '0', const std::string& link = "") {
+    TarItem item;
+    item.name = name;
+    item.data = data;
+    item.type = type;
+    item.link = link;
+    return item;
 }
 
-ZipSpec zip_file(const std::string& name, const std::string& data, uint16_t method = 0) {
-    ZipSpec spec;
-    spec.name = name;
-    spec.data = data;
-    spec.method = method;
-    return spec;
+ZipItem zip_file(const std::string& name, const std::string& data, uint16_t method = 0) {
+    ZipItem item;
+    item.name = name;
+    item.data = data;
+    item.method = method;
+    return item;
 }
 
-std::vector<ZipSpec> zip_entries(const std::vector<std::string>& names, const Place& place) {
-    std::vector<ZipSpec> entries;
+std::vector<ZipItem> zip_entries(const std::vector<std::string>& names, const Place& place) {
+    std::vector<ZipItem> entries;
     for (const std::string& name : names) entries.push_back(zip_file(expand(name, place), "payload " + name));
     entries.push_back(zip_file("ok.txt", "fine"));
     return entries;
 }
 
-std::vector<TarSpec> tar_entries(const std::vector<std::string>& names, const Place& place) {
-    std::vector<TarSpec> entries;
+std::vector<TarItem> tar_entries(const std::vector<std::string>& names, const Place& place) {
+    std::vector<TarItem> entries;
     for (const std::string& name : names) entries.push_back(tar_file(expand(name, place), "payload " + name));
     entries.push_back(tar_file("ok.txt", "fine"));
     return entries;
@@ -200,16 +200,16 @@ std::string nested_name(int levels) {
     return name + "leaf.txt";
 }
 
-ZipSpec zip_with(const std::string& name, const std::string& data, const std::function<void(ZipSpec&)>& change) {
-    ZipSpec spec = zip_file(name, data);
-    change(spec);
-    return spec;
+ZipItem zip_with(const std::string& name, const std::string& data, const std::function<void(ZipItem&)>& change) {
+    ZipItem item = zip_file(name, data);
+    change(item);
+    return item;
 }
 
-std::string tzst_of(const std::vector<TarSpec>& entries) { return zstd_frame(build_tar(entries)); }
+std::string tzst_of(const std::vector<TarItem>& entries) { return zstd_frame(build_tar(entries)); }
 
-std::vector<TarSpec> many_tar_entries(int count, const std::string& name) {
-    std::vector<TarSpec> entries(static_cast<size_t>(count), tar_file(name, ""));
+std::vector<TarItem> many_tar_entries(int count, const std::string& name) {
+    std::vector<TarItem> entries(static_cast<size_t>(count), tar_file(name, ""));
     entries.push_back(tar_file("ok.txt", "fine"));
     return entries;
 }
@@ -226,7 +226,7 @@ const std::vector<ArchiveCase> ARCHIVE_CASES = {
                          tar_file("ok.txt", "fine")});
      }, "complete ok.txt"},
     {"symlink_zip", ".zip", [](const Place&) {
-         return build_zip({zip_with("link", "../..", [](ZipSpec& z) { z.unix_mode = 0120777; }),
+         return build_zip({zip_with("link", "../..", [](ZipItem& z) { z.unix_mode = 0120777; }),
                            zip_file("link/escaped.txt", "through")});
      }, "failed link"},
     // Paths past 260 characters are made through the long-path prefix.
@@ -245,10 +245,10 @@ const std::vector<ArchiveCase> ARCHIVE_CASES = {
                          tar_file("ok.txt", "")});
      }, "failed ok.txt"},
     {"size_beyond_data_zip", ".zip", [](const Place&) {
-         return build_zip({zip_with("big.txt", "only ten b", [](ZipSpec& z) { z.declared_size = 1 << 20; })});
+         return build_zip({zip_with("big.txt", "only ten b", [](ZipItem& z) { z.declared_size = 1 << 20; })});
      }, "failed big.txt"},
     {"size_beyond_data_tar", ".tzst", [](const Place&) {
-         TarSpec big = tar_file("big.txt", "only ten b");
+         TarItem big = tar_file("big.txt", "only ten b");
          big.declared_size = 1 << 20;
          return zstd_frame(build_tar({tar_file("ok.txt", "fine"), big}, 512 * 3 + 10));
      }, "failed ok.txt"},
@@ -265,32 +265,32 @@ const std::vector<ArchiveCase> ARCHIVE_CASES = {
          return frame;
      }, "failed "},
     {"bit_flipped_deflate", ".zip", [](const Place&) {
-         return build_zip({zip_with("flip.bin", pattern_bytes(100000, 4), [](ZipSpec& z) { z.method = 8; z.flip_data_bit = true; })});
+         return build_zip({zip_with("flip.bin", pattern_bytes(100000, 4), [](ZipItem& z) { z.method = 8; z.flip_data_bit = true; })});
      }, "failed flip.bin"},
     {"bit_flipped_stored", ".zip", [](const Place&) {
-         return build_zip({zip_with("flip.bin", pattern_bytes(1000, 4), [](ZipSpec& z) { z.flip_data_bit = true; })});
+         return build_zip({zip_with("flip.bin", pattern_bytes(1000, 4), [](ZipItem& z) { z.flip_data_bit = true; })});
      }, "failed flip.bin"},
     {"encrypted_entry", ".zip", [](const Place&) {
-         return build_zip({zip_with("secret.txt", "ciphertext!!", [](ZipSpec& z) { z.flags = 1; }), zip_file("ok.txt", "fine")});
+         return build_zip({zip_with("secret.txt", "ciphertext!!", [](ZipItem& z) { z.flags = 1; }), zip_file("ok.txt", "fine")});
      }, "failed ok.txt"},
     {"unsupported_methods", ".zip", [](const Place&) {
-         return build_zip({zip_with("bzip2.bin", "BZh9", [](ZipSpec& z) { z.method = 12; }),
-                           zip_with("lzma.bin", "lzma", [](ZipSpec& z) { z.method = 14; }),
-                           zip_with("aes.bin", "aes!", [](ZipSpec& z) { z.method = 99; })});
+         return build_zip({zip_with("bzip2.bin", "BZh9", [](ZipItem& z) { z.method = 12; }),
+                           zip_with("lzma.bin", "lzma", [](ZipItem& z) { z.method = 14; }),
+                           zip_with("aes.bin", "aes!", [](ZipItem& z) { z.method = 99; })});
      }, "failed "},
     {"central_offset_past_end", ".zip", [](const Place&) {
-         return build_zip({zip_with("far.txt", "data", [](ZipSpec& z) { z.local_offset_shift = 1 << 30; })});
+         return build_zip({zip_with("far.txt", "data", [](ZipItem& z) { z.local_offset_shift = 1 << 30; })});
      }, "failed "},
     {"central_offset_into_data", ".zip", [](const Place&) {
-         return build_zip({zip_file("ok.txt", "fine"), zip_with("off.txt", "data", [](ZipSpec& z) { z.local_offset_shift = -7; })});
+         return build_zip({zip_file("ok.txt", "fine"), zip_with("off.txt", "data", [](ZipItem& z) { z.local_offset_shift = -7; })});
      }, "failed ok.txt"},
     {"central_offset_other_entry", ".zip", [](const Place&) {
-         return build_zip({zip_file("ok.txt", "fine"), zip_with("twin.txt", "fine", [](ZipSpec& z) { z.local_offset_shift = -38; })});
+         return build_zip({zip_file("ok.txt", "fine"), zip_with("twin.txt", "fine", [](ZipItem& z) { z.local_offset_shift = -38; })});
      }, "failed ok.txt"},
     {"count_claims_100000", ".zip", [](const Place&) { return build_zip({zip_file("ok.txt", "fine")}, 100000); },
      "failed ok.txt"},
     {"entries_10000_zip", ".zip", [](const Place&) {
-         std::vector<ZipSpec> entries(10000, zip_file("../escaped.txt", ""));
+         std::vector<ZipItem> entries(10000, zip_file("../escaped.txt", ""));
          entries.push_back(zip_file("ok.txt", "fine"));
          return build_zip(entries);
      }, "failed ok.txt"},
@@ -299,10 +299,10 @@ const std::vector<ArchiveCase> ARCHIVE_CASES = {
     // A bomb unpacks to what it declares; a header that understates the size
     // stops the entry there.
     {"bomb_zip", ".zip", [](const Place&) {
-         return build_zip({zip_with("zeros.bin", std::string(size_t{64} << 20, '\0'), [](ZipSpec& z) { z.method = 8; })});
+         return build_zip({zip_with("zeros.bin", std::string(size_t{64} << 20, '\0'), [](ZipItem& z) { z.method = 8; })});
      }, "complete zeros.bin"},
     {"bomb_understated_zip", ".zip", [](const Place&) {
-         return build_zip({zip_with("zeros.bin", std::string(size_t{64} << 20, '\0'), [](ZipSpec& z) {
+         return build_zip({zip_with("zeros.bin", std::string(size_t{64} << 20, '\0'), [](ZipItem& z) {
              z.method = 8;
              z.declared_size = 1000;
          })});
@@ -328,7 +328,7 @@ TEST_F(Hostile, bomb_sizes_are_exact) {
     const Place where = place("bomb_size");
     create_directory(where.folder.c_str());
     const std::string archive = where.folder + "b.zip";
-    write_file(archive, build_zip({zip_with("zeros.bin", std::string(size_t{8} << 20, '\0'), [](ZipSpec& z) { z.method = 8; })}));
+    write_file(archive, build_zip({zip_with("zeros.bin", std::string(size_t{8} << 20, '\0'), [](ZipItem& z) { z.method = 8; })}));
     EXPECT_LT(read_file(archive).size(), size_t{20000});
     JobHandle job;
     ASSERT_TRUE(decompress_within(*job, archive, TIME_BOUND_SECONDS));

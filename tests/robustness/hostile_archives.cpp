@@ -27,10 +27,10 @@ std::string deflate_raw(const std::string& data) {
     return out;
 }
 
-std::string build_zip(const std::vector<ZipSpec>& entries, int64_t entry_count_claim) {
+std::string build_zip(const std::vector<ZipItem>& entries, int64_t entry_count_claim) {
     std::string out;
     std::string central;
-    for (const ZipSpec& e : entries) {
+    for (const ZipItem& e : entries) {
         std::string packed = e.method == 8 ? deflate_raw(e.data) : e.data;
         if (e.flip_data_bit && !packed.empty()) packed[packed.size() / 2] ^= 0x10;
         const uint32_t crc = crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size()));
@@ -98,9 +98,9 @@ void pad(std::string& out) { out.append((512 - out.size() % 512) % 512, '\0'); }
 
 }  // namespace
 
-std::string build_tar(const std::vector<TarSpec>& entries, int64_t truncate_after) {
+std::string build_tar(const std::vector<TarItem>& entries, int64_t truncate_after) {
     std::string out;
-    for (const TarSpec& e : entries) {
+    for (const TarItem& e : entries) {
         if (e.name.size() > 100) {
             out += header("././@LongLink", 'L', "", e.name.size() + 1);
             out += e.name;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-struct ZipSpec {
+struct ZipItem {
     std::string name;
     std::string data;                 // the uncompressed data
     uint16_t method = 0;              // 0 stored, 8 deflate, anything else is written as stored bytes
@@ -21,11 +21,11 @@ struct ZipSpec {
 
 // A whole ZIP archive. entry_count_claim overrides the end record's entry
 // count (-1: the real one); ZIP64 end records are written when needed.
-std::string build_zip(const std::vector<ZipSpec>& entries, int64_t entry_count_claim = -1);
+std::string build_zip(const std::vector<ZipItem>& entries, int64_t entry_count_claim = -1);
 // A raw deflate stream of data.
 std::string deflate_raw(const std::string& data);
 
-struct TarSpec {
+struct TarItem {
     std::string name;
     std::string data;
     char type = '0';                  // '0' file, '5' folder, '1' hard link, '2' symlink
@@ -35,6 +35,6 @@ struct TarSpec {
 
 // A tarball; names longer than 100 bytes get a GNU long-name entry. No end
 // blocks when truncate_after is >= 0: the tarball is cut to that many bytes.
-std::string build_tar(const std::vector<TarSpec>& entries, int64_t truncate_after = -1);
+std::string build_tar(const std::vector<TarItem>& entries, int64_t truncate_after = -1);
 // One Zstandard frame of bytes (level 1, with or without its checksum).
 std::string zstd_frame(const std::string& bytes, bool checksum = false);

@@ -1,4 +1,5 @@
 #include "robust_util.h"
+#include "jobs/job_test_util.h"
 
 #include <windows.h>
 #include <zlib.h>
@@ -15,33 +16,6 @@
 
 namespace {
 int scratch_counter = 0;
-
-void snapshot_level(const std::string& root, const std::string& folder, Snapshot& out) {
-    DirectoryScan scan;
-    if (!scan.first(folder.c_str())) return;
-    String path;
-    do {
-        if (scan.is_dot_entry()) continue;
-        scan.full_path(path);
-        const std::string relative = std::string(path.c_str()).substr(root.size());
-        if (scan.is_directory()) {
-            out[relative + "\\"] = "";
-            snapshot_level(root, path.c_str(), out);
-            continue;
-        }
-        FileReader reader(path.c_str());
-        uLong crc = crc32(0, nullptr, 0);
-        // One buffer for every level: trees here nest a thousand deep.
-        static std::string block(65536, '\0');
-        size_t n;
-        while (reader.is_open() && (n = reader.read(&block[0], block.size())) > 0) {
-            crc = crc32(crc, reinterpret_cast<const Bytef*>(block.data()), static_cast<uInt>(n));
-        }
-        char text[64];
-        std::snprintf(text, sizeof(text), "%llu:%08lx", static_cast<unsigned long long>(reader.size()), crc);
-        out[relative] = text;
-    } while (scan.next());
-}
 
 DWORD WINAPI call_thread(void* work) {
     (*static_cast<const std::function<void()>*>(work))();
@@ -94,7 +68,22 @@ std::string ScratchFolder::unix_path() const {
 
 Snapshot snapshot_tree(const std::string& folder) {
     Snapshot out;
-    on_big_stack([&] { snapshot_level(folder, folder, out); });
+    walk_tree(folder, [&](const std::string& relative, const char* path, bool is_folder) {
+        if (is_folder) {
+            out[relative] = "";
+            return;
+        }
+        FileReader reader(path);
+        uLong crc = crc32(0, nullptr, 0);
+        std::string block(65536, '\0');
+        size_t n;
+        while (reader.is_open() && (n = reader.read(&block[0], block.size())) > 0) {
+            crc = crc32(crc, reinterpret_cast<const Bytef*>(block.data()), static_cast<uInt>(n));
+        }
+        char text[64];
+        std::snprintf(text, sizeof(text), "%llu:%08lx", static_cast<unsigned long long>(reader.size()), crc);
+        out[relative] = text;
+    });
     return out;
 }
 
