@@ -2,12 +2,14 @@
 # The long robustness runs, kept out of `make test` (see README, "Stress"):
 #   1. velmora-fuzz for VELMORA_FUZZ_SECONDS (default 600)
 #   2. a folder of 100,000 small files on /dev/shm through ZIP and .tzst
-#   3. a sparse file of 5 GiB through ZIP and .tzst (in build/stress)
-#   4. 1,000 jobs in a row in one process, memory and handles before and after
+#   3. a folder nested 1,000 levels deep (paths to about 2,000 characters)
+#      through ZIP and .tzst
+#   4. a sparse file of 5 GiB through ZIP and .tzst (in build/stress)
+#   5. 1,000 jobs in a row in one process, memory and handles before and after
 # Each step prints its figures; the script exits non-zero when any step failed.
-# VELMORA_STRESS_FOLDERS (default 100, of 1,000 files each) and
-# VELMORA_STRESS_GIB (default 5) and VELMORA_STRESS_JOBS (default 1000) scale
-# steps 2 to 4 down for a quick try.
+# VELMORA_STRESS_FOLDERS (default 100, of 1,000 files each),
+# VELMORA_STRESS_DEPTH (default 1000), VELMORA_STRESS_GIB (default 5) and
+# VELMORA_STRESS_JOBS (default 1000) scale steps 2 to 5 down for a quick try.
 set -u
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD_DIR=${VELMORA_BUILD_DIR:-$ROOT/build}
@@ -76,6 +78,28 @@ echo "  made $(find "$SHM/many" -type f | wc -l) files"
 round_trip zip "$SHM/many" "$SHM/zip"
 round_trip tzst "$SHM/many" "$SHM/tzst"
 rm -rf "$SHM"
+
+DEPTH=${VELMORA_STRESS_DEPTH:-1000}
+step "a folder nested $DEPTH levels deep"
+# One-letter folders keep every path within the program's 2,048-byte path
+# buffers; a file every 100 levels and at the bottom.
+DEEP=/dev/shm/velmora-deep-$$
+mkdir -p "$DEEP"
+python3 - "$DEEP/top" "$DEPTH" <<'PY'
+import os, sys
+path, depth = sys.argv[1], int(sys.argv[2])
+os.mkdir(path)
+for level in range(1, depth + 1):
+    path = os.path.join(path, "d")
+    os.mkdir(path)
+    if level % 100 == 0 or level in (1, depth):
+        with open(os.path.join(path, "f%d.txt" % level), "w") as out:
+            out.write("level %d\n" % level)
+print("  deepest file path: %d characters (Z: form)" % (len(path) + 2 + len("/f%d.txt" % depth)))
+PY
+round_trip zip "$DEEP/top" "$DEEP/zip"
+round_trip tzst "$DEEP/top" "$DEEP/tzst"
+rm -rf "$DEEP"
 
 step "a sparse file of $GIB GiB"
 BIG=$BUILD_DIR/stress
