@@ -79,6 +79,9 @@ struct ArchiveJob {
     archive* tar_writer = nullptr;
     FILE* tar_stream = nullptr;  // the tarball being written, closed by us
     String tar_path;
+    // The tarball on disk: tar_path, or a free name beside it when a file of
+    // that name exists and the tarball is not kept (see choose_tarball_file).
+    String tar_file;
     String archive_path;
     String entry_name;
 

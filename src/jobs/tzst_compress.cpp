@@ -46,7 +46,8 @@ bool open_tar_writer(ArchiveJob& job) {
     job.tar_writer = archive_write_new();
     if (!job.tar_writer) return false;
     archive_write_set_format_gnutar(job.tar_writer);
-    job.tar_stream = open_stream(job.tar_path.c_str(), "wb");
+    choose_tarball_file(job);
+    job.tar_stream = open_stream(job.tar_file.c_str(), "wb");
     if (!job.tar_stream) return false;
     return archive_write_open2(job.tar_writer, &job.tar_stream, nullptr, write_tar_block, close_tar_stream,
                                nullptr) == ARCHIVE_OK;
@@ -238,6 +239,16 @@ bool keep_tarball(const ArchiveJob& job) {
     return job.keep_tarball_override >= 0 ? job.keep_tarball_override != 0 : pref_zstd_keep_tarball();
 }
 
+void choose_tarball_file(ArchiveJob& job) {
+    job.tar_file.set(job.tar_path.c_str());
+    if (keep_tarball(job) || file_attributes(job.tar_path.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+    for (int n = 0;; ++n) {
+        const std::string suffix = n == 0 ? std::string(PARTIAL_SUFFIX) : PARTIAL_SUFFIX + std::to_string(n);
+        job.tar_file = concat(job.tar_path.c_str(), suffix.c_str());
+        if (file_attributes(job.tar_file.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+    }
+}
+
 bool compress_tarball(ArchiveJob& job) {
     set_phase(job, Phase::compressing_tarball);
     job.stage_in.resize(STAGE_IN);
@@ -250,7 +261,7 @@ bool compress_tarball(ArchiveJob& job) {
     const String archive = replace_extension(job.tar_path.c_str(), ".tzst");
     const String partial = concat(archive.c_str(), PARTIAL_SUFFIX);
     delete job.stage_reader;
-    job.stage_reader = new FileReader(job.tar_path.c_str());
+    job.stage_reader = new FileReader(job.tar_file.c_str());
     if (job.stage_reader->is_open()) job.stage_writer = new FileWriter(partial.c_str());
     const bool opened = job.stage_reader->is_open() && job.stage_writer->is_open();
 
@@ -296,7 +307,7 @@ bool compress_tarball(ArchiveJob& job) {
     const bool complete =
         ended && !failed && written && !cancel_requested(job) && move_file_replacing(partial.c_str(), archive.c_str());
     if (!complete) delete_file(partial.c_str());
-    if (opened && !keep_tarball(job)) delete_file(job.tar_path.c_str());
+    if (opened && !keep_tarball(job)) delete_file(job.tar_file.c_str());
     return complete;
 }
 
@@ -329,7 +340,7 @@ void compress_folder_tzst(ArchiveJob& job) {
     // A walk cut short by a cancel makes no archive, and its tarball goes.
     const bool cancelled = cancel_requested(job);
     const bool complete = !cancelled && compress_tarball(job) && tarball_closed;
-    if (cancelled) delete_file(job.tar_path.c_str());
+    if (cancelled) delete_file(job.tar_file.c_str());
     finish_compression(job, complete && job.entries_failed == 0 && !cancel_requested(job));
 }
 

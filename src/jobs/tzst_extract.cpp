@@ -46,7 +46,8 @@ bool decompress_to_tarball(ArchiveJob& job, bool* whole) {
         return false;
     }
     job.tar_path = replace_extension(job.archive_path.c_str(), ".tar");
-    job.stage_writer = new FileWriter(job.tar_path.c_str());
+    choose_tarball_file(job);
+    job.stage_writer = new FileWriter(job.tar_file.c_str());
     if (!job.stage_writer->is_open()) {
         release_stage(job);
         return false;
@@ -134,7 +135,7 @@ bool extract_tarball(ArchiveJob& job, bool* opened) {
     set_phase(job, Phase::reading_tarball);
     clear_percentages(job);
     clear_counters(job);
-    const std::wstring wide = archive_wide_path(job.tar_path.c_str());
+    const std::wstring wide = archive_wide_path(job.tar_file.c_str());
 
     archive* reader = open_tarball(wide);
     *opened = reader != nullptr;
@@ -188,7 +189,7 @@ void decompress_tzst_job(ArchiveJob& job) {
         tarball_whole = extract_tarball(job, &tarball_opened);
         // A tarball from a stream that did not end whole is only a fragment,
         // so it is never kept where it could pass for the archive's contents.
-        if (!stream_whole || !keep_tarball(job)) delete_file(job.tar_path.c_str());
+        if (!stream_whole || !keep_tarball(job)) delete_file(job.tar_file.c_str());
     }
     const String destination = replace_extension(job.archive_path.c_str(), "");
     const bool complete = stream_whole && tarball_whole;

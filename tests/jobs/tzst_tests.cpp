@@ -107,6 +107,43 @@ TEST(Tzst, keep_tarball_leaves_both_files) {
     EXPECT_TRUE(folder.exists("d.tzst"));
 }
 
+// A NAME.tar that was there before the job belongs to the user: a tarball
+// that only lives for the job goes under a free name instead of overwriting
+// and then deleting it. A kept tarball is the job's output and replaces it.
+TEST(Tzst, a_users_file_named_like_the_tarball_survives_unless_tarballs_are_kept) {
+    TestFolder folder("tzst-existing-tar");
+    const std::string theirs = pattern_bytes(5000, 3);
+    write_tree(path_in(folder, "d\\"), {{"a.txt", "alpha"}});
+    folder.write("d.tar", theirs);
+    folder.write("d.tar.partial", "also somebody's");
+    JobHandle job;
+    job->keep_tarball_override = 0;
+    compress_folder(job, path_in(folder, "d"));
+    ASSERT_EQ(outcome_of(job), JobOutcome::complete);
+    EXPECT_EQ(folder.read("d.tar"), theirs);
+    EXPECT_EQ(folder.read("d.tar.partial"), "also somebody's");
+    EXPECT_FALSE(folder.exists("d.tar.partial1")) << "the scratch tarball goes";
+
+    // The file job, and extraction, whose tarball lies beside the archive.
+    folder.write("f.txt", "file job");
+    folder.write("f.tar", theirs);
+    job->job_inputs = make_selection_list({path_in(folder, "f.txt")});
+    compress_files_tzst(*job);
+    ASSERT_EQ(outcome_of(job), JobOutcome::complete);
+    EXPECT_EQ(folder.read("f.tar"), theirs);
+    decompress(job, path_in(folder, "d.tzst"));
+    ASSERT_EQ(outcome_of(job), JobOutcome::complete);
+    EXPECT_EQ(folder.read("d.tar"), theirs);
+    EXPECT_EQ(folder.read("d\\a.txt"), "alpha");
+    EXPECT_FALSE(folder.exists("d.tar.partial1"));
+
+    job->keep_tarball_override = 1;
+    compress_folder(job, path_in(folder, "d"));
+    ASSERT_EQ(outcome_of(job), JobOutcome::complete);
+    EXPECT_NE(folder.read("d.tar"), theirs) << "the kept tarball replaces it";
+    EXPECT_TRUE(folder.exists("d.tzst"));
+}
+
 TEST(Tzst, a_tarball_of_a_multiple_of_131072_bytes_ends_in_one_frame) {
     TestFolder folder("tzst-multiple");
     // 512-byte header + data + 1024 bytes of end blocks = 5 x 131072 bytes.
