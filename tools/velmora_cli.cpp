@@ -10,6 +10,10 @@
 //   velmora-cli copy-through SOURCE DESTINATION
 //       (for benchmarks) copies a file, or every file of a folder tree, through
 //       the job's FileReader and FileWriter alone: the I/O floor of a job
+//   velmora-cli entry-walk FOLDER
+//       (for benchmarks) walks a folder as the tarball job does and reads each
+//       entry's metadata through a disk reader of its own, without data: the
+//       per-entry floor of a .tzst job
 //
 // Exit codes: 0 the output is complete (its path is printed), 1 no complete
 // output (with a one-line reason on stderr), 2 bad usage.
@@ -17,6 +21,9 @@
 #include <objbase.h>
 #include <psapi.h>
 #include <shellapi.h>
+
+#include <archive.h>
+#include <archive_entry.h>
 
 #include <atomic>
 #include <cstdio>
@@ -33,6 +40,7 @@
 #include "jobs/archive_job.h"
 #include "jobs/directory_scan.h"
 #include "jobs/job_paths.h"
+#include "jobs/tar_common.h"
 #include "prefs/preferences.h"
 
 namespace {
@@ -248,6 +256,44 @@ int copy_through(const std::vector<std::string>& arguments) {
     return 0;
 }
 
+// Opens a disk reader on every entry below folder and reads its header, as
+// the tarball job does before it copies a file's data; counts the entries.
+bool walk_entries(const char* folder, uint64_t& entries) {
+    DirectoryScan scan;
+    if (!scan.first(folder)) return false;
+    String path;
+    bool whole = true;
+    do {
+        if (scan.is_dot_entry()) continue;
+        scan.full_path(path);
+        archive* disk = archive_read_disk_new();
+        archive_entry* entry = archive_entry_new();
+        const std::wstring wide = archive_wide_path(path.c_str());
+        whole = disk && entry && archive_read_disk_open_w(disk, wide.c_str()) == ARCHIVE_OK &&
+                archive_read_next_header2(disk, entry) == ARCHIVE_OK && whole;
+        if (disk) archive_read_disk_descend(disk);
+        archive_entry_free(entry);
+        archive_read_close(disk);
+        archive_read_free(disk);
+        ++entries;
+        if (scan.is_directory()) whole = walk_entries(path.c_str(), entries) && whole;
+    } while (scan.next());
+    return whole;
+}
+
+int entry_walk(const std::vector<std::string>& arguments) {
+    if (arguments.size() != 2) return usage_error("entry-walk takes a folder");
+    const std::string folder = without_trailing_separator(full_path(arguments[1]));
+    const DWORD attributes = file_attributes(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return failure("no such folder", folder);
+    }
+    uint64_t entries = 0;
+    if (!walk_entries(folder.c_str(), entries)) return failure("an entry could not be read", folder);
+    std::printf("%llu entries\n", static_cast<unsigned long long>(entries));
+    return 0;
+}
+
 double seconds_of(const FILETIME& time) {
     return static_cast<double>((uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime) / 1e7;
 }
@@ -272,6 +318,7 @@ void print_stats(const LARGE_INTEGER& started) {
 int run_command(const std::vector<std::string>& arguments) {
     if (arguments.empty()) return usage_error("no command");
     if (arguments[0] == "copy-through") return copy_through(arguments);
+    if (arguments[0] == "entry-walk") return entry_walk(arguments);
     if (arguments[0] == "--version") {
         std::printf("velmora-cli %s (x64), built %s, revision %s\n", BUILD_VERSION, BUILD_TIMESTAMP, BUILD_REVISION);
         return 0;
