@@ -2,6 +2,12 @@
 // worker's dispatch.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
+#include <algorithm>
+#include <vector>
+
+
 #include "jobs/archive_job.h"
 #include "jobs/job_paths.h"
 #include "test_folder.h"
@@ -125,4 +131,29 @@ TEST(Worker, a_folder_of_only_folders_counts_nothing) {
     EXPECT_STREQ(phase_text(*job), "Preparing...");
     EXPECT_EQ(counted_percent(1, 0), 100);
     EXPECT_EQ(counted_percent(3, 4), 75);
+}
+
+// The worker waits with a 50 ms poll as a fallback; a submitted request must
+// wake it at once, or every short job would wait out the poll.
+TEST(Worker, a_request_wakes_the_worker_at_once) {
+    TestFolder folder("wake");
+    const std::string missing = concat(folder.path().c_str(), "missing.zip").c_str();
+    ArchiveJob* job = create_archive_job();
+    job->run_after_job_actions = false;
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    std::vector<double> latencies;
+    for (int i = 0; i < 15; ++i) {
+        const uint32_t served = job->requests_served.load();
+        LARGE_INTEGER start, end;
+        QueryPerformanceCounter(&start);
+        submit_decompress(*job, missing.c_str());
+        for (int spin = 0; spin < 5000 && job->requests_served.load() == served; ++spin) Sleep(1);
+        QueryPerformanceCounter(&end);
+        latencies.push_back(1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
+                            static_cast<double>(frequency.QuadPart));
+    }
+    destroy_archive_job(job);
+    std::sort(latencies.begin(), latencies.end());
+    EXPECT_LT(latencies[latencies.size() / 2], 20.0) << "median milliseconds from request to served";
 }
