@@ -6,7 +6,8 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
 sh scripts/wine-prefix.sh
 export WINEPREFIX="$ROOT/build/wineprefix" WINEDEBUG=-all
-wineserver -p >/dev/null 2>&1
+# (a server already running for the prefix is kept)
+wineserver -p >/dev/null 2>&1 || true
 # Start Wine's background services now, detached from ctest's output pipes:
 # a service started by a test would hold its pipe open and stall ctest.
 wine cmd /c exit >/dev/null 2>&1 </dev/null || true

@@ -140,7 +140,8 @@ bool move_file_by_copy(const char* source, const char* target) {
 }
 
 void after_compression(ArchiveJob& job, const char* path, const char* extension_word) {
-    if (!job.run_after_job_actions) return;
+    // A job that made no archive has nothing to move or show.
+    if (!job.run_after_job_actions || file_attributes(path) == INVALID_FILE_ATTRIBUTES) return;
     switch (pref_action_after_compression()) {
     case 1: {
         const std::string target = choose_save_file(save_dialog_owner, extension_word);

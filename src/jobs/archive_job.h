@@ -79,8 +79,8 @@ struct ArchiveJob {
     archive* tar_writer = nullptr;
     FILE* tar_stream = nullptr;  // the tarball being written, closed by us
     String tar_path;
-    // The tarball on disk: tar_path, or a free name beside it when a file of
-    // that name exists and the tarball is not kept (see choose_tarball_file).
+    // The tarball on disk: a partial name while it is written, tar_path once
+    // a kept tarball is whole (see choose_tarball_file).
     String tar_file;
     String archive_path;
     String entry_name;
@@ -98,6 +98,10 @@ struct ArchiveJob {
 
     // ZIP jobs.
     String zip_path;
+    // The archive is written under this name and takes zip_path only when
+    // minizip closed it with every write taken.
+    String zip_partial;
+    bool zip_write_failed = false;
     ZipEntryInfo zip_entry_info{};
     void* zip_file = nullptr;
     int32_t zlib_level = 1;

@@ -149,6 +149,14 @@ std::string safe_entry_path(const char* entry_name) {
     return out;
 }
 
+String partial_path(const char* path) {
+    for (int n = 0;; ++n) {
+        const std::string suffix = n == 0 ? std::string(".partial") : ".partial" + std::to_string(n);
+        String candidate = concat(path, suffix.c_str());
+        if (file_attributes(candidate.c_str()) == INVALID_FILE_ATTRIBUTES) return candidate;
+    }
+}
+
 bool create_folders_below(const std::string& base, const std::string& relative) {
     size_t at = 0;
     while (at <= relative.size()) {

@@ -34,6 +34,12 @@ std::string make_selection_list(const std::vector<std::string>& paths);
 // component or with nothing left.
 std::string safe_entry_path(const char* entry_name);
 
+// The name an output is written under until it is complete: path +
+// ".partial", or ".partial1", ".partial2", ... when a file of that name
+// exists, so that a half-written output never takes an existing file's name
+// (an input's, or a leftover of a job that was killed). Reads the disk.
+String partial_path(const char* path);
+
 // Creates every missing folder of relative below base (base ends in \).
 // Returns false when a level could not be made.
 bool create_folders_below(const std::string& base, const std::string& relative);

@@ -12,12 +12,13 @@ std::wstring archive_wide_path(const char* path);
 // Whether the intermediate tarball stays (the console companion may decide).
 bool keep_tarball(const ArchiveJob& job);
 
-// Sets tar_file for a job whose tar_path is set. A kept tarball is tar_path
-// and replaces whatever had that name. A tarball that only lives for the job
-// never takes the name of an existing file, which the job would otherwise
-// overwrite and then delete: it goes to the first free name of
-// tar_path + ".partial", ".partial1", ".partial2", ...
+// Sets tar_file for a job whose tar_path is set: the tarball is written
+// under partial_path(tar_path), so that a job cut short never leaves a
+// tarball that looks whole, and a tarball that only lives for the job never
+// overwrites (and then deletes) a file that had its name.
 void choose_tarball_file(ArchiveJob& job);
+// A whole tarball that is kept takes tar_path, replacing a file of that name.
+void name_kept_tarball(ArchiveJob& job);
 
 // Streams tar_file one Zstandard frame into the ".tzst" beside it.
 // The frame is written under a temporary name and takes the final name only

@@ -23,7 +23,6 @@ namespace {
 constexpr size_t COPY_BLOCK = 4096;
 constexpr size_t STAGE_IN = 131072;   // ZSTD_CStreamInSize()
 constexpr size_t STAGE_OUT = 131591;  // ZSTD_CStreamOutSize()
-constexpr char PARTIAL_SUFFIX[] = ".partial";
 
 ZSTD_CCtx* cctx_of(ArchiveJob& job) { return reinterpret_cast<ZSTD_CCtx*>(job.zstd_cctx); }
 
@@ -239,13 +238,11 @@ bool keep_tarball(const ArchiveJob& job) {
     return job.keep_tarball_override >= 0 ? job.keep_tarball_override != 0 : pref_zstd_keep_tarball();
 }
 
-void choose_tarball_file(ArchiveJob& job) {
-    job.tar_file.set(job.tar_path.c_str());
-    if (keep_tarball(job) || file_attributes(job.tar_path.c_str()) == INVALID_FILE_ATTRIBUTES) return;
-    for (int n = 0;; ++n) {
-        const std::string suffix = n == 0 ? std::string(PARTIAL_SUFFIX) : PARTIAL_SUFFIX + std::to_string(n);
-        job.tar_file = concat(job.tar_path.c_str(), suffix.c_str());
-        if (file_attributes(job.tar_file.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+void choose_tarball_file(ArchiveJob& job) { job.tar_file = partial_path(job.tar_path.c_str()); }
+
+void name_kept_tarball(ArchiveJob& job) {
+    if (keep_tarball(job) && move_file_replacing(job.tar_file.c_str(), job.tar_path.c_str())) {
+        job.tar_file.set(job.tar_path.c_str());
     }
 }
 
@@ -259,7 +256,7 @@ bool compress_tarball(ArchiveJob& job) {
     ZSTD_CCtx_setParameter(cctx_of(job), ZSTD_c_checksumFlag, job.zstd_checksum);
 
     const String archive = replace_extension(job.tar_path.c_str(), ".tzst");
-    const String partial = concat(archive.c_str(), PARTIAL_SUFFIX);
+    const String partial = partial_path(archive.c_str());
     delete job.stage_reader;
     job.stage_reader = new FileReader(job.tar_file.c_str());
     if (job.stage_reader->is_open()) job.stage_writer = new FileWriter(partial.c_str());
@@ -339,6 +336,7 @@ void compress_folder_tzst(ArchiveJob& job) {
     const bool tarball_closed = close_tar_writer(job);
     // A walk cut short by a cancel makes no archive, and its tarball goes.
     const bool cancelled = cancel_requested(job);
+    if (tarball_closed && !cancelled) name_kept_tarball(job);
     const bool complete = !cancelled && compress_tarball(job) && tarball_closed;
     if (cancelled) delete_file(job.tar_file.c_str());
     finish_compression(job, complete && job.entries_failed == 0 && !cancel_requested(job));
@@ -389,6 +387,7 @@ void compress_files_tzst(ArchiveJob& job) {
         return;
     }
     const bool tarball_closed = close_tar_writer(job);
+    if (tarball_closed) name_kept_tarball(job);
     const bool complete = compress_tarball(job) && tarball_closed;
     finish_compression(job, complete && stored_all && job.entries_failed == 0 && !cancel_requested(job));
 }

@@ -80,6 +80,7 @@ bool decompress_to_tarball(ArchiveJob& job, bool* whole) {
     const bool written = job.stage_writer->close();
     *whole = !failed && frame_state == 0 && written && !job.stage_reader->failed() && !cancel_requested(job);
     release_stage(job);
+    if (*whole) name_kept_tarball(job);
     return true;
 }
 
@@ -159,8 +160,10 @@ bool extract_tarball(ArchiveJob& job, bool* opened) {
         const std::string relative = name ? safe_entry_path(name) : std::string();
         const auto type = archive_entry_filetype(entry);
         if (relative.empty()) {
-            // A name that would leave the destination is passed over.
-            if (type == AE_IFREG || type == AE_IFDIR) ++job.entries_failed;
+            // A name that would leave the destination is passed over. A
+            // folder entry with nothing left ("./", as tar -C dir . writes
+            // first) is the destination itself: no loss. A file is.
+            if (type == AE_IFREG) ++job.entries_failed;
             continue;
         }
         if (type == AE_IFDIR) {

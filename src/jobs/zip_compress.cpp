@@ -70,7 +70,10 @@ bool copy_into_entry(ArchiveJob& job, FileReader& reader, int32_t overall) {
     size_t n;
     do {
         n = reader.read(piece, sizeof(piece));
-        if (n > 0 && zipWriteInFileInZip(zip_of(job), piece, static_cast<unsigned>(n)) != ZIP_OK) written = false;
+        if (n > 0 && zipWriteInFileInZip(zip_of(job), piece, static_cast<unsigned>(n)) != ZIP_OK) {
+            written = false;
+            job.zip_write_failed = true;
+        }
         job.overall_percent.store(overall, std::memory_order_relaxed);
         job.item_percent.store(
             counted_percent(static_cast<int64_t>(reader.position()), static_cast<int64_t>(size)),
@@ -87,7 +90,9 @@ bool store_file(ArchiveJob& job, FileReader& reader, const char* name, int32_t o
     *opened = open_entry(job, name, Z_DEFLATED, job.zlib_level, reader.size());
     if (!*opened) return false;
     const bool copied = copy_into_entry(job, reader, overall);
-    return zipCloseFileInZip(zip_of(job)) == ZIP_OK && copied;
+    const bool closed = zipCloseFileInZip(zip_of(job)) == ZIP_OK;
+    if (!closed) job.zip_write_failed = true;
+    return closed && copied;
 }
 
 // The entry name of a path below the chosen folder: the folder's path and
@@ -120,7 +125,7 @@ std::unique_ptr<WalkLevel> store_walk_entry(ArchiveJob& job, WalkLevel& level, s
         const std::string name = relative_entry_name(full, folder_length) + "/";
         job.entry_name.set(name.c_str());
         if (open_entry(job, name.c_str(), 0, 0, 0)) {
-            zipCloseFileInZip(zip_of(job));
+            if (zipCloseFileInZip(zip_of(job)) != ZIP_OK) job.zip_write_failed = true;
         } else {
             ++job.entries_failed;
         }
@@ -178,10 +183,27 @@ void add_folder_to_zip(ArchiveJob& job, const char* folder) {
     }
 }
 
-// Closes the archive and ends the job: outcome, busy, after-job action.
+// Creates the archive under its partial name; false when it cannot be made.
+bool create_archive(ArchiveJob& job) {
+    job.zip_write_failed = false;
+    job.zip_partial = partial_path(job.zip_path.c_str());
+    job.zip_file = create_zip_archive(job.zip_partial.c_str());
+    return job.zip_file != nullptr;
+}
+
+// Closes the archive and ends the job: outcome, busy, after-job action. A
+// closed archive takes its name, also after a cancel (it then holds the
+// entries finished so far); one that the disk did not take whole goes, and
+// a file that had the name keeps it.
 void finish_archive(ArchiveJob& job) {
-    if (zipClose(zip_of(job), nullptr) != ZIP_OK) ++job.entries_failed;
+    const bool closed = zipClose(zip_of(job), nullptr) == ZIP_OK;
     job.zip_file = nullptr;
+    const bool named =
+        closed && !job.zip_write_failed && move_file_replacing(job.zip_partial.c_str(), job.zip_path.c_str());
+    if (!named) {
+        delete_file(job.zip_partial.c_str());
+        ++job.entries_failed;
+    }
     const JobOutcome outcome = job.entries_failed > 0 ? JobOutcome::failed
                                : cancel_requested(job) ? JobOutcome::cancelled
                                                        : JobOutcome::complete;
@@ -222,8 +244,7 @@ void compress_folder_zip(ArchiveJob& job) {
     }
     job.zip_path = concat(folder, ".zip");
     clear_counters(job);
-    job.zip_file = create_zip_archive(job.zip_path.c_str());
-    if (!job.zip_file) {
+    if (!create_archive(job)) {
         set_outcome(job, JobOutcome::failed, "");
         return;
     }
@@ -243,8 +264,7 @@ void compress_files_zip(ArchiveJob& job) {
         set_outcome(job, JobOutcome::failed, "");
         return;
     }
-    job.zip_file = create_zip_archive(job.zip_path.c_str());
-    if (!job.zip_file) {
+    if (!create_archive(job)) {
         set_outcome(job, JobOutcome::failed, "");
         return;
     }

@@ -105,6 +105,13 @@ TEST(Tzst, keep_tarball_leaves_both_files) {
     ASSERT_EQ(outcome_of(job), JobOutcome::complete);
     EXPECT_TRUE(folder.exists("d.tar"));
     EXPECT_TRUE(folder.exists("d.tzst"));
+    EXPECT_FALSE(folder.exists("d.tar.partial")) << "a whole kept tarball takes its name";
+
+    ASSERT_TRUE(move_file_replacing(path_in(folder, "d.tzst").c_str(), path_in(folder, "e.tzst").c_str()));
+    decompress(job, path_in(folder, "e.tzst"));
+    ASSERT_EQ(outcome_of(job), JobOutcome::complete);
+    EXPECT_EQ(folder.read("e.tar"), folder.read("d.tar"));
+    EXPECT_FALSE(folder.exists("e.tar.partial"));
 }
 
 // A NAME.tar that was there before the job belongs to the user: a tarball
@@ -209,8 +216,9 @@ TEST(Tzst, cancel_leaves_no_archive_that_looks_finished) {
     set_busy_and_cancel(*job, false, true);  // as the Progress window cancels
     while (job->requests_served.load() == 0) Sleep(5);
     EXPECT_EQ(static_cast<JobOutcome>(job->outcome.load()), JobOutcome::cancelled);
-    EXPECT_TRUE(folder.exists("big.tar")) << "the incomplete tarball stays";
-    EXPECT_TRUE(delete_file(path_in(folder, "big.tar").c_str())) << "and is not held open by the program";
+    EXPECT_TRUE(folder.exists("big.tar.partial")) << "the incomplete tarball stays, named for what it is";
+    EXPECT_FALSE(folder.exists("big.tar"));
+    EXPECT_TRUE(delete_file(path_in(folder, "big.tar.partial").c_str())) << "and is not held open by the program";
     EXPECT_FALSE(folder.exists("big.tzst"));
     EXPECT_FALSE(folder.exists("big.tzst.partial"));
 
@@ -244,6 +252,19 @@ TEST(Tzst, hostile_and_foreign_tarballs_stay_inside_the_destination) {
                            {"x_stream", "stream"}};
     EXPECT_TRUE(same_tree(expected, read_tree(path_in(folder, "inside\\evil\\"))));
     EXPECT_EQ(outcome_of(job), JobOutcome::failed) << "a skipped entry means the output is not whole";
+}
+
+// "tar -C dir -cf - ." starts with a "./" entry for the folder itself.
+TEST(Tzst, a_tarball_of_dot_extracts_whole_and_says_so) {
+    TestFolder folder("tzst-dot");
+    write_foreign_tzst(path_in(folder, "dot.tzst"), {{"./", AE_IFDIR, ""},
+                                                     {"./a.txt", AE_IFREG, "alpha"},
+                                                     {"./in/", AE_IFDIR, ""},
+                                                     {"./in/b.txt", AE_IFREG, "beta"}});
+    JobHandle job;
+    decompress(job, path_in(folder, "dot.tzst"));
+    EXPECT_EQ(outcome_of(job), JobOutcome::complete);
+    EXPECT_TRUE(same_tree({{"a.txt", "alpha"}, {"in\\", ""}, {"in\\b.txt", "beta"}}, read_tree(path_in(folder, "dot\\"))));
 }
 
 TEST(Tzst, a_truncated_archive_gives_the_entries_before_the_cut) {

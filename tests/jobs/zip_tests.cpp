@@ -291,6 +291,8 @@ TEST(ZipNaming, the_archive_never_replaces_a_selected_file) {
         {{"Notes.ZIP"}, "Notes.ZIP.zip"},
         {{"notes.txt", "notes.zip"}, "notes.txt.zip"},
         {{"notes.zip", "notes.zip.zip"}, nullptr},
+        // The archive is written under a partial name first: not this one.
+        {{"notes.txt", "notes.zip.partial"}, "notes.zip"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.selected[0] + (c.selected.size() > 1 ? " + " + c.selected[1] : ""));
@@ -311,6 +313,7 @@ TEST(ZipNaming, the_archive_never_replaces_a_selected_file) {
         }
         EXPECT_EQ(outcome_of(job), JobOutcome::complete);
         EXPECT_EQ(names_in(path_in(folder, c.archive)), c.selected);
+        EXPECT_EQ(names_below(folder.path().c_str()).size(), c.selected.size() + 1) << "only the archive is added";
     }
 }
 

@@ -4,7 +4,8 @@
 # fills up, and jobs killed with SIGKILL in each of their phases. A job that
 # meets a fault ends with exit code 1 (never 0); after every fault the inputs
 # are byte for byte as they were, nothing that passes for a complete archive
-# is left, and the same job run again completes and gives back the original
+# is left (archives and tarballs carry ".partial" names until they are
+# whole), and the same job run again completes and gives back the original
 # despite whatever the fault left behind.
 #
 # The mounts need root; a group whose mount is refused prints "skip: ..." and
@@ -422,10 +423,10 @@ caught() {
 
 kill_tzst_compression() {
     local tree=$KILLS/tree label phase
-    TAR=$KILLS/tree.tar PARTIAL=$KILLS/tree.tzst.partial
+    TAR=$KILLS/tree.tar.partial PARTIAL=$KILLS/tree.tzst.partial
     for phase in 1 2; do
         label="killed: tzst compression, phase $phase"
-        rm -f "$KILLS/tree.tzst" "$TAR" "$PARTIAL"
+        rm -f "$KILLS/tree.tzst" "$KILLS"/tree.*partial*
         if [ $phase = 1 ]; then
             kill_when in_tarball_phase compress --format tzst "$(win "$tree")"
             caught "$label" test ! -e "$PARTIAL" || continue
@@ -435,12 +436,15 @@ kill_tzst_compression() {
         fi
         check "$label: SIGKILL ended the job's process" job_is_gone "$KILLS"
         check "$label: the input is intact" test "$(fingerprint "$tree")" = "$TREE_PRINT"
-        check "$label: no tree.tzst" test ! -e "$KILLS/tree.tzst"
+        check "$label: no tree.tzst and no tree.tar" none_of "$KILLS/tree.tzst" "$KILLS/tree.tar"
         left_behind "$label" "$KILLS" tree archives
         cli compress --format tzst "$(win "$tree")"
         check "$label: the next run completes" exit_is 0
         check "$label: the next run's tree.tzst holds the input" round_trips "$KILLS/tree.tzst" "$tree"
-        check "$label: the next run leaves no tarball or partial archive" none_of "$TAR" "$PARTIAL"
+        # The kill's leftovers keep their partial names; the next run adds none.
+        check "$label: the next run leaves no tarball or partial of its own" \
+            none_of "$KILLS/tree.tar" "$TAR"1 "$PARTIAL"1
+        rm -f "$KILLS"/tree.*partial*
     done
     [ -e "$KILLS/tree.tzst" ] || cli compress --format tzst "$(win "$tree")"
     mv "$KILLS/tree.tzst" "$KILLS/archives/"
@@ -448,15 +452,18 @@ kill_tzst_compression() {
 
 kill_zip_compression() {
     local tree=$KILLS/tree label="killed: zip compression"
-    ZIP=$KILLS/tree.zip
-    rm -f "$ZIP"
+    ZIP=$KILLS/tree.zip.partial
+    rm -f "$KILLS"/tree.zip*
     kill_when zip_growing compress --format zip "$(win "$tree")"
     if caught "$label" true; then
         check "$label: SIGKILL ended the job's process" job_is_gone "$KILLS"
         check "$label: the input is intact" test "$(fingerprint "$tree")" = "$TREE_PRINT"
+        check "$label: no tree.zip" test ! -e "$KILLS/tree.zip"
         left_behind "$label" "$KILLS" tree archives
         check_zip_left "$label" "$ZIP"
+        rm -f "$ZIP"
     fi
+    ZIP=$KILLS/tree.zip
     cli compress --format zip "$(win "$tree")"
     check "$label: the next run completes" exit_is 0
     check "$label: the next run's tree.zip passes unzip -t" unzip -tqq "$ZIP"
@@ -475,7 +482,7 @@ kill_extraction() {
     folder=$(dirname "$ARCHIVE")
     local before
     before=$(fingerprint "$ARCHIVE")
-    rm -rf "$OUT" "$TAR"
+    rm -rf "$OUT" "$TAR"*
     kill_when "$condition" decompress "$(win "$ARCHIVE")"
     if caught "$label" "$evidence"; then
         check "$label: SIGKILL ended the job's process" job_is_gone "$folder"
@@ -495,7 +502,7 @@ kill_jobs() {
     note "killed jobs on $(du -sm "$KILLS/tree" | cut -f1) MiB in $(find "$KILLS/tree" -type f | wc -l) files"
     kill_tzst_compression
     kill_zip_compression
-    OUT=$KILLS/archives/tree TAR=$KILLS/archives/tree.tar
+    OUT=$KILLS/archives/tree TAR=$KILLS/archives/tree.tar.partial
     ARCHIVE=$KILLS/archives/tree.tzst
     kill_extraction "killed: tzst extraction, phase 1" in_decompressing_phase before_folder
     kill_extraction "killed: tzst extraction, phase 2" files_appearing midway_through_files
