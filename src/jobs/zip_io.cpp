@@ -3,6 +3,7 @@
 
 #include <minizip/iowin32.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "io/file_reader.h"
@@ -20,17 +21,161 @@ uint32_t little_endian(const unsigned char* p, int bytes) {
     return value;
 }
 
-// Calls open with the path and the file functions that suit it.
+// minizip reads and writes its headers a field, often a byte, at a time.
+// Straight on the Win32 functions every one of those is a system call, a
+// hundred and more per entry; this layer serves them from one buffer. It
+// holds either bytes read ahead (the file is at base + filled) or bytes not
+// yet written (the file is at base); the archive's position is base + at.
+constexpr uLong STREAM_BUFFER = 65536;
+
+struct BufferedStream {
+    zlib_filefunc64_def inner;
+    voidpf stream = nullptr;
+    unsigned char data[STREAM_BUFFER];
+    ZPOS64_T base = 0;
+    uLong filled = 0;
+    uLong at = 0;
+    bool writing = false;
+    bool failed = false;
+};
+
+BufferedStream& buffered(voidpf stream) { return *static_cast<BufferedStream*>(stream); }
+
+uLong inner_read(BufferedStream& b, void* out, uLong size) {
+    return b.inner.zread_file(b.inner.opaque, b.stream, out, size);
+}
+
+long inner_seek(BufferedStream& b, ZPOS64_T offset, int origin) {
+    return b.inner.zseek64_file(b.inner.opaque, b.stream, offset, origin);
+}
+
+// Writes the pending bytes; false when the file did not take them all.
+bool flush(BufferedStream& b) {
+    if (!b.writing || b.at == 0) return !b.failed;
+    const uLong written = b.inner.zwrite_file(b.inner.opaque, b.stream, b.data, b.at);
+    if (written != b.at) b.failed = true;
+    b.base += b.at;
+    b.at = 0;
+    return !b.failed;
+}
+
+// Leaves the read-ahead: the file goes back to the archive's position.
+void drop_read_ahead(BufferedStream& b) {
+    if (b.writing) return;
+    if (b.at != b.filled && inner_seek(b, b.base + b.at, ZLIB_FILEFUNC_SEEK_SET) != 0) b.failed = true;
+    b.base += b.at;
+    b.filled = b.at = 0;
+}
+
+voidpf ZCALLBACK buffered_open(voidpf opaque, const void* name, int mode) {
+    const auto* inner = static_cast<const zlib_filefunc64_def*>(opaque);
+    voidpf stream = inner->zopen64_file(inner->opaque, name, mode);
+    if (!stream) return nullptr;
+    auto* b = new BufferedStream;
+    b->inner = *inner;
+    b->stream = stream;
+    return b;
+}
+
+uLong ZCALLBACK buffered_read(voidpf, voidpf stream, void* out, uLong size) {
+    BufferedStream& b = buffered(stream);
+    if (b.writing) {
+        flush(b);
+        b.writing = false;
+    }
+    auto* to = static_cast<unsigned char*>(out);
+    uLong done = 0;
+    while (done < size) {
+        if (b.at == b.filled) {
+            b.base += b.filled;
+            b.filled = b.at = 0;
+            if (size - done >= STREAM_BUFFER) {
+                const uLong n = inner_read(b, to + done, size - done);
+                b.base += n;
+                return done + n;
+            }
+            b.filled = inner_read(b, b.data, STREAM_BUFFER);
+            if (b.filled == 0) break;
+        }
+        const uLong n = std::min(size - done, b.filled - b.at);
+        std::memcpy(to + done, b.data + b.at, n);
+        b.at += n;
+        done += n;
+    }
+    return done;
+}
+
+uLong ZCALLBACK buffered_write(voidpf, voidpf stream, const void* in, uLong size) {
+    BufferedStream& b = buffered(stream);
+    drop_read_ahead(b);
+    b.writing = true;
+    if (b.at + size > STREAM_BUFFER && !flush(b)) return 0;
+    if (size >= STREAM_BUFFER) {
+        const uLong written = b.inner.zwrite_file(b.inner.opaque, b.stream, in, size);
+        b.base += written;
+        if (written != size) b.failed = true;
+        return written;
+    }
+    std::memcpy(b.data + b.at, in, size);
+    b.at += size;
+    return size;
+}
+
+ZPOS64_T ZCALLBACK buffered_tell(voidpf, voidpf stream) {
+    const BufferedStream& b = buffered(stream);
+    return b.base + b.at;
+}
+
+long ZCALLBACK buffered_seek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
+    BufferedStream& b = buffered(stream);
+    if (b.writing) {
+        if (!flush(b)) return -1;
+        b.writing = false;
+    }
+    if (origin == ZLIB_FILEFUNC_SEEK_END) {
+        b.filled = b.at = 0;
+        if (inner_seek(b, offset, origin) != 0) return -1;
+        b.base = b.inner.ztell64_file(b.inner.opaque, b.stream);
+        return 0;
+    }
+    const ZPOS64_T target = origin == ZLIB_FILEFUNC_SEEK_CUR ? b.base + b.at + offset : offset;
+    if (target >= b.base && target <= b.base + b.filled) {
+        b.at = static_cast<uLong>(target - b.base);
+        return 0;
+    }
+    b.filled = b.at = 0;
+    b.base = target;
+    return inner_seek(b, target, ZLIB_FILEFUNC_SEEK_SET);
+}
+
+int ZCALLBACK buffered_close(voidpf, voidpf stream) {
+    BufferedStream* b = static_cast<BufferedStream*>(stream);
+    const bool flushed = flush(*b);
+    const int closed = b->inner.zclose_file(b->inner.opaque, b->stream);
+    delete b;
+    return flushed ? closed : -1;
+}
+
+int ZCALLBACK buffered_error(voidpf, voidpf stream) {
+    const BufferedStream& b = buffered(stream);
+    return b.failed ? -1 : b.inner.zerror_file(b.inner.opaque, b.stream);
+}
+
+// Calls open with the path and the file functions that suit it, behind the
+// buffer.
 template <typename Open>
 auto open_through_win32(const char* path, Open open) {
-    zlib_filefunc64_def functions;
+    zlib_filefunc64_def inner;
     WideText wide(path, std::strlen(path));
-    if (wide.ok() && wide.make_long_path()) {
-        fill_win32_filefunc64W(&functions);
-        return open(static_cast<const void*>(wide.c_str()), &functions);
+    const bool utf16 = wide.ok() && wide.make_long_path();
+    if (utf16) {
+        fill_win32_filefunc64W(&inner);
+    } else {
+        fill_win32_filefunc64A(&inner);
     }
-    fill_win32_filefunc64A(&functions);
-    return open(static_cast<const void*>(path), &functions);
+    zlib_filefunc64_def functions = {buffered_open, buffered_read, buffered_write, buffered_tell,
+                                     buffered_seek, buffered_close, buffered_error, &inner};
+    return open(utf16 ? static_cast<const void*>(wide.c_str()) : static_cast<const void*>(path), &functions);
 }
 
 }  // namespace
