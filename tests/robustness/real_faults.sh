@@ -171,8 +171,8 @@ make_random_tree() {
 import os, random, sys
 root, seed, sizes = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
 rnd = random.Random(seed)
-for spec in sizes:
-    name, size = spec.split("=")
+for item in sizes:
+    name, size = item.split("=")
     path = os.path.join(root, name)
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb") as f:

@@ -132,8 +132,8 @@ def jobs_for(corpus, source, out, cli):
     ]
 
 
-def bench_corpus(runner, spec, rounds):
-    corpus, _, size = spec.partition(":")
+def bench_corpus(runner, corpus_arg, rounds):
+    corpus, _, size = corpus_arg.partition(":")
     base = os.path.join(runner.scratch, corpus)
     source = os.path.join(base, "src", corpus)
     out = os.path.join(base, "out")
@@ -178,7 +178,7 @@ def bench_corpus(runner, spec, rounds):
 
 
 def own_floor(job, medians):
-    """The I/O a job cannot avoid under the design, from the floor rows. A
+    """The I/O a job cannot avoid with its fixed block sizes, from the floor rows. A
     copy-through reads the input once and writes it once. A ZIP job does
     about that (one copy-through). A .tzst job also passes the whole tarball
     through once more, a read or a write of it (one and a half), and its
