@@ -101,7 +101,6 @@ struct ArchiveJob {
     // The archive is written under this name and takes zip_path only when
     // minizip closed it with every write taken.
     String zip_partial;
-    bool zip_write_failed = false;
     ZipEntryInfo zip_entry_info{};
     void* zip_file = nullptr;
     int32_t zlib_level = 1;

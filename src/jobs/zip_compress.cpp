@@ -70,10 +70,7 @@ bool copy_into_entry(ArchiveJob& job, FileReader& reader, int32_t overall) {
     size_t n;
     do {
         n = reader.read(piece, sizeof(piece));
-        if (n > 0 && zipWriteInFileInZip(zip_of(job), piece, static_cast<unsigned>(n)) != ZIP_OK) {
-            written = false;
-            job.zip_write_failed = true;
-        }
+        if (n > 0 && zipWriteInFileInZip(zip_of(job), piece, static_cast<unsigned>(n)) != ZIP_OK) written = false;
         job.overall_percent.store(overall, std::memory_order_relaxed);
         job.item_percent.store(
             counted_percent(static_cast<int64_t>(reader.position()), static_cast<int64_t>(size)),
@@ -90,9 +87,7 @@ bool store_file(ArchiveJob& job, FileReader& reader, const char* name, int32_t o
     *opened = open_entry(job, name, Z_DEFLATED, job.zlib_level, reader.size());
     if (!*opened) return false;
     const bool copied = copy_into_entry(job, reader, overall);
-    const bool closed = zipCloseFileInZip(zip_of(job)) == ZIP_OK;
-    if (!closed) job.zip_write_failed = true;
-    return closed && copied;
+    return zipCloseFileInZip(zip_of(job)) == ZIP_OK && copied;
 }
 
 // The entry name of a path below the chosen folder: the folder's path and
@@ -125,7 +120,7 @@ std::unique_ptr<WalkLevel> store_walk_entry(ArchiveJob& job, WalkLevel& level, s
         const std::string name = relative_entry_name(full, folder_length) + "/";
         job.entry_name.set(name.c_str());
         if (open_entry(job, name.c_str(), 0, 0, 0)) {
-            if (zipCloseFileInZip(zip_of(job)) != ZIP_OK) job.zip_write_failed = true;
+            zipCloseFileInZip(zip_of(job));
         } else {
             ++job.entries_failed;
         }
@@ -185,7 +180,6 @@ void add_folder_to_zip(ArchiveJob& job, const char* folder) {
 
 // Creates the archive under its partial name; false when it cannot be made.
 bool create_archive(ArchiveJob& job) {
-    job.zip_write_failed = false;
     job.zip_partial = partial_path(job.zip_path.c_str());
     job.zip_file = create_zip_archive(job.zip_partial.c_str());
     return job.zip_file != nullptr;
@@ -194,12 +188,12 @@ bool create_archive(ArchiveJob& job) {
 // Closes the archive and ends the job: outcome, busy, after-job action. A
 // closed archive takes its name, also after a cancel (it then holds the
 // entries finished so far); one that the disk did not take whole goes, and
-// a file that had the name keeps it.
+// a file that had the name keeps it. A write refused at any point fails the
+// close, since the file functions keep their failure until then.
 void finish_archive(ArchiveJob& job) {
     const bool closed = zipClose(zip_of(job), nullptr) == ZIP_OK;
     job.zip_file = nullptr;
-    const bool named =
-        closed && !job.zip_write_failed && move_file_replacing(job.zip_partial.c_str(), job.zip_path.c_str());
+    const bool named = closed && move_file_replacing(job.zip_partial.c_str(), job.zip_path.c_str());
     if (!named) {
         delete_file(job.zip_partial.c_str());
         ++job.entries_failed;

@@ -59,6 +59,13 @@ bool flush(BufferedStream& b) {
     return !b.failed;
 }
 
+// Writes what is pending and leaves writing; false when a write failed.
+bool stop_writing(BufferedStream& b) {
+    const bool flushed = flush(b);
+    b.writing = false;
+    return flushed;
+}
+
 // Leaves the read-ahead: the file goes back to the archive's position.
 void drop_read_ahead(BufferedStream& b) {
     if (b.writing) return;
@@ -79,10 +86,7 @@ voidpf ZCALLBACK buffered_open(voidpf opaque, const void* name, int mode) {
 
 uLong ZCALLBACK buffered_read(voidpf, voidpf stream, void* out, uLong size) {
     BufferedStream& b = buffered(stream);
-    if (b.writing) {
-        flush(b);
-        b.writing = false;
-    }
+    stop_writing(b);
     auto* to = static_cast<unsigned char*>(out);
     uLong done = 0;
     while (done < size) {
@@ -128,10 +132,7 @@ ZPOS64_T ZCALLBACK buffered_tell(voidpf, voidpf stream) {
 
 long ZCALLBACK buffered_seek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
     BufferedStream& b = buffered(stream);
-    if (b.writing) {
-        if (!flush(b)) return -1;
-        b.writing = false;
-    }
+    if (!stop_writing(b)) return -1;
     if (origin == ZLIB_FILEFUNC_SEEK_END) {
         b.filled = b.at = 0;
         if (inner_seek(b, offset, origin) != 0) return -1;

@@ -9,7 +9,8 @@
 #include <minizip/zip.h>
 
 // Creates the archive at path for writing, replacing an existing file.
-// Returns null when it cannot be created; the caller closes it with zipClose.
+// Returns null when it cannot be created; the caller closes it with zipClose,
+// which fails when any write to the file was refused along the way.
 zipFile create_zip_archive(const char* path);
 
 // Opens the archive at path for reading, positioned at its first entry.
