@@ -10,6 +10,8 @@
 #include <cstring>
 #include <vector>
 
+#include "graphics/picture.h"
+
 namespace {
 
 void put32(std::vector<unsigned char>& out, uint32_t v) {
@@ -73,25 +75,15 @@ int main(int argc, char** argv) {
     const int width = area.right - area.left;
     const int height = area.bottom - area.top;
     if (width <= 0 || height <= 0) return 1;
+    Picture* picture = create_picture(width, height);
+    if (!picture) return 1;
     const HDC screen = GetDC(nullptr);
-    const HDC memory = CreateCompatibleDC(screen);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    const HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    const HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
+    BitBlt(picture->dc, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
     GdiFlush();
-    std::vector<unsigned char> pixels(static_cast<size_t>(width) * height * 4);
-    std::memcpy(pixels.data(), bits, pixels.size());
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
     ReleaseDC(nullptr, screen);
+    std::vector<unsigned char> pixels(static_cast<size_t>(width) * height * 4);
+    std::memcpy(pixels.data(), picture->pixels, pixels.size());
+    destroy_picture(picture);
     if (!write_png(argv[1], width, height, pixels)) {
         std::fprintf(stderr, "cannot write %s\n", argv[1]);
         return 1;

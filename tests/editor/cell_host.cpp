@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "editor/cell_text.h"
+#include "graphics/picture.h"
 #include "io/platform.h"
 
 namespace {
@@ -173,22 +174,13 @@ void CellHost::capture() {
     UpdateWindow(control);
     pixels_.assign(static_cast<size_t>(width) * height, 0);
     const HDC window_dc = GetDC(control);
-    const HDC memory = CreateCompatibleDC(window_dc);
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    const HBITMAP bitmap = CreateDIBSection(window_dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    const HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, width, height, window_dc, 0, 0, SRCCOPY);
-    GdiFlush();
-    std::memcpy(pixels_.data(), bits, pixels_.size() * 4);
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
+    Picture* picture = create_picture(width, height);
+    if (picture) {
+        BitBlt(picture->dc, 0, 0, width, height, window_dc, 0, 0, SRCCOPY);
+        GdiFlush();
+        std::memcpy(pixels_.data(), picture->pixels, pixels_.size() * 4);
+        destroy_picture(picture);
+    }
     ReleaseDC(control, window_dc);
 }
 
