@@ -40,6 +40,7 @@
 #include "jobs/archive_job.h"
 #include "jobs/directory_scan.h"
 #include "jobs/job_paths.h"
+#include "jobs/job_report.h"
 #include "jobs/tar_common.h"
 #include "prefs/preferences.h"
 
@@ -131,13 +132,27 @@ JobOutcome run(ArchiveJob& job, void (*submit_request)(ArchiveJob&, const std::s
     return static_cast<JobOutcome>(job.outcome.load());
 }
 
-int report(const ArchiveJob& job, JobOutcome outcome, const char* what) {
+bool exists(const String& path) { return !path.empty() && file_attributes(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// Prints what the job could not do, entry by entry, then the outcome: the
+// output's path on success, else what was left under the output's name.
+int report(const ArchiveJob& job, JobOutcome outcome, bool compression) {
+    for (const JobProblem& problem : job.problems) {
+        std::fprintf(stderr, "velmora-cli: %s: %s\n", problem_label(problem.kind), problem.name.c_str());
+    }
     if (outcome == JobOutcome::complete) {
         std::printf("%s\n", job.output_path.c_str());
         return 0;
     }
-    if (interrupted || outcome == JobOutcome::cancelled) return failure("cancelled");
-    return failure(what, job.output_path.c_str());
+    const bool cancelled = interrupted || outcome == JobOutcome::cancelled;
+    if (compression) {
+        if (job.output_made) return failure("the archive was made without the entries above", job.output_path.c_str());
+        return failure(cancelled ? "cancelled; no archive was made" : "no archive was made");
+    }
+    if (job.output_made) return failure("extracted without the entries above", job.output_path.c_str());
+    if (!exists(job.output_path)) return failure(cancelled ? "cancelled; nothing was extracted" : "nothing was extracted");
+    return failure(cancelled ? "cancelled; what was extracted before is in" : "extracted only in part; what could be read is in",
+                   job.output_path.c_str());
 }
 
 int compress(ArchiveJob& job, const std::vector<std::string>& arguments) {
@@ -173,7 +188,7 @@ int compress(ArchiveJob& job, const std::vector<std::string>& arguments) {
     if (level >= 0 && format == "zip") job.zlib_level = level;
     if (level >= 0 && format == "tzst") job.zstd_level = level == 0 ? -131072 : level;
     if (checksum) job.zstd_checksum = 1;
-    if (keep) job.keep_tarball_override = 1;
+    if (keep) job.keep_tarball = true;
 
     for (const std::string& path : paths) {
         if (file_attributes(path.c_str()) == INVALID_FILE_ATTRIBUTES) return failure("no such file or folder", path);
@@ -183,14 +198,14 @@ int compress(ArchiveJob& job, const std::vector<std::string>& arguments) {
         if (paths.size() > 1) return usage_error("give one folder, or files of one folder");
         return report(job, run(job, [](ArchiveJob& j, const std::string& p) { submit_compress_folder(j, p.c_str()); },
                                paths[0]),
-                      "the archive could not be completed");
+                      true);
     }
     const std::string folder = folder_part(paths[0].c_str());
     for (const std::string& path : paths) {
         if (file_attributes(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) return usage_error("give one folder, or files of one folder");
         if (!same_path(folder_part(path.c_str()), folder)) return usage_error("the files must lie in one folder");
     }
-    return report(job, run(job, submit_compress_files, make_selection_list(paths)), "the archive could not be completed");
+    return report(job, run(job, submit_compress_files, make_selection_list(paths)), true);
 }
 
 int decompress(ArchiveJob& job, const std::vector<std::string>& arguments) {
@@ -201,7 +216,7 @@ int decompress(ArchiveJob& job, const std::vector<std::string>& arguments) {
     }
     if (file_attributes(archive.c_str()) == INVALID_FILE_ATTRIBUTES) return failure("no such archive", archive);
     return report(job, run(job, [](ArchiveJob& j, const std::string& p) { submit_decompress(j, p.c_str()); }, archive),
-                  "the archive could not be extracted whole");
+                  false);
 }
 
 // Copies source to destination through one FileReader and one FileWriter in
@@ -327,8 +342,8 @@ int run_command(const std::vector<std::string>& arguments) {
     SetConsoleCtrlHandler(on_console_event, TRUE);
     CoInitialize(nullptr);
     load_user_preferences();
-    ArchiveJob* job = create_archive_job();
-    job->run_after_job_actions = false;
+    ArchiveJob* job = create_archive_job(job_settings_from_preferences());
+    job->interactive = false;
     const int code = arguments[0] == "compress" ? compress(*job, arguments) : decompress(*job, arguments);
     destroy_archive_job(job);
     destroy_preferences_state(preferences_state);

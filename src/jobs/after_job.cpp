@@ -13,7 +13,7 @@
 #include "io/platform.h"
 #include "jobs/archive_job.h"
 #include "jobs/job_paths.h"
-#include "prefs/preferences.h"
+#include "jobs/job_report.h"
 #include "io/banned.h"
 
 HWND save_dialog_owner = nullptr;
@@ -21,6 +21,7 @@ HWND save_dialog_owner = nullptr;
 namespace {
 
 constexpr size_t COPY_BLOCK = 4096;
+constexpr int PROGRESS_WAIT_MS = 3000;
 
 void open_file_manager(const char* folder) { shell_execute(nullptr, "", "explorer.exe", folder, SW_SHOWNORMAL); }
 
@@ -104,6 +105,24 @@ bool choose_with_classic_dialog(HWND owner, const char* word, const std::string&
     return true;
 }
 
+// The worker's windows wait for the Progress window to go, which the main
+// window closes within a tick of busy clearing.
+void wait_for_progress_window(const ArchiveJob& job) {
+    for (int waited = 0; job.progress_shown.load() && !job.quit_requested.load() && waited < PROGRESS_WAIT_MS;
+         waited += 10) {
+        Sleep(10);
+    }
+}
+
+// Tells the user what the job could not do, in one message box owned by
+// the main window; nothing for a job that did everything.
+void show_report(const ArchiveJob& job) {
+    const std::string report = problem_report(job);
+    if (report.empty() || job.quit_requested.load()) return;
+    wait_for_progress_window(job);
+    message_box(save_dialog_owner, report.c_str(), "Velmora");
+}
+
 }  // namespace
 
 std::string choose_save_file(HWND owner, const char* extension_word) {
@@ -140,10 +159,14 @@ bool move_file_by_copy(const char* source, const char* target) {
 }
 
 void after_compression(ArchiveJob& job, const char* path, const char* extension_word) {
-    // A job that made no archive has nothing to move or show.
-    if (!job.run_after_job_actions || file_attributes(path) == INVALID_FILE_ATTRIBUTES) return;
-    switch (pref_action_after_compression()) {
+    if (!job.interactive) return;
+    show_report(job);
+    // Only an archive this job made is moved or shown: a file of its name
+    // left by an earlier job is not this job's to touch.
+    if (!job.output_made || job.quit_requested.load()) return;
+    switch (job.action_after_compression) {
     case 1: {
+        wait_for_progress_window(job);
         const std::string target = choose_save_file(save_dialog_owner, extension_word);
         if (!target.empty()) move_file_by_copy(path, target.c_str());
         break;
@@ -154,6 +177,8 @@ void after_compression(ArchiveJob& job, const char* path, const char* extension_
 }
 
 void after_decompression(ArchiveJob& job, const char* folder) {
-    if (!job.run_after_job_actions) return;
-    if (pref_action_after_decompression() == 1) open_file_manager(folder);
+    if (!job.interactive) return;
+    show_report(job);
+    if (!job.output_made || job.quit_requested.load()) return;
+    if (job.action_after_decompression == 1) open_file_manager(folder);
 }

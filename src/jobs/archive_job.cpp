@@ -13,7 +13,6 @@
 #include "io/platform.h"
 #include "jobs/directory_scan.h"
 #include "jobs/job_paths.h"
-#include "prefs/preferences.h"
 #include "io/banned.h"
 
 namespace {
@@ -33,14 +32,17 @@ const char* const PHASE_TEXTS[] = {
     "Decompressing",
 };
 
-ArchiveJob* new_job() {
+ArchiveJob* new_job(const JobSettings& settings) {
     auto* job = new ArchiveJob;
     InitializeCriticalSection(&job->request_lock);
     InitializeCriticalSection(&job->job_lock);
     job->wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    job->zstd_level = pref_zstd_compression_level();
-    job->zstd_checksum = pref_zstd_enable_checksum() ? 1 : 0;
-    job->zlib_level = pref_zlib_compression_level();
+    job->zstd_level = settings.zstd_level;
+    job->zstd_checksum = settings.zstd_checksum;
+    job->zlib_level = settings.zlib_level;
+    job->keep_tarball = settings.keep_tarball;
+    job->action_after_compression = settings.action_after_compression;
+    job->action_after_decompression = settings.action_after_decompression;
     return job;
 }
 
@@ -93,16 +95,38 @@ void run_request(ArchiveJob& job, std::atomic<uint8_t>* request) {
     }
 }
 
+// Closes a window of the worker (a save chooser or a report) as Escape would.
+BOOL CALLBACK close_worker_window(HWND window, LPARAM) {
+    if (IsWindowVisible(window)) PostMessageW(window, WM_CLOSE, 0, 0);
+    return TRUE;
+}
+
+// Waits for the worker to end. The worker may sit in a dialog, or be sending
+// to a window of this thread, which is why the wait serves sent messages and
+// closes the worker's windows until the thread is gone.
+void wait_for_worker(ArchiveJob& job) {
+    const DWORD worker = GetThreadId(job.worker_thread);
+    for (;;) {
+        EnumThreadWindows(worker, close_worker_window, 0);
+        const DWORD woke = MsgWaitForMultipleObjects(1, &job.worker_thread, FALSE, 100, QS_SENDMESSAGE);
+        if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) return;
+        if (woke == WAIT_OBJECT_0 + 1) {
+            MSG message;
+            PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        }
+    }
+}
+
 }  // namespace
 
-ArchiveJob* create_archive_job() {
-    ArchiveJob* job = new_job();
+ArchiveJob* create_archive_job(const JobSettings& settings) {
+    ArchiveJob* job = new_job(settings);
     job->worker_thread =
         reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, run_job_worker, job, 0, nullptr));
     return job;
 }
 
-ArchiveJob* create_archive_job_without_worker() { return new_job(); }
+ArchiveJob* create_archive_job_without_worker(const JobSettings& settings) { return new_job(settings); }
 
 void destroy_archive_job(ArchiveJob* job) {
     if (!job) return;
@@ -110,7 +134,7 @@ void destroy_archive_job(ArchiveJob* job) {
     job->quit_requested.store(1);
     if (job->wake) SetEvent(job->wake);
     if (job->worker_thread) {
-        WaitForSingleObject(job->worker_thread, INFINITE);
+        wait_for_worker(*job);
         CloseHandle(job->worker_thread);
     }
     if (job->zstd_cctx) ZSTD_freeCCtx(reinterpret_cast<ZSTD_CCtx*>(job->zstd_cctx));
@@ -150,9 +174,7 @@ bool serve_one_request(ArchiveJob& job) {
     EnterCriticalSection(&job.job_lock);
     std::atomic<uint8_t>* request = take_request(job);
     if (request) {
-        job.outcome.store(static_cast<int32_t>(JobOutcome::none));
-        job.output_path.clear();
-        job.entries_failed = 0;
+        clear_outcome(job);
         run_request(job, request);
         set_busy(job, false);
         job.requests_served.fetch_add(1);
@@ -222,10 +244,23 @@ int32_t counted_percent(int64_t done, int64_t total) {
     return static_cast<int32_t>(done * 100 / (total > 1 ? total : 1));
 }
 
-void set_outcome(ArchiveJob& job, JobOutcome outcome, const char* output) {
-    job.outcome.store(static_cast<int32_t>(outcome));
+void set_outcome(ArchiveJob& job, bool output_made, const char* output) {
+    const JobOutcome outcome = output_made && job.problems.empty() && !cancel_requested(job) ? JobOutcome::complete
+                               : cancel_requested(job)                                      ? JobOutcome::cancelled
+                                                                                            : JobOutcome::failed;
+    job.output_made = output_made;
     job.output_path.set(output ? output : "");
+    job.outcome.store(static_cast<int32_t>(outcome));
 }
+
+void clear_outcome(ArchiveJob& job) {
+    job.outcome.store(static_cast<int32_t>(JobOutcome::none));
+    job.output_path.clear();
+    job.output_made = false;
+    job.problems.clear();
+}
+
+void note_problem(ArchiveJob& job, Problem kind, const std::string& name) { job.problems.push_back({kind, name}); }
 
 namespace {
 

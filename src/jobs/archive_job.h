@@ -21,6 +21,7 @@
 #include "io/file_reader.h"
 #include "io/file_writer.h"
 #include "io/grow_buffer.h"
+#include "jobs/job_settings.h"
 
 struct ZSTD_CCtx_s;
 struct ZSTD_DCtx_s;
@@ -46,6 +47,31 @@ enum class Phase : int32_t {
 // How the last served job ended, for callers that need to know (the console
 // companion); the program's windows never look at it.
 enum class JobOutcome : int32_t { none, complete, cancelled, failed };
+
+// Something a job could not do with one entry (or with its whole output),
+// kept for the report at the job's end.
+enum class Problem : int32_t {
+    unreadable,        // an input that could not be opened: not in the archive
+    read_short,        // an input that could not be read to its end: stored incomplete
+    not_stored,        // an input the archive refused (its header or name)
+    unlisted_folder,   // a folder whose contents could not be listed
+    unsafe_name,       // an entry whose name leads outside the destination: skipped
+    encrypted,         // an encrypted entry: skipped
+    unknown_method,    // an entry of a method the program cannot unpack: skipped
+    damaged,           // a file whose checksum or size disagrees with its header: kept
+    cut_short,         // a file whose data is damaged or ends early: not extracted
+    not_written,       // a file or folder the disk did not take
+    renamed,           // a file whose name only differs from an earlier one's in case
+    unreadable_tarball,  // the tarball inside a .tzst is no tarball: kept for the user
+    unreadable_archive,  // an archive that could not be opened at all
+    archive_damaged,   // an archive that ends or breaks before its last entry
+    output_not_written,  // the archive itself could not be written
+};
+
+struct JobProblem {
+    Problem kind;
+    std::string name;  // the entry's name, or a path for the whole-output kinds
+};
 
 struct ArchiveJob {
     // Requests, written by the user-interface thread through submit_*.
@@ -105,25 +131,38 @@ struct ArchiveJob {
     void* zip_file = nullptr;
     int32_t zlib_level = 1;
 
-    // Set by the console companion: no after-job action, and a keep-tarball
-    // choice that overrides the preference (-1: use the preference).
-    bool run_after_job_actions = true;
-    int32_t keep_tarball_override = -1;
+    // From the job's settings.
+    bool keep_tarball = false;
+    int32_t action_after_compression = 0;
+    int32_t action_after_decompression = 0;
+    // False for the console companion and tests: no message and no after-job
+    // action; the caller reads the outcome instead.
+    bool interactive = true;
     // Outcome of the last served request and its output (archive or folder).
+    // output_made: this job completed its output (an archive under its final
+    // name, or an extraction that ran to its end); only then does an
+    // after-job action run.
     std::atomic<int32_t> outcome{0};
     String output_path;
-    // Entries of the current job that could not be read, stored or written.
-    int32_t entries_failed = 0;
+    bool output_made = false;
+    // What the current job could not do, in the order it happened. Written by
+    // the worker; read by others only once the job has been served.
+    std::vector<JobProblem> problems;
     std::atomic<uint32_t> requests_served{0};
+    // 1 while the Progress window is open (written by it): the worker shows
+    // its report and its dialogs only once the window has gone.
+    std::atomic<uint8_t> progress_shown{0};
 };
 
-// Builds the record, reads the levels and the checksum setting from the
-// preferences and starts the worker thread. The caller owns the record.
-ArchiveJob* create_archive_job();
+// Builds the record with the given settings and starts the worker thread.
+// The caller owns the record.
+ArchiveJob* create_archive_job(const JobSettings& settings);
 // Builds the record without a worker (tests and tools serve requests by hand).
-ArchiveJob* create_archive_job_without_worker();
+ArchiveJob* create_archive_job_without_worker(const JobSettings& settings = JobSettings{});
 // Raises cancel and quit, waits for the worker without a time-out and frees
-// everything; nothing happens for null.
+// everything; nothing happens for null. A dialog the worker shows at the
+// time (the save chooser, a report) is closed as Escape would close it, and
+// messages the worker sends to this thread's windows are served meanwhile.
 void destroy_archive_job(ArchiveJob* job);
 
 // User-interface thread: hand in a request. The inputs are copied.
@@ -155,7 +194,13 @@ const char* phase_text(const ArchiveJob& job);
 const char* phase_name(Phase phase);
 // (items_done + 1) * 100 / max(items_total, 1), and done * 100 / max(total, 1).
 int32_t counted_percent(int64_t done_plus_one, int64_t total);
-void set_outcome(ArchiveJob& job, JobOutcome outcome, const char* output);
+// Forgets the last job's outcome, output and problems (each pipeline starts so).
+void clear_outcome(ArchiveJob& job);
+// Records how the job ended: complete when the output was made, nothing was
+// noted as a problem and no cancel came; else cancelled or failed.
+void set_outcome(ArchiveJob& job, bool output_made, const char* output);
+// Notes that an entry (or the output) could not be handled as it should.
+void note_problem(ArchiveJob& job, Problem kind, const std::string& name);
 
 // Counts the files below folder into items_total ("Preparing...").
 void count_folder_files(ArchiveJob& job, const char* folder);

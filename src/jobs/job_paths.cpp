@@ -157,17 +157,53 @@ String partial_path(const char* path) {
     }
 }
 
+bool make_folder(const char* path) {
+    if (create_directory(path)) return true;
+    const DWORD attributes = file_attributes(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 bool create_folders_below(const std::string& base, const std::string& relative) {
     size_t at = 0;
     while (at <= relative.size()) {
         size_t end = relative.find('\\', at);
         if (end == std::string::npos) end = relative.size();
-        const std::string folder = base + relative.substr(0, end);
-        if (!create_directory(folder.c_str())) {
-            const DWORD attributes = file_attributes(folder.c_str());
-            if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
-        }
+        if (!make_folder((base + relative.substr(0, end)).c_str())) return false;
         at = end + 1;
     }
     return true;
+}
+
+namespace {
+
+// relative in UTF-16, upper-cased as the file system compares names.
+std::wstring folded(const std::string& relative) {
+    std::wstring wide = window_wide(relative.c_str(), relative.size());
+    if (!wide.empty()) CharUpperBuffW(&wide[0], static_cast<DWORD>(wide.size()));
+    return wide;
+}
+
+// a\b\name.txt with n gives a\b\name (n).txt; a name without an extension
+// (or only one, as .profile) gets the number at its end.
+std::string numbered(const std::string& relative, int n) {
+    const size_t name_at = relative.rfind('\\') == std::string::npos ? 0 : relative.rfind('\\') + 1;
+    size_t dot = relative.rfind('.');
+    if (dot == std::string::npos || dot <= name_at) dot = relative.size();
+    return relative.substr(0, dot) + " (" + std::to_string(n) + ")" + relative.substr(dot);
+}
+
+}  // namespace
+
+bool WrittenFiles::taken(const std::string& relative) const { return folded_.count(folded(relative)) != 0; }
+
+std::string WrittenFiles::place(const std::string& destination, const std::string& relative) {
+    std::string chosen = relative;
+    if (taken(relative)) {
+        for (int n = 2;; ++n) {
+            chosen = numbered(relative, n);
+            if (!taken(chosen) && file_attributes((destination + chosen).c_str()) == INVALID_FILE_ATTRIBUTES) break;
+        }
+    }
+    folded_.insert(folded(chosen));
+    return chosen;
 }

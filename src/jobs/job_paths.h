@@ -2,6 +2,7 @@
 // UTF-8 paths; any thread.
 #pragma once
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,27 @@ std::string safe_entry_path(const char* entry_name);
 // (an input's, or a leftover of a job that was killed). Reads the disk.
 String partial_path(const char* path);
 
+// Creates the folder at path unless it exists; false when there is no
+// folder there afterwards.
+bool make_folder(const char* path);
 // Creates every missing folder of relative below base (base ends in \).
 // Returns false when a level could not be made.
 bool create_folders_below(const std::string& base, const std::string& relative);
+
+// The files one extraction has written below its destination, compared as
+// Windows compares names (without regard to case). A later entry whose path
+// folds onto an earlier file's is written under a free name instead, so that
+// both survive.
+class WrittenFiles {
+public:
+    // The relative path (with \) to write the next file at: relative itself
+    // when no earlier file of this extraction has that name but for case,
+    // else "name (2).ext", "name (3).ext", ... in the same folder, the first
+    // that this extraction has not written and that does not exist below
+    // destination (ending in \). Records the path returned.
+    std::string place(const std::string& destination, const std::string& relative);
+
+private:
+    bool taken(const std::string& relative) const;
+    std::set<std::wstring> folded_;
+};

@@ -9,9 +9,6 @@
 // come through as single units, at most 2047 units.
 std::wstring archive_wide_path(const char* path);
 
-// Whether the intermediate tarball stays (the console companion may decide).
-bool keep_tarball(const ArchiveJob& job);
-
 // Sets tar_file for a job whose tar_path is set: the tarball is written
 // under partial_path(tar_path), so that a job cut short never leaves a
 // tarball that looks whole, and a tarball that only lives for the job never

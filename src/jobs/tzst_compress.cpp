@@ -15,7 +15,6 @@
 #include "jobs/directory_scan.h"
 #include "jobs/job_paths.h"
 #include "jobs/tar_common.h"
-#include "prefs/preferences.h"
 #include "io/banned.h"
 
 namespace {
@@ -70,105 +69,122 @@ bool close_tar_writer(ArchiveJob& job) {
     return closed;
 }
 
-// How the copy of one file reports its progress.
-enum class OverallRule { counted, fixed };
+// How storing one entry went: stored, its metadata could not be read from
+// the disk, or the tarball refused its header.
+enum class Stored { yes, unreadable, refused };
 
-// Stores source under name. reader is the file's open reader, or null for a
-// folder; with open_reader_after_header a file's reader is opened after its
-// header instead (the folder walk). Returns false when the entry could not be
-// read from disk or written; *copied tells whether file data was copied.
-bool store_entry(ArchiveJob& job, const char* source, const char* name, bool is_file, FileReader* reader,
-                 bool open_reader_after_header, int32_t overall, bool* reader_opened) {
+// Copies a file's data into the open entry in 4096-byte blocks, publishing
+// overall with each block. Stops at the file's end, at a read that gives
+// nothing, or at a cancel; a file not read to its end is noted (the tarball
+// pads the entry to the size in its header).
+void copy_file_data(ArchiveJob& job, FileReader& reader, const char* name, int32_t overall) {
+    char block[COPY_BLOCK];
+    const uint64_t size = reader.size();
+    while (reader.position() < size) {
+        const size_t n = reader.read(block, sizeof(block));
+        if (n == 0) break;
+        archive_write_data(job.tar_writer, block, n);
+        job.overall_percent.store(overall, std::memory_order_relaxed);
+        job.item_percent.store(
+            counted_percent(static_cast<int64_t>(reader.position()), static_cast<int64_t>(size)),
+            std::memory_order_relaxed);
+        if (cancel_requested(job)) return;
+    }
+    if (reader.position() < size || reader.failed()) note_problem(job, Problem::read_short, name);
+}
+
+// Stores source under name: a folder when reader is null, else a file whose
+// reader the caller has opened (so that a file that cannot be opened gets no
+// entry at all), with its data.
+Stored store_entry(ArchiveJob& job, const char* source, const char* name, FileReader* reader, int32_t overall) {
     archive* disk = archive_read_disk_new();
-    if (!disk) return false;
+    if (!disk) return Stored::unreadable;
     const std::wstring wide = archive_wide_path(source);
     archive_entry* entry = nullptr;
-    bool stored = false;
+    Stored stored = Stored::unreadable;
     if (archive_read_disk_open_w(disk, wide.c_str()) == ARCHIVE_OK) {
         entry = archive_entry_new2(job.tar_writer);
         if (entry && archive_read_next_header2(disk, entry) == ARCHIVE_OK) {
             archive_read_disk_descend(disk);
             archive_entry_copy_pathname(entry, name);
-            stored = archive_write_header(job.tar_writer, entry) == ARCHIVE_OK;
+            stored = archive_write_header(job.tar_writer, entry) == ARCHIVE_OK ? Stored::yes : Stored::refused;
         }
     }
-    if (stored && is_file) {
-        FileReader* own = nullptr;
-        if (open_reader_after_header) {
-            own = new FileReader(source);
-            reader = own->is_open() ? own : nullptr;
-        }
-        if (reader_opened) *reader_opened = reader != nullptr;
-        if (reader) {
-            char block[COPY_BLOCK];
-            const uint64_t size = reader->size();
-            while (reader->position() < size) {
-                const size_t n = reader->read(block, sizeof(block));
-                if (n == 0) break;
-                archive_write_data(job.tar_writer, block, n);
-                job.overall_percent.store(overall, std::memory_order_relaxed);
-                job.item_percent.store(counted_percent(static_cast<int64_t>(reader->position()),
-                                                       static_cast<int64_t>(size)),
-                                       std::memory_order_relaxed);
-                if (cancel_requested(job)) break;
-            }
-            // Data that could not be read leaves zeros in the entry: not a whole copy.
-            if (!cancel_requested(job) && (reader->position() < size || reader->failed())) ++job.entries_failed;
-        }
-        delete own;
-    }
+    if (stored == Stored::yes && reader) copy_file_data(job, *reader, name, overall);
     if (entry) archive_entry_free(entry);
     archive_read_close(disk);
     archive_read_free(disk);
     return stored;
 }
 
-void add_folder_to_tarball(ArchiveJob& job, const char* folder) {
+// Sets entry_name to source's path below the chosen folder, with / between
+// components (the whole path for the chosen folder itself).
+void set_entry_name(ArchiveJob& job, const String& source) {
+    const size_t prefix = job.job_folder.length() + 1;
+    const size_t cut = prefix < source.length() ? prefix : 0;
+    job.entry_name.set(source.c_str() + cut);
+    for (size_t i = 0; i < job.entry_name.length(); ++i) {
+        if (job.entry_name.data()[i] == '\\') job.entry_name.data()[i] = '/';
+    }
+}
+
+// Stores every folder and file below folder. An entry that cannot be read
+// or stored is noted and left out, and the walk goes on with the rest.
+// Returns false when folder could not be listed (noted).
+bool add_folder_to_tarball(ArchiveJob& job, const char* folder) {
     set_phase(job, Phase::writing_tarball);
     DirectoryScan scan;
     if (!scan.first(folder)) {
-        ++job.entries_failed;
-        return;
+        String path;
+        path.set(folder);
+        set_entry_name(job, path);
+        note_problem(job, Problem::unlisted_folder, job.entry_name.c_str());
+        return false;
     }
-    const size_t prefix = job.job_folder.length() + 1;
     String source;
     do {
         if (scan.is_dot_entry()) continue;
         scan.full_path(source);
-        const size_t cut = prefix < source.length() ? prefix : 0;
-        job.entry_name.set(source.c_str() + cut);
-        for (size_t i = 0; i < job.entry_name.length(); ++i) {
-            if (job.entry_name.data()[i] == '\\') job.entry_name.data()[i] = '/';
-        }
+        set_entry_name(job, source);
         if (scan.is_directory()) {
-            if (!store_entry(job, source.c_str(), job.entry_name.c_str(), false, nullptr, false, 0, nullptr)) {
-                ++job.entries_failed;
-                set_busy(job, false);
-                break;
-            }
-            add_folder_to_tarball(job, source.c_str());
+            const std::string name = job.entry_name.c_str();
+            const bool stored = store_entry(job, source.c_str(), name.c_str(), nullptr, 0) == Stored::yes;
+            // A folder that cannot be listed is noted once, by the walk below.
+            if (add_folder_to_tarball(job, source.c_str()) && !stored) note_problem(job, Problem::not_stored, name + "/");
             set_phase(job, Phase::writing_tarball);
+            continue;
+        }
+        FileReader reader(source.c_str());
+        if (!reader.is_open()) {
+            note_problem(job, Problem::unreadable, job.entry_name.c_str());
+            continue;
+        }
+        const int32_t overall = counted_percent(job.items_done.load() + 1, job.items_total.load());
+        const Stored stored = store_entry(job, source.c_str(), job.entry_name.c_str(), &reader, overall);
+        if (stored == Stored::yes) {
+            job.items_done.fetch_add(1, std::memory_order_relaxed);
         } else {
-            const int32_t overall = counted_percent(job.items_done.load() + 1, job.items_total.load());
-            bool opened = false;
-            if (!store_entry(job, source.c_str(), job.entry_name.c_str(), true, nullptr, true, overall, &opened)) {
-                ++job.entries_failed;
-                set_busy(job, false);
-                break;
-            }
-            if (opened) job.items_done.fetch_add(1, std::memory_order_relaxed);
-            if (!opened) ++job.entries_failed;
+            note_problem(job, stored == Stored::unreadable ? Problem::unreadable : Problem::not_stored,
+                         job.entry_name.c_str());
         }
     } while (!cancel_requested(job) && scan.next());
+    return true;
 }
 
-// The end of a compression job: the outcome, busy cleared, the after-job action.
-void finish_compression(ArchiveJob& job, bool complete) {
+// The end of a compression job: the outcome, busy cleared, the report and
+// the after-job action.
+void finish_compression(ArchiveJob& job, bool made) {
     const String archive = replace_extension(job.tar_path.c_str(), ".tzst");
-    set_outcome(job, complete ? JobOutcome::complete : cancel_requested(job) ? JobOutcome::cancelled : JobOutcome::failed,
-                archive.c_str());
+    if (!made && !cancel_requested(job)) note_problem(job, Problem::output_not_written, archive.c_str());
+    set_outcome(job, made, archive.c_str());
     set_busy(job, false);
     after_compression(job, archive.c_str(), "tzst");
+}
+
+// Ends a job whose tarball will not be finished: nothing of it stays.
+void discard_tarball(ArchiveJob& job) {
+    abandon_tar_writer(job);
+    delete_file(job.tar_file.c_str());
 }
 
 bool collides_with(const std::vector<std::string>& inputs, const String& path) {
@@ -234,14 +250,10 @@ std::wstring archive_wide_path(const char* path) {
     return out;
 }
 
-bool keep_tarball(const ArchiveJob& job) {
-    return job.keep_tarball_override >= 0 ? job.keep_tarball_override != 0 : pref_zstd_keep_tarball();
-}
-
 void choose_tarball_file(ArchiveJob& job) { job.tar_file = partial_path(job.tar_path.c_str()); }
 
 void name_kept_tarball(ArchiveJob& job) {
-    if (keep_tarball(job) && move_file_replacing(job.tar_file.c_str(), job.tar_path.c_str())) {
+    if (job.keep_tarball && move_file_replacing(job.tar_file.c_str(), job.tar_path.c_str())) {
         job.tar_file.set(job.tar_path.c_str());
     }
 }
@@ -251,7 +263,10 @@ bool compress_tarball(ArchiveJob& job) {
     job.stage_in.resize(STAGE_IN);
     job.stage_out.resize(STAGE_OUT);
     job.zstd_cctx = reinterpret_cast<ZSTD_CCtx_s*>(ZSTD_createCCtx());
-    if (!job.zstd_cctx) return false;
+    if (!job.zstd_cctx) {
+        if (!job.keep_tarball) delete_file(job.tar_file.c_str());
+        return false;
+    }
     ZSTD_CCtx_setParameter(cctx_of(job), ZSTD_c_compressionLevel, job.zstd_level);
     ZSTD_CCtx_setParameter(cctx_of(job), ZSTD_c_checksumFlag, job.zstd_checksum);
 
@@ -304,17 +319,20 @@ bool compress_tarball(ArchiveJob& job) {
     const bool complete =
         ended && !failed && written && !cancel_requested(job) && move_file_replacing(partial.c_str(), archive.c_str());
     if (!complete) delete_file(partial.c_str());
-    if (opened && !keep_tarball(job)) delete_file(job.tar_file.c_str());
+    // The tarball lives only for the job unless it is kept; one that could not
+    // be compressed goes too (the job reports the missing archive).
+    if (!job.keep_tarball) delete_file(job.tar_file.c_str());
     return complete;
 }
 
 void compress_folder_tzst(ArchiveJob& job) {
+    clear_outcome(job);
     const char* folder = job.job_folder.c_str();
     const size_t length = job.job_folder.length();
     // A drive root has no name to derive the tarball from, and its tarball
     // would lie inside the folder being archived: refused.
     if (length == 0 || folder[length - 1] == '\\' || folder[length - 1] == '/') {
-        set_outcome(job, JobOutcome::failed, "");
+        set_outcome(job, false, "");
         return;
     }
     job.tar_path = concat(folder, ".tar");
@@ -324,8 +342,9 @@ void compress_folder_tzst(ArchiveJob& job) {
             archive_write_free(job.tar_writer);
             job.tar_writer = nullptr;
         }
-        abandon_tar_writer(job);  // the stream, when it was opened
-        set_outcome(job, JobOutcome::failed, "");
+        discard_tarball(job);
+        note_problem(job, Problem::output_not_written, job.tar_path.c_str());
+        set_outcome(job, false, "");
         return;
     }
     clear_percentages(job);
@@ -333,61 +352,64 @@ void compress_folder_tzst(ArchiveJob& job) {
     clear_counters(job);
     count_folder_files(job, folder);
     add_folder_to_tarball(job, folder);
-    const bool tarball_closed = close_tar_writer(job);
     // A walk cut short by a cancel makes no archive, and its tarball goes.
-    const bool cancelled = cancel_requested(job);
-    if (tarball_closed && !cancelled) name_kept_tarball(job);
-    const bool complete = !cancelled && compress_tarball(job) && tarball_closed;
-    if (cancelled) delete_file(job.tar_file.c_str());
-    finish_compression(job, complete && job.entries_failed == 0 && !cancel_requested(job));
-}
-
-void compress_files_tzst(ArchiveJob& job) {
-    set_cancel_requested(job, false);
-    set_phase(job, Phase::writing_tarball);
-    const std::vector<std::string> inputs = selection_paths(job.job_inputs);
-    if (inputs.empty() || !choose_tarball_name(job, inputs)) {
-        set_outcome(job, JobOutcome::failed, "");
-        return;
-    }
-    clear_percentages(job);
-    set_busy(job, true);
-    const bool single = inputs.size() == 1;
-    if (!open_tar_writer(job)) {
-        set_busy(job, false);
-        abandon_tar_writer(job);
-        set_outcome(job, JobOutcome::failed, "");
-        return;
-    }
-    const size_t count = inputs.size();
-    bool failed = false;
-    bool stored_all = true;
-    for (size_t i = 0; i < count; ++i) {
-        const std::string name = name_of(inputs[i].c_str());
-        FileReader reader(inputs[i].c_str());
-        if (!reader.is_open()) {
-            stored_all = false;
-            if (single) {
-                failed = true;
-                break;
-            }
-            continue;  // an unreadable file of several is left out
-        }
-        const int32_t overall = single ? 100 : counted_percent(static_cast<int64_t>(i) + 1, static_cast<int64_t>(count));
-        if (!store_entry(job, inputs[i].c_str(), name.c_str(), true, &reader, false, overall, nullptr)) {
-            failed = true;
-            break;
-        }
-        if (cancel_requested(job)) break;
-    }
-    if (failed || cancel_requested(job)) {
-        set_busy(job, false);
-        abandon_tar_writer(job);
-        set_outcome(job, failed ? JobOutcome::failed : JobOutcome::cancelled, "");
+    if (cancel_requested(job)) {
+        discard_tarball(job);
+        finish_compression(job, false);
         return;
     }
     const bool tarball_closed = close_tar_writer(job);
     if (tarball_closed) name_kept_tarball(job);
-    const bool complete = compress_tarball(job) && tarball_closed;
-    finish_compression(job, complete && stored_all && job.entries_failed == 0 && !cancel_requested(job));
+    const bool made = tarball_closed && compress_tarball(job);
+    if (!tarball_closed) delete_file(job.tar_file.c_str());
+    finish_compression(job, made);
+}
+
+void compress_files_tzst(ArchiveJob& job) {
+    clear_outcome(job);
+    set_cancel_requested(job, false);
+    set_phase(job, Phase::writing_tarball);
+    const std::vector<std::string> inputs = selection_paths(job.job_inputs);
+    if (inputs.empty() || !choose_tarball_name(job, inputs)) {
+        set_outcome(job, false, "");
+        return;
+    }
+    clear_percentages(job);
+    set_busy(job, true);
+    if (!open_tar_writer(job)) {
+        discard_tarball(job);
+        finish_compression(job, false);
+        return;
+    }
+    const size_t count = inputs.size();
+    size_t stored_count = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const std::string name = name_of(inputs[i].c_str());
+        job.entry_name.set(name.c_str());
+        FileReader reader(inputs[i].c_str());
+        if (!reader.is_open()) {
+            note_problem(job, Problem::unreadable, name);
+            continue;
+        }
+        const int32_t overall = count == 1 ? 100 : counted_percent(static_cast<int64_t>(i) + 1, static_cast<int64_t>(count));
+        const Stored stored = store_entry(job, inputs[i].c_str(), name.c_str(), &reader, overall);
+        if (stored == Stored::yes) {
+            ++stored_count;
+        } else {
+            note_problem(job, stored == Stored::unreadable ? Problem::unreadable : Problem::not_stored, name);
+        }
+        if (cancel_requested(job)) break;
+    }
+    // Cancelled, or nothing could be stored: no archive, and no tarball left.
+    if (cancel_requested(job) || stored_count == 0) {
+        set_busy(job, false);
+        discard_tarball(job);
+        set_outcome(job, false, "");
+        return;
+    }
+    const bool tarball_closed = close_tar_writer(job);
+    if (tarball_closed) name_kept_tarball(job);
+    const bool made = tarball_closed && compress_tarball(job);
+    if (!tarball_closed) delete_file(job.tar_file.c_str());
+    finish_compression(job, made);
 }

@@ -97,15 +97,22 @@ archive* open_tarball(const std::wstring& path) {
     return reader;
 }
 
-// Writes one regular file entry below destination. False when the file
-// could not be written whole.
-bool extract_file(ArchiveJob& job, archive* reader, archive_entry* entry, const std::string& destination,
-                  const std::string& relative) {
-    const size_t slash = relative.rfind('\\');
-    if (slash != std::string::npos && !create_folders_below(destination, relative.substr(0, slash))) return false;
-    const std::string target = destination + relative;
-    FileWriter writer(target.c_str());
-    if (!writer.is_open()) return false;
+// Writes one regular file entry below destination, or under a free name
+// when an earlier file of this extraction has its name but for case. A file
+// cut short by damaged data or a full disk is taken away, so that it cannot
+// pass for a whole one. What went wrong is noted.
+void extract_file(ArchiveJob& job, archive* reader, archive_entry* entry, const std::string& destination,
+                  const std::string& relative, WrittenFiles& written) {
+    const std::string placed = written.place(destination, relative);
+    const size_t slash = placed.rfind('\\');
+    const std::string target = destination + placed;
+    const bool folders = slash == std::string::npos || create_folders_below(destination, placed.substr(0, slash));
+    FileWriter writer(folders ? target.c_str() : "");
+    if (!folders || !writer.is_open()) {
+        note_problem(job, Problem::not_written, placed);
+        return;
+    }
+    if (placed != relative) note_problem(job, Problem::renamed, relative + ", saved as " + placed);
     const int64_t size = archive_entry_size(entry);
     char block[COPY_BLOCK];
     int64_t so_far = 0;
@@ -120,17 +127,23 @@ bool extract_file(ArchiveJob& job, archive* reader, archive_entry* entry, const 
                                   std::memory_order_relaxed);
         job.item_percent.store(counted_percent(so_far, size), std::memory_order_relaxed);
     } while (n > 0);
-    const bool written = writer.close();
+    const bool closed = writer.close();
     job.items_done.fetch_add(1, std::memory_order_relaxed);
-    // A file cut short by damaged data or a full disk must not pass for whole.
-    if (n == 0 && written && so_far == size) return true;
+    if (n == 0 && closed && so_far == size) return;
     delete_file(target.c_str());
-    return false;
+    note_problem(job, closed ? Problem::cut_short : Problem::not_written, placed);
 }
 
-// Phase 2. Returns false when the tarball could not be read to its end or an
-// entry could not be written.
-bool extract_tarball(ArchiveJob& job, bool* opened) {
+// How phase 2 went: whether the tarball opened as a tarball, and whether it
+// was read to its end.
+struct TarballResult {
+    bool opened = false;
+    bool read_to_end = false;
+};
+
+// Phase 2: the tarball's folders and files into the destination folder.
+TarballResult extract_tarball(ArchiveJob& job) {
+    TarballResult result;
     const String destination_folder = replace_extension(job.tar_path.c_str(), "");
     const std::string destination = std::string(destination_folder.c_str()) + "\\";
     set_phase(job, Phase::reading_tarball);
@@ -139,23 +152,27 @@ bool extract_tarball(ArchiveJob& job, bool* opened) {
     const std::wstring wide = archive_wide_path(job.tar_file.c_str());
 
     archive* reader = open_tarball(wide);
-    *opened = reader != nullptr;
-    if (!reader) return false;
-    create_directory(destination.c_str());
+    if (!reader) return result;
     archive_entry* entry = nullptr;
-    while (archive_read_next_header(reader, &entry) == ARCHIVE_OK) {
+    int header;
+    bool any_entry = false;
+    while ((header = archive_read_next_header(reader, &entry)) == ARCHIVE_OK) {
+        any_entry = true;
         if (archive_entry_filetype(entry) == AE_IFREG) job.items_total.fetch_add(1, std::memory_order_relaxed);
         archive_read_data_skip(reader);
     }
     archive_read_close(reader);
     archive_read_free(reader);
+    // libarchive opens any file and fails at its first header when it is no
+    // tarball at all: that is no tarball, not an empty one.
+    if (!any_entry && header != ARCHIVE_EOF) return result;
 
     reader = open_tarball(wide);
-    if (!reader) return false;
-    create_directory(destination.c_str());
-    bool whole = true;
-    int result;
-    while ((result = archive_read_next_header(reader, &entry)) == ARCHIVE_OK) {
+    if (!reader) return result;
+    result.opened = true;
+    if (!make_folder(destination_folder.c_str())) note_problem(job, Problem::not_written, destination);
+    WrittenFiles written;
+    while ((header = archive_read_next_header(reader, &entry)) == ARCHIVE_OK) {
         const char* name = archive_entry_pathname(entry);
         const std::string relative = name ? safe_entry_path(name) : std::string();
         const auto type = archive_entry_filetype(entry);
@@ -163,41 +180,56 @@ bool extract_tarball(ArchiveJob& job, bool* opened) {
             // A name that would leave the destination is passed over. A
             // folder entry with nothing left ("./", as tar -C dir . writes
             // first) is the destination itself: no loss. A file is.
-            if (type == AE_IFREG) ++job.entries_failed;
+            if (type == AE_IFREG) note_problem(job, Problem::unsafe_name, name ? name : "");
             continue;
         }
         if (type == AE_IFDIR) {
-            if (!create_folders_below(destination, relative)) ++job.entries_failed;
+            if (!create_folders_below(destination, relative)) note_problem(job, Problem::not_written, relative + "\\");
         } else if (type == AE_IFREG) {
-            if (!extract_file(job, reader, entry, destination, relative)) ++job.entries_failed;
+            extract_file(job, reader, entry, destination, relative, written);
         }
     }
-    if (result != ARCHIVE_EOF) whole = false;
+    result.read_to_end = header == ARCHIVE_EOF;
     archive_read_close(reader);
     archive_read_free(reader);
-    return whole && job.entries_failed == 0;
+    return result;
 }
 
 }  // namespace
 
 void decompress_tzst_job(ArchiveJob& job) {
+    clear_outcome(job);
     job.archive_path.set(job.job_inputs.c_str());
     clear_percentages(job);
     set_busy_and_cancel(job, true, false);
 
     bool stream_whole = false;
-    bool tarball_whole = false;
-    bool tarball_opened = false;
-    if (decompress_to_tarball(job, &stream_whole)) {
-        tarball_whole = extract_tarball(job, &tarball_opened);
-        // A tarball from a stream that did not end whole is only a fragment,
-        // so it is never kept where it could pass for the archive's contents.
-        if (!stream_whole || !keep_tarball(job)) delete_file(job.tar_file.c_str());
+    TarballResult tarball;
+    const bool decompressed = decompress_to_tarball(job, &stream_whole);
+    if (!decompressed) note_problem(job, Problem::unreadable_archive, job.archive_path.c_str());
+    if (decompressed) {
+        tarball = extract_tarball(job);
+        if (stream_whole && !tarball.opened) {
+            // A whole stream that holds no tarball: the tarball stays for the
+            // user, whatever the keep preference, under its own name unless
+            // a file has that name.
+            if (file_attributes(job.tar_path.c_str()) == INVALID_FILE_ATTRIBUTES &&
+                move_file_replacing(job.tar_file.c_str(), job.tar_path.c_str())) {
+                job.tar_file.set(job.tar_path.c_str());
+            }
+            note_problem(job, Problem::unreadable_tarball, job.tar_file.c_str());
+        } else if (!stream_whole || !job.keep_tarball) {
+            // A tarball from a stream that did not end whole is only a
+            // fragment, so it is never kept where it could pass for the
+            // archive's contents.
+            delete_file(job.tar_file.c_str());
+        }
+        if (!cancel_requested(job) && (!stream_whole || (tarball.opened && !tarball.read_to_end))) {
+            note_problem(job, Problem::archive_damaged, job.archive_path.c_str());
+        }
     }
     const String destination = replace_extension(job.archive_path.c_str(), "");
-    const bool complete = stream_whole && tarball_whole;
-    set_outcome(job, complete ? JobOutcome::complete : cancel_requested(job) ? JobOutcome::cancelled : JobOutcome::failed,
-                destination.c_str());
+    set_outcome(job, tarball.opened && !cancel_requested(job), destination.c_str());
     set_busy(job, false);
     after_decompression(job, folder_part(job.job_inputs.c_str()).c_str());
 }

@@ -28,10 +28,16 @@ static_assert(offsetof(ZipEntryInfo, external_fa) == offsetof(zip_fileinfo, exte
 namespace {
 
 constexpr size_t PIECE = 4096;
-// Entries this large need the ZIP64 sizes in their local header.
-constexpr uint64_t ZIP64_SIZE = 0xffffffffu;
+// "Version made by": host NTFS (10), ZIP 2.0, or 4.5 for entries with ZIP64
+// sizes. Info-ZIP's unzip reads UTF-8 names right from this host, not from
+// host 0 (MS-DOS).
+constexpr uLong MADE_BY_NTFS = 10u << 8;
+constexpr uLong ZIP_VERSION = 20;
+constexpr uLong ZIP64_VERSION = 45;
 constexpr uLong UTF8_NAMES = 0x800;
-constexpr uLong MADE_BY = 0;
+// One date for every entry, as file times are not recorded: 1980-01-01
+// 00:00:00, the first day a DOS date can hold.
+constexpr unsigned FIXED_DAY = 1;
 
 zipFile zip_of(const ArchiveJob& job) { return static_cast<zipFile>(job.zip_file); }
 
@@ -47,47 +53,67 @@ uLong name_flag(const char* name) {
     return 0;
 }
 
-// Opens the entry name with a cleared entry record. False when minizip
-// refused it.
+}  // namespace
+
+bool needs_zip64(uint64_t size) {
+    // Deflate can grow data it cannot compress (and level 0 always does), by
+    // at most this much; an entry that might reach 4 GiB, compressed or
+    // not, carries ZIP64 sizes.
+    const uint64_t worst = size + (size >> 12) + (size >> 14) + (size >> 25) + 64;
+    return worst >= 0xffffffffu;
+}
+
+namespace {
+
+// Opens the entry name with the entry record cleared but for its fixed
+// date. False when minizip refused it.
 bool open_entry(ArchiveJob& job, const char* name, int method, int level, uint64_t size) {
     job.zip_entry_info = ZipEntryInfo{};
+    job.zip_entry_info.tm_mday = FIXED_DAY;
     zip_fileinfo info;
     std::memcpy(&info, &job.zip_entry_info, sizeof(info));
-    const int zip64 = size >= ZIP64_SIZE ? 1 : 0;
+    const bool zip64 = needs_zip64(size);
+    const uLong made_by = MADE_BY_NTFS | (zip64 ? ZIP64_VERSION : ZIP_VERSION);
     return zipOpenNewFileInZip4_64(zip_of(job), name, &info, nullptr, 0, nullptr, 0, nullptr, method, level, 0,
-                                   -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, MADE_BY,
-                                   name_flag(name), zip64) == ZIP_OK;
+                                   -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, made_by,
+                                   name_flag(name), zip64 ? 1 : 0) == ZIP_OK;
 }
 
 // Deflates the reader's file into the open entry in 4096-byte pieces,
 // publishing overall with each piece. Stops at the file's end, at a read
-// that gives nothing, or at a cancel. Returns false when the entry lacks
-// bytes for another reason than a cancel.
-bool copy_into_entry(ArchiveJob& job, FileReader& reader, int32_t overall) {
+// that gives nothing, or at a cancel; a file not read to its end is noted.
+// A write the archive refused shows when the archive is closed.
+void copy_into_entry(ArchiveJob& job, FileReader& reader, const char* name, int32_t overall) {
     const uint64_t size = reader.size();
     char piece[PIECE];
-    bool written = true;
     size_t n;
     do {
         n = reader.read(piece, sizeof(piece));
-        if (n > 0 && zipWriteInFileInZip(zip_of(job), piece, static_cast<unsigned>(n)) != ZIP_OK) written = false;
+        if (n > 0) zipWriteInFileInZip(zip_of(job), piece, static_cast<unsigned>(n));
         job.overall_percent.store(overall, std::memory_order_relaxed);
         job.item_percent.store(
             counted_percent(static_cast<int64_t>(reader.position()), static_cast<int64_t>(size)),
             std::memory_order_relaxed);
     } while (reader.position() < size && n > 0 && !cancel_requested(job));
-    const bool whole = reader.position() >= size || cancel_requested(job);
-    return written && whole && !reader.failed();
+    if (cancel_requested(job)) return;
+    if (reader.position() < size || reader.failed()) note_problem(job, Problem::read_short, name);
 }
 
-// Stores one file under name; the reader is open. Returns false when the
-// entry could not be made or lacks bytes. *opened tells whether an entry was
-// started.
-bool store_file(ArchiveJob& job, FileReader& reader, const char* name, int32_t overall, bool* opened) {
-    *opened = open_entry(job, name, Z_DEFLATED, job.zlib_level, reader.size());
-    if (!*opened) return false;
-    const bool copied = copy_into_entry(job, reader, overall);
-    return zipCloseFileInZip(zip_of(job)) == ZIP_OK && copied;
+// Opens name's file and stores it; what cannot be read or stored is noted
+// and left out. Returns true when an entry was made.
+bool store_file(ArchiveJob& job, const char* path, const char* name, int32_t overall) {
+    FileReader reader(path);
+    if (!reader.is_open()) {
+        note_problem(job, Problem::unreadable, name);
+        return false;
+    }
+    if (!open_entry(job, name, Z_DEFLATED, job.zlib_level, reader.size())) {
+        note_problem(job, Problem::not_stored, name);
+        return false;
+    }
+    copy_into_entry(job, reader, name, overall);
+    zipCloseFileInZip(zip_of(job));
+    return true;
 }
 
 // The entry name of a path below the chosen folder: the folder's path and
@@ -113,35 +139,27 @@ std::unique_ptr<WalkLevel> store_walk_entry(ArchiveJob& job, WalkLevel& level, s
     String full;
     level.scan.full_path(full);
     if (full.length() <= folder_length + 1 || is_separator(full.c_str()[full.length() - 1])) {
-        ++job.entries_failed;  // a name that could not be read back
+        // A name that could not be read back from the listing.
+        note_problem(job, Problem::unreadable, full.c_str());
         return nullptr;
     }
     if (level.scan.is_directory()) {
         const std::string name = relative_entry_name(full, folder_length) + "/";
         job.entry_name.set(name.c_str());
-        if (open_entry(job, name.c_str(), 0, 0, 0)) {
-            zipCloseFileInZip(zip_of(job));
-        } else {
-            ++job.entries_failed;
-        }
+        const bool stored = open_entry(job, name.c_str(), 0, 0, 0);
+        if (stored) zipCloseFileInZip(zip_of(job));
         auto inner = std::make_unique<WalkLevel>();
-        if (inner->scan.first(full.c_str())) return inner;
-        ++job.entries_failed;  // a folder that cannot be listed
+        if (inner->scan.first(full.c_str())) {
+            if (!stored) note_problem(job, Problem::not_stored, name);
+            return inner;
+        }
+        note_problem(job, Problem::unlisted_folder, name);
         return nullptr;
     }
     const std::string name = relative_entry_name(full, folder_length);
     job.entry_name.set(name.c_str());
-    FileReader reader(full.c_str());
-    if (!reader.is_open()) {
-        // An unreadable file ends the walk here, as a cancel would.
-        ++job.entries_failed;
-        set_cancel_requested(job, true);
-        return nullptr;
-    }
     const int32_t overall = counted_percent(job.items_done.load() + 1, job.items_total.load());
-    bool opened = false;
-    if (!store_file(job, reader, name.c_str(), overall, &opened)) ++job.entries_failed;
-    if (opened) job.items_done.fetch_add(1, std::memory_order_relaxed);
+    if (store_file(job, full.c_str(), name.c_str(), overall)) job.items_done.fetch_add(1, std::memory_order_relaxed);
     return nullptr;
 }
 
@@ -155,7 +173,7 @@ void add_folder_to_zip(ArchiveJob& job, const char* folder) {
     std::vector<std::unique_ptr<WalkLevel>> levels;
     levels.push_back(std::make_unique<WalkLevel>());
     if (!levels.back()->scan.first(folder)) {
-        ++job.entries_failed;  // missing, or not a folder
+        note_problem(job, Problem::unlisted_folder, folder);  // missing, or not a folder
         return;
     }
     while (!levels.empty()) {
@@ -185,23 +203,19 @@ bool create_archive(ArchiveJob& job) {
     return job.zip_file != nullptr;
 }
 
-// Closes the archive and ends the job: outcome, busy, after-job action. A
-// closed archive takes its name, also after a cancel (it then holds the
-// entries finished so far); one that the disk did not take whole goes, and
-// a file that had the name keeps it. A write refused at any point fails the
-// close, since the file functions keep their failure until then.
-void finish_archive(ArchiveJob& job) {
+// Closes the archive and ends the job: outcome, busy, report and after-job
+// action. A closed archive takes its name, also after a cancel (it then
+// holds the entries finished so far); one that the disk did not take whole
+// goes, and a file that had the name keeps it. A write refused at any point
+// fails the close, since the file functions keep their failure until then.
+// With keep false (nothing worth keeping was stored) the archive goes too.
+void finish_archive(ArchiveJob& job, bool keep) {
     const bool closed = zipClose(zip_of(job), nullptr) == ZIP_OK;
     job.zip_file = nullptr;
-    const bool named = closed && move_file_replacing(job.zip_partial.c_str(), job.zip_path.c_str());
-    if (!named) {
-        delete_file(job.zip_partial.c_str());
-        ++job.entries_failed;
-    }
-    const JobOutcome outcome = job.entries_failed > 0 ? JobOutcome::failed
-                               : cancel_requested(job) ? JobOutcome::cancelled
-                                                       : JobOutcome::complete;
-    set_outcome(job, outcome, job.zip_path.c_str());
+    const bool made = keep && closed && move_file_replacing(job.zip_partial.c_str(), job.zip_path.c_str());
+    if (!made) delete_file(job.zip_partial.c_str());
+    if (keep && !made) note_problem(job, Problem::output_not_written, job.zip_path.c_str());
+    set_outcome(job, made, job.zip_path.c_str());
     set_busy(job, false);
     after_compression(job, job.zip_path.c_str(), "zip");
 }
@@ -226,54 +240,56 @@ bool choose_archive_name(ArchiveJob& job, const std::vector<std::string>& inputs
 }  // namespace
 
 void compress_folder_zip(ArchiveJob& job) {
+    clear_outcome(job);
     set_cancel_requested(job, false);
-    job.entries_failed = 0;
     const char* folder = job.job_folder.c_str();
     const size_t length = job.job_folder.length();
     // A drive root has no name for its archive, which would lie inside the
     // folder being archived: refused.
     if (length == 0 || is_separator(folder[length - 1])) {
-        set_outcome(job, JobOutcome::failed, "");
+        set_outcome(job, false, "");
         return;
     }
     job.zip_path = concat(folder, ".zip");
     clear_counters(job);
     if (!create_archive(job)) {
-        set_outcome(job, JobOutcome::failed, "");
+        note_problem(job, Problem::output_not_written, job.zip_path.c_str());
+        set_outcome(job, false, "");
         return;
     }
     clear_percentages(job);
     set_busy(job, true);
     count_folder_files(job, folder);
     add_folder_to_zip(job, folder);
-    finish_archive(job);
+    finish_archive(job, true);
 }
 
 void compress_files_zip(ArchiveJob& job) {
+    clear_outcome(job);
     set_cancel_requested(job, false);
     set_phase(job, Phase::compressing_zip);
-    job.entries_failed = 0;
     const std::vector<std::string> inputs = selection_paths(job.job_inputs);
     if (inputs.empty() || !choose_archive_name(job, inputs)) {
-        set_outcome(job, JobOutcome::failed, "");
+        set_outcome(job, false, "");
         return;
     }
     if (!create_archive(job)) {
-        set_outcome(job, JobOutcome::failed, "");
+        note_problem(job, Problem::output_not_written, job.zip_path.c_str());
+        set_outcome(job, false, "");
         return;
     }
     clear_percentages(job);
     set_busy(job, true);
     const size_t count = inputs.size();
+    size_t stored = 0;
     for (size_t k = 0; k < count; ++k) {
         const std::string name = name_of(inputs[k].c_str());
         job.entry_name.set(name.c_str());
-        FileReader reader(inputs[k].c_str());
-        bool opened = false;
         const int32_t overall = counted_percent(static_cast<int64_t>(k) + 1, static_cast<int64_t>(count));
         // An unreadable or refused file is left out and the job goes on.
-        if (!reader.is_open() || !store_file(job, reader, name.c_str(), overall, &opened)) ++job.entries_failed;
+        if (store_file(job, inputs[k].c_str(), name.c_str(), overall)) ++stored;
         if (cancel_requested(job)) break;
     }
-    finish_archive(job);
+    // An archive of none of the chosen files is no archive of them.
+    finish_archive(job, stored > 0);
 }

@@ -24,7 +24,8 @@ constexpr uLong ENCRYPTED = 0x1;
 constexpr uLong STORED = 0;
 constexpr uLong DEFLATED = 8;
 
-enum class EntryResult { done, skipped, ends_job };
+// Whether the extraction can go on after an entry.
+enum class EntryResult { next, ends_job };
 
 // The entry's name in UTF-8. A name without the UTF-8 flag that is not
 // valid UTF-8 was written in the OEM code page, as Windows itself reads it.
@@ -41,20 +42,28 @@ std::string utf8_entry_name(const char* name, size_t length, uLong flag) {
 
 bool is_separator(char c) { return c == '/' || c == '\\'; }
 
-// Writes the current file entry to destination + relative. A data error
-// ends the job and takes the partial file away, so it cannot pass for a
-// whole one; a cancel leaves the bytes written so far.
-EntryResult extract_file(ArchiveJob& job, unzFile zip, const std::string& destination, const std::string& relative,
-                         uint64_t size, int32_t overall) {
-    if (unzOpenCurrentFile(zip) != UNZ_OK) return EntryResult::ends_job;
-    const size_t slash = relative.rfind('\\');
-    if (slash != std::string::npos) create_folders_below(destination, relative.substr(0, slash));
-    const std::string target = destination + relative;
+// Writes the current file entry to destination + relative, or under a free
+// name when an earlier file of this extraction has that name but for case.
+// A file whose data is damaged, or that the disk did not take whole, is
+// taken away so that it cannot pass for a whole one; a cancel leaves the
+// bytes written so far. What went wrong is noted; the extraction goes on.
+void extract_file(ArchiveJob& job, unzFile zip, const std::string& destination, const std::string& relative,
+                  uint64_t size, int32_t overall, WrittenFiles& written) {
+    if (unzOpenCurrentFile(zip) != UNZ_OK) {
+        note_problem(job, Problem::cut_short, relative);
+        return;
+    }
+    const std::string placed = written.place(destination, relative);
+    const size_t slash = placed.rfind('\\');
+    if (slash != std::string::npos) create_folders_below(destination, placed.substr(0, slash));
+    const std::string target = destination + placed;
     FileWriter writer(target.c_str());
     if (!writer.is_open()) {
         unzCloseCurrentFile(zip);
-        return EntryResult::ends_job;
+        note_problem(job, Problem::not_written, placed);
+        return;
     }
+    if (placed != relative) note_problem(job, Problem::renamed, relative + ", saved as " + placed);
     char piece[PIECE];
     uint64_t total = 0;
     int n;
@@ -68,25 +77,20 @@ EntryResult extract_file(ArchiveJob& job, unzFile zip, const std::string& destin
         job.item_percent.store(counted_percent(static_cast<int64_t>(total), static_cast<int64_t>(size)),
                                std::memory_order_relaxed);
     } while (n > 0 && !cancel_requested(job));
-    if (n < 0) {
-        unzCloseCurrentFile(zip);
-        writer.close();
+    const bool checked = unzCloseCurrentFile(zip) == UNZ_OK;
+    const bool closed = writer.close();
+    if (n < 0 || !closed) {
         delete_file(target.c_str());
-        return EntryResult::ends_job;
+        note_problem(job, n < 0 ? Problem::cut_short : Problem::not_written, placed);
+        return;
     }
-    // A CRC mismatch or a size other than the header's is noted, and the
-    // file stays; a file the disk did not take whole goes.
-    if (unzCloseCurrentFile(zip) != UNZ_OK) ++job.entries_failed;
-    if (n == 0 && total != size) ++job.entries_failed;
-    if (!writer.close()) {
-        delete_file(target.c_str());
-        ++job.entries_failed;
-    }
-    return EntryResult::done;
+    // A CRC or a size other than the header's is noted, and the file stays.
+    if (n == 0 && (!checked || total != size)) note_problem(job, Problem::damaged, placed);
 }
 
 // Extracts the current entry, the i-th of count.
-EntryResult extract_entry(ArchiveJob& job, unzFile zip, const std::string& destination, uint64_t i, uint64_t count) {
+EntryResult extract_entry(ArchiveJob& job, unzFile zip, const std::string& destination, uint64_t i, uint64_t count,
+                          WrittenFiles& written) {
     unz_file_info64 info;
     char name[NAME_BYTES];
     if (unzGetCurrentFileInfo64(zip, &info, name, sizeof(name), nullptr, 0, nullptr, 0) != UNZ_OK) {
@@ -97,48 +101,56 @@ EntryResult extract_entry(ArchiveJob& job, unzFile zip, const std::string& desti
     // Names that do not fit the buffer, or hide a zero byte, are not guessed at.
     const size_t length = info.size_filename;
     if (length >= NAME_BYTES || std::strlen(name) != length || length == 0) {
-        ++job.entries_failed;
-        return EntryResult::skipped;
+        note_problem(job, Problem::unsafe_name, std::string(name, std::strlen(name)));
+        return EntryResult::next;
     }
     const bool folder = is_separator(name[length - 1]);
-    const std::string relative = safe_entry_path(utf8_entry_name(name, length, info.flag).c_str());
+    const std::string utf8_name = utf8_entry_name(name, length, info.flag);
+    const std::string relative = safe_entry_path(utf8_name.c_str());
     if (relative.empty()) {
         // A folder entry with nothing left ("./") is no loss; a file is.
-        if (!folder) ++job.entries_failed;
-        return EntryResult::skipped;
+        if (!folder) note_problem(job, Problem::unsafe_name, utf8_name);
+        return EntryResult::next;
     }
     if (folder) {
-        create_folders_below(destination, relative);
-        return EntryResult::done;
+        if (!create_folders_below(destination, relative)) note_problem(job, Problem::not_written, relative + "\\");
+        return EntryResult::next;
     }
     // Without a password an encrypted entry would come out as ciphertext, and
     // other methods are not ours to decode: such entries are passed over.
-    if ((info.flag & ENCRYPTED) || (info.compression_method != STORED && info.compression_method != DEFLATED)) {
-        ++job.entries_failed;
-        return EntryResult::skipped;
+    if (info.flag & ENCRYPTED) {
+        note_problem(job, Problem::encrypted, relative);
+        return EntryResult::next;
     }
-    return extract_file(job, zip, destination, relative, info.uncompressed_size, overall);
+    if (info.compression_method != STORED && info.compression_method != DEFLATED) {
+        note_problem(job, Problem::unknown_method, relative);
+        return EntryResult::next;
+    }
+    extract_file(job, zip, destination, relative, info.uncompressed_size, overall, written);
+    return EntryResult::next;
 }
 
-// Extracts every entry in archive order. False when the job ended inside
-// the loop (no after-job action then).
+// Extracts every entry in archive order. False when the archive broke off
+// before its last entry (noted).
 bool extract_entries(ArchiveJob& job, unzFile zip, const std::string& destination) {
     unz_global_info64 global;
-    if (unzGetGlobalInfo64(zip, &global) != UNZ_OK) return false;
-    const uint64_t count = global.number_entry;
-    for (uint64_t i = 1; i <= count; ++i) {
-        if (extract_entry(job, zip, destination, i, count) == EntryResult::ends_job) return false;
-        if (i < count && unzGoToNextFile(zip) != UNZ_OK) return false;
+    bool whole = unzGetGlobalInfo64(zip, &global) == UNZ_OK;
+    const uint64_t count = whole ? global.number_entry : 0;
+    WrittenFiles written;
+    for (uint64_t i = 1; whole && i <= count; ++i) {
+        whole = extract_entry(job, zip, destination, i, count, written) == EntryResult::next &&
+                (i == count || unzGoToNextFile(zip) == UNZ_OK);
         if (cancel_requested(job)) break;
     }
-    return true;
+    if (!whole) note_problem(job, Problem::archive_damaged, job.zip_path.c_str());
+    return whole;
 }
 
 }  // namespace
 
 void decompress_zip_job(ArchiveJob& job) {
+    clear_outcome(job);
     set_phase(job, Phase::decompressing_zip);
-    job.entries_failed = 0;
     const char* archive = job.job_inputs.c_str();
     job.zip_path.set(archive);
     // An archive named only ".zip" would unpack into its own folder, over
@@ -146,7 +158,7 @@ void decompress_zip_job(ArchiveJob& job) {
     const String destination_folder = replace_extension(archive, "");
     const size_t length = destination_folder.length();
     if (length == 0 || is_separator(destination_folder.c_str()[length - 1])) {
-        set_outcome(job, JobOutcome::failed, "");
+        set_outcome(job, false, "");
         return;
     }
     clear_percentages(job);
@@ -155,16 +167,14 @@ void decompress_zip_job(ArchiveJob& job) {
 
     unzFile zip = open_zip_archive(archive);
     const bool opened = zip || is_empty_zip_archive(archive);
-    if (opened) create_directory(destination_folder.c_str());
-    bool ran_to_end = true;
+    if (!opened) note_problem(job, Problem::unreadable_archive, archive);
+    if (opened && !make_folder(destination_folder.c_str())) note_problem(job, Problem::not_written, destination);
+    bool ran_to_end = opened;
     if (zip) {
         ran_to_end = extract_entries(job, zip, destination);
         unzClose(zip);
     }
-    const JobOutcome outcome = !opened || !ran_to_end || job.entries_failed > 0 ? JobOutcome::failed
-                               : cancel_requested(job)                          ? JobOutcome::cancelled
-                                                                                : JobOutcome::complete;
-    set_outcome(job, outcome, destination_folder.c_str());
+    set_outcome(job, ran_to_end && !cancel_requested(job), destination_folder.c_str());
     set_busy(job, false);
-    if (ran_to_end) after_decompression(job, folder_part(archive).c_str());
+    after_decompression(job, folder_part(archive).c_str());
 }

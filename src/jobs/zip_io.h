@@ -5,6 +5,8 @@
 // nothing here keeps state.
 #pragma once
 
+#include <cstdint>
+
 #include <minizip/unzip.h>
 #include <minizip/zip.h>
 
@@ -21,3 +23,8 @@ unzFile open_zip_archive(const char* path);
 // True when the file at path is a ZIP archive without entries: its end
 // record alone, perhaps with a comment. minizip cannot open such archives.
 bool is_empty_zip_archive(const char* path);
+
+// True when an entry of size input bytes might reach 4 GiB once deflated
+// (deflate grows data it cannot compress a little), so that it must carry
+// ZIP64 sizes.
+bool needs_zip64(uint64_t size);

@@ -120,3 +120,14 @@ int32_t pref_action_after_decompression() {
     const int32_t action = integer_or("action_after_decompression", 0);
     return static_cast<uint32_t>(action) <= 1 ? action : 0;
 }
+
+JobSettings job_settings_from_preferences() {
+    JobSettings settings;
+    settings.zstd_level = pref_zstd_compression_level();
+    settings.zstd_checksum = pref_zstd_enable_checksum() ? 1 : 0;
+    settings.zlib_level = pref_zlib_compression_level();
+    settings.keep_tarball = pref_zstd_keep_tarball();
+    settings.action_after_compression = pref_action_after_compression();
+    settings.action_after_decompression = pref_action_after_decompression();
+    return settings;
+}

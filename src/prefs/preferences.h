@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "io/grow_buffer.h"
+#include "jobs/job_settings.h"
 
 struct cJSON;
 
@@ -60,3 +61,6 @@ int32_t pref_zstd_compression_level();
 int32_t pref_zlib_compression_level();
 int32_t pref_action_after_compression();
 int32_t pref_action_after_decompression();
+
+// The archive jobs' settings as the loaded preferences give them.
+JobSettings job_settings_from_preferences();

@@ -10,6 +10,7 @@
 
 #include "jobs/archive_job.h"
 #include "jobs/job_paths.h"
+#include "jobs/job_report.h"
 #include "test_folder.h"
 #include "job_test_util.h"
 
@@ -138,8 +139,8 @@ TEST(Worker, a_folder_of_only_folders_counts_nothing) {
 TEST(Worker, a_request_wakes_the_worker_at_once) {
     TestFolder folder("wake");
     const std::string missing = concat(folder.path().c_str(), "missing.zip").c_str();
-    ArchiveJob* job = create_archive_job();
-    job->run_after_job_actions = false;
+    ArchiveJob* job = create_archive_job(JobSettings{});
+    job->interactive = false;
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     std::vector<double> latencies;
@@ -156,4 +157,18 @@ TEST(Worker, a_request_wakes_the_worker_at_once) {
     destroy_archive_job(job);
     std::sort(latencies.begin(), latencies.end());
     EXPECT_LT(latencies[latencies.size() / 2], 20.0) << "median milliseconds from request to served";
+}
+
+// The report after a job: one section per kind of problem, in the order the
+// kinds first happened, each with its count and at most ten names.
+TEST(Report, problems_are_grouped_by_kind_with_at_most_ten_names_each) {
+    JobHandle job;
+    EXPECT_EQ(problem_report(*job), "") << "a clean job says nothing";
+    note_problem(*job, Problem::encrypted, "secret.txt");
+    for (int i = 1; i <= 12; ++i) note_problem(*job, Problem::cut_short, "part" + std::to_string(i));
+    note_problem(*job, Problem::encrypted, "diary.txt");
+    EXPECT_EQ(problem_report(*job),
+              "Velmora: 2 entries are encrypted and were skipped:\nsecret.txt\ndiary.txt\n\n"
+              "12 files are damaged or cut short in the archive and were not extracted:\n"
+              "part1\npart2\npart3\npart4\npart5\npart6\npart7\npart8\npart9\npart10\n... and 2 more");
 }

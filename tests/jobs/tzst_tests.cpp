@@ -4,14 +4,19 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 
 #include <atomic>
 #include <set>
 #include <thread>
 #include <tuple>
+#include <map>
+#include <vector>
 
 #include "jobs/job_paths.h"
+#include "jobs/job_report.h"
+#include "prefs/preferences.h"
 #include "job_test_util.h"
 #include "test_folder.h"
 
@@ -74,6 +79,51 @@ void write_foreign_tzst(const std::string& path, const std::vector<std::tuple<st
     std::fclose(stream);
 }
 
+// The entries of a .tzst as a reader of its own sees them: name to data
+// (folders end in /). Empty when the frame or the tarball does not read.
+std::map<std::string, std::string> tzst_entries(const std::string& packed) {
+    std::map<std::string, std::string> entries;
+    const unsigned long long size = ZSTD_getFrameContentSize(packed.data(), packed.size());
+    std::string tarball;
+    ZSTD_DCtx* dctx = ZSTD_createDCtx();
+    ZSTD_inBuffer in = {packed.data(), packed.size(), 0};
+    std::string out(1 << 17, '\0');
+    while (in.pos < in.size) {
+        ZSTD_outBuffer o = {&out[0], out.size(), 0};
+        if (ZSTD_isError(ZSTD_decompressStream(dctx, &o, &in))) break;
+        tarball.append(out.data(), o.pos);
+    }
+    ZSTD_freeDCtx(dctx);
+    (void)size;
+    archive* reader = archive_read_new();
+    archive_read_support_format_tar(reader);
+    archive_read_support_format_gnutar(reader);
+    archive_read_open_memory(reader, tarball.data(), tarball.size());
+    archive_entry* entry = nullptr;
+    while (archive_read_next_header(reader, &entry) == ARCHIVE_OK) {
+        std::string data;
+        char block[8192];
+        la_ssize_t n;
+        while ((n = archive_read_data(reader, block, sizeof(block))) > 0) data.append(block, static_cast<size_t>(n));
+        std::string name = archive_entry_pathname(entry);
+        if (archive_entry_filetype(entry) == AE_IFDIR && name.back() != '/') name += '/';
+        entries[name] = data;
+    }
+    archive_read_free(reader);
+    return entries;
+}
+
+// The names in a folder (not below it).
+std::vector<std::string> names_in_folder(const TestFolder& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : read_tree(folder.path().c_str())) {
+        if (entry.first.find('\\') == std::string::npos || entry.first.find('\\') == entry.first.size() - 1) {
+            names.push_back(entry.first);
+        }
+    }
+    return names;
+}
+
 }  // namespace
 
 TEST(Tzst, folder_round_trip_keeps_every_name_and_byte) {
@@ -100,7 +150,7 @@ TEST(Tzst, keep_tarball_leaves_both_files) {
     TestFolder folder("tzst-keep");
     write_tree(path_in(folder, "d\\"), {{"a.txt", "alpha"}});
     JobHandle job;
-    job->keep_tarball_override = 1;
+    job->keep_tarball = true;
     compress_folder(job, path_in(folder, "d"));
     ASSERT_EQ(outcome_of(job), JobOutcome::complete);
     EXPECT_TRUE(folder.exists("d.tar"));
@@ -124,7 +174,7 @@ TEST(Tzst, a_users_file_named_like_the_tarball_survives_unless_tarballs_are_kept
     folder.write("d.tar", theirs);
     folder.write("d.tar.partial", "also somebody's");
     JobHandle job;
-    job->keep_tarball_override = 0;
+    job->keep_tarball = false;
     compress_folder(job, path_in(folder, "d"));
     ASSERT_EQ(outcome_of(job), JobOutcome::complete);
     EXPECT_EQ(folder.read("d.tar"), theirs);
@@ -144,7 +194,7 @@ TEST(Tzst, a_users_file_named_like_the_tarball_survives_unless_tarballs_are_kept
     EXPECT_EQ(folder.read("d\\a.txt"), "alpha");
     EXPECT_FALSE(folder.exists("d.tar.partial1"));
 
-    job->keep_tarball_override = 1;
+    job->keep_tarball = true;
     compress_folder(job, path_in(folder, "d"));
     ASSERT_EQ(outcome_of(job), JobOutcome::complete);
     EXPECT_NE(folder.read("d.tar"), theirs) << "the kept tarball replaces it";
@@ -157,7 +207,7 @@ TEST(Tzst, a_tarball_of_a_multiple_of_131072_bytes_ends_in_one_frame) {
     folder.write("exact.bin", pattern_bytes(655360 - 1536, 7));
     JobHandle job;
     job->compressor = 1;
-    job->keep_tarball_override = 1;
+    job->keep_tarball = true;
     job->job_inputs = make_selection_list({path_in(folder, "exact.bin")});
     compress_files_tzst(*job);
     ASSERT_EQ(outcome_of(job), JobOutcome::complete);
@@ -207,8 +257,8 @@ TEST(Tzst, a_drive_root_is_refused_before_anything_is_written) {
 TEST(Tzst, cancel_leaves_no_archive_that_looks_finished) {
     TestFolder folder("tzst-cancel");
     folder.write("big.bin", pattern_bytes(48u << 20, 3));
-    ArchiveJob* job = create_archive_job();
-    job->run_after_job_actions = false;
+    ArchiveJob* job = create_archive_job(JobSettings{});
+    job->interactive = false;
     job->compressor = 1;
     submit_compress_files(*job, make_selection_list({path_in(folder, "big.bin")}));
     while (!job_busy(*job)) Sleep(1);
@@ -216,15 +266,14 @@ TEST(Tzst, cancel_leaves_no_archive_that_looks_finished) {
     set_busy_and_cancel(*job, false, true);  // as the Progress window cancels
     while (job->requests_served.load() == 0) Sleep(5);
     EXPECT_EQ(static_cast<JobOutcome>(job->outcome.load()), JobOutcome::cancelled);
-    EXPECT_TRUE(folder.exists("big.tar.partial")) << "the incomplete tarball stays, named for what it is";
-    EXPECT_FALSE(folder.exists("big.tar"));
-    EXPECT_TRUE(delete_file(path_in(folder, "big.tar.partial").c_str())) << "and is not held open by the program";
-    EXPECT_FALSE(folder.exists("big.tzst"));
-    EXPECT_FALSE(folder.exists("big.tzst.partial"));
+    // Nothing of the abandoned job is left: no tarball, whole or partial.
+    std::vector<std::string> names;
+    for (const auto& entry : read_tree(folder.path().c_str())) names.push_back(entry.first);
+    EXPECT_EQ(names, std::vector<std::string>{"big.bin"});
 
     // Cancelled while compressing: the partial frame is removed.
     const uint32_t served = job->requests_served.load();
-    job->keep_tarball_override = 0;
+    job->keep_tarball = false;
     submit_compress_folder(*job, folder.path().c_str());
     destroy_archive_job(job);  // cancels the running job and waits for it
     (void)served;
@@ -283,7 +332,9 @@ TEST(Tzst, a_truncated_archive_gives_the_entries_before_the_cut) {
     const Tree got = read_tree(path_in(folder, "cut\\"));
     EXPECT_GE(got.size(), 1u);
     for (const auto& [name, bytes] : got) {
-        if (bytes.size() == 200000) EXPECT_EQ(bytes, tree[name]) << name;
+        if (bytes.size() == 200000) {
+            EXPECT_EQ(bytes, tree[name]) << name;
+        }
     }
 }
 
@@ -309,4 +360,160 @@ TEST(Tzst, extraction_progress_counts_whole_files) {
     seen.erase(0);
     for (int value : seen) EXPECT_TRUE(value == 25 || value == 50 || value == 75 || value == 100) << value;
     EXPECT_TRUE(seen.count(100));
+}
+
+// A file held open without sharing, as another program might hold it, is
+// left out of the archive; every other file and folder is in it, the archive
+// takes its name, and the job says which file is missing.
+TEST(TzstFaults, a_locked_file_is_left_out_and_reported_while_its_siblings_are_stored) {
+    TestFolder folder("tzst-locked");
+    Tree tree = {{"sub\\", ""}, {"sub\\inner.txt", "inside"}};
+    for (int i = 0; i < 12; ++i) tree["f" + std::to_string(i) + ".txt"] = "file " + std::to_string(i);
+    tree["locked.txt"] = "held";
+    write_tree(path_in(folder, "d\\"), tree);
+    const std::string locked_path = path_in(folder, "d\\locked.txt");
+    const WideText wide(locked_path.c_str(), locked_path.size());
+    const HANDLE lock = CreateFileW(wide.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+
+    JobHandle job;
+    compress_folder(job, path_in(folder, "d"));
+    EXPECT_EQ(outcome_of(job), JobOutcome::failed) << "a job that left a file out is not complete";
+    EXPECT_TRUE(job->output_made);
+    std::map<std::string, std::string> expected;
+    for (const auto& [name, data] : tree) {
+        std::string entry = name;
+        for (char& c : entry) c = c == '\\' ? '/' : c;
+        if (name != "locked.txt") expected[entry] = data;
+    }
+    EXPECT_EQ(tzst_entries(folder.read("d.tzst")), expected);
+    EXPECT_EQ(problem_report(*job), "Velmora: 1 file could not be read and is not in the archive:\nlocked.txt");
+
+    // The file job: the others are stored; one file alone makes no archive
+    // and leaves nothing behind.
+    job->job_inputs = make_selection_list({path_in(folder, "d\\f1.txt"), locked_path, path_in(folder, "d\\f2.txt")});
+    compress_files_tzst(*job);
+    EXPECT_EQ(outcome_of(job), JobOutcome::failed);
+    EXPECT_EQ(tzst_entries(folder.read("d\\f1.tzst")),
+              (std::map<std::string, std::string>{{"f1.txt", "file 1"}, {"f2.txt", "file 2"}}));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        job->job_inputs = make_selection_list({locked_path});
+        compress_files_tzst(*job);
+        EXPECT_EQ(outcome_of(job), JobOutcome::failed);
+        EXPECT_FALSE(job->output_made);
+        EXPECT_EQ(problem_report(*job), "Velmora: 1 file could not be read and is not in the archive:\nlocked.txt");
+    }
+    CloseHandle(lock);
+    EXPECT_EQ(names_in_folder(folder), (std::vector<std::string>{"d.tzst", "d\\"})) << "no partial tarballs";
+}
+
+// Names that Windows folds together (a tarball from a system that tells
+// them apart) both survive: the later one is written under a free name.
+TEST(TzstExtraction, names_that_differ_only_in_case_both_survive_and_are_reported) {
+    TestFolder folder("tzst-case");
+    write_tree(path_in(folder, "case\\"), {{"readme (2).txt", "a file that was there before"}});
+    write_foreign_tzst(path_in(folder, "case.tzst"), {{"README.txt", AE_IFREG, "upper"},
+                                                      {"readme.txt", AE_IFREG, "lower"},
+                                                      {"Docs/", AE_IFDIR, ""},
+                                                      {"Docs/a.txt", AE_IFREG, "first a"},
+                                                      {"docs/A.TXT", AE_IFREG, "second a"}});
+    JobHandle job;
+    decompress(job, path_in(folder, "case.tzst"));
+    EXPECT_EQ(outcome_of(job), JobOutcome::failed);
+    EXPECT_TRUE(same_tree(Tree{{"README.txt", "upper"},
+                               {"readme (2).txt", "a file that was there before"},
+                               {"readme (3).txt", "lower"},
+                               {"Docs\\", ""},
+                               {"Docs\\a.txt", "first a"},
+                               {"Docs\\A (2).TXT", "second a"}},
+                          read_tree(path_in(folder, "case\\"))));
+    EXPECT_EQ(problem_report(*job),
+              "Velmora: 2 files have the names of earlier ones but for letter case and were saved under other names:\n"
+              "readme.txt, saved as readme (3).txt\ndocs\\A.TXT, saved as docs\\A (2).TXT");
+}
+
+// A whole Zstandard stream that holds no tarball: what it holds is left for
+// the user under the tarball's name, whatever the keep choice, and the job
+// says so. A stream cut short leaves nothing that could pass for contents.
+TEST(TzstExtraction, a_tarball_that_cannot_be_read_stays_for_the_user) {
+    TestFolder folder("tzst-notar");
+    const std::string hello = "hello";
+    std::string packed(ZSTD_compressBound(hello.size()), '\0');
+    packed.resize(ZSTD_compress(&packed[0], packed.size(), hello.data(), hello.size(), 1));
+    folder.write("notar.tzst", packed);
+    for (const bool keep : {false, true}) {
+        SCOPED_TRACE(keep);
+        JobHandle job;
+        job->keep_tarball = keep;
+        decompress(job, path_in(folder, "notar.tzst"));
+        EXPECT_EQ(outcome_of(job), JobOutcome::failed);
+        EXPECT_FALSE(job->output_made);
+        EXPECT_EQ(folder.read("notar.tar"), hello);
+        EXPECT_EQ(problem_report(*job), "Velmora: The tarball inside the archive could not be read; it was left at:\n" +
+                                            path_in(folder, "notar.tar"));
+        EXPECT_FALSE(folder.exists("notar.tar.partial"));
+        EXPECT_FALSE(folder.exists("notar\\")) << "no destination folder for an archive that holds nothing";
+        delete_file(path_in(folder, "notar.tar").c_str());
+    }
+    folder.write("cut.tzst", packed.substr(0, packed.size() - 3));
+    JobHandle job;
+    decompress(job, path_in(folder, "cut.tzst"));
+    EXPECT_EQ(outcome_of(job), JobOutcome::failed);
+    EXPECT_FALSE(folder.exists("cut.tar"));
+    EXPECT_FALSE(folder.exists("cut.tar.partial"));
+}
+
+namespace {
+
+// The Zstandard frame header of a .tzst: whether it carries a content
+// checksum, and the window size it was made with (log 2).
+struct FrameHeader {
+    bool checksum;
+    int window_log;
+};
+
+FrameHeader frame_header_of(const std::string& packed) {
+    const auto descriptor = static_cast<unsigned char>(packed.at(4));
+    const bool single_segment = descriptor & 0x20;
+    const int window_log = single_segment ? 0 : 10 + (static_cast<unsigned char>(packed.at(5)) >> 3);
+    return {(descriptor & 0x04) != 0, window_log};
+}
+
+}  // namespace
+
+// The level and the checksum choice of the preferences reach the frame the
+// job writes.
+TEST(TzstCompression, the_level_and_checksum_of_the_preferences_reach_the_frame) {
+    TestFolder folder("tzst-prefs");
+    folder.write("big.bin", pattern_bytes(3u << 20, 5));
+    const struct {
+        const char* text;
+        bool checksum;
+        int level;
+    } cases[] = {
+        {"{\"zstd_compression_level\": 19, \"zstd_enable_checksum\": true}", true, 19},
+        {"{\"zstd_compression_level\": 1, \"zstd_enable_checksum\": false}", false, 1},
+        {"{\"zstd_compression_level\": 7}", false, 7},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        PreferencesState* saved = preferences_state;
+        preferences_state = create_preferences_state(folder.path().c_str());
+        folder.write(PREFERENCES_USER_FILE, c.text);
+        ASSERT_TRUE(load_preferences(false));
+        const JobSettings settings = job_settings_from_preferences();
+        destroy_preferences_state(preferences_state);
+        preferences_state = saved;
+
+        ArchiveJob* job = create_archive_job_without_worker(settings);
+        job->interactive = false;
+        job->job_inputs = make_selection_list({path_in(folder, "big.bin")});
+        compress_files_tzst(*job);
+        ASSERT_EQ(static_cast<JobOutcome>(job->outcome.load()), JobOutcome::complete);
+        destroy_archive_job(job);
+        const std::string packed = folder.read("big.tzst");
+        const FrameHeader header = frame_header_of(packed);
+        EXPECT_EQ(header.checksum, c.checksum);
+        EXPECT_EQ(header.window_log, static_cast<int>(ZSTD_getCParams(c.level, 0, 0).windowLog));
+    }
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "jobs/job_paths.h"
+#include "jobs/job_report.h"
 #include "jobs/zip_io.h"
 #include "job_test_util.h"
 #include "test_folder.h"
@@ -19,7 +20,8 @@
 namespace {
 
 constexpr uLong UTF8_FLAG = 0x800;
-constexpr uLong FIXED_DOS_DATE = 0x00200000;  // date 0x0020 (1980-01-00), time 0
+constexpr uLong FIXED_DOS_DATE = 0x00210000;  // 1980-01-01 00:00:00, a date peers accept
+constexpr uLong MADE_BY_NTFS_20 = 0x0A14;      // host NTFS, ZIP 2.0
 
 std::string path_in(const TestFolder& folder, const std::string& relative) {
     return std::string(folder.path().c_str()) + relative;
@@ -207,6 +209,7 @@ TEST(ZipCompression, entries_carry_the_fixed_fields_at_every_level) {
             const std::string& bytes = tree.at(windows_name);
             EXPECT_EQ(entry.info.compression_method, is_folder ? 0u : static_cast<uLong>(Z_DEFLATED));
             EXPECT_EQ(entry.info.dosDate, FIXED_DOS_DATE);
+            EXPECT_EQ(entry.info.version, MADE_BY_NTFS_20);
             // zlib may mark deflated text as text (bit 0); nothing else is set.
             EXPECT_EQ(entry.info.internal_fa & ~1ul, 0u);
             EXPECT_EQ(entry.info.external_fa, 0u);
@@ -357,29 +360,47 @@ TEST(ZipNaming, archives_at_non_ascii_and_long_paths_round_trip) {
 
 // --- Faults and cancel while compressing ------------------------------------
 
-TEST(ZipFaults, a_locked_file_stops_the_folder_job_and_is_left_out_by_the_file_job) {
+// A file held open without sharing, as another program might hold it, is
+// left out; every other file and folder is stored, the archive takes its
+// name, and the job says which file is missing.
+TEST(ZipFaults, a_locked_file_is_left_out_and_reported_while_its_siblings_are_stored) {
     TestFolder folder("zip-locked");
-    write_tree(path_in(folder, "d\\"), {{"a.txt", "alpha"}, {"locked.txt", "held"}, {"c.txt", "gamma"}});
-    const WideText locked_path(path_in(folder, "d\\locked.txt").c_str(), path_in(folder, "d\\locked.txt").size());
-    // Held without sharing, as another program might hold it.
-    const HANDLE lock = CreateFileW(locked_path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    Tree tree = {{"sub\\", ""}, {"sub\\inner.txt", "inside"}, {"locked.txt", "held"}};
+    for (int i = 0; i < 12; ++i) tree["f" + std::to_string(i) + ".txt"] = "file " + std::to_string(i);
+    write_tree(path_in(folder, "d\\"), tree);
+    const std::string locked_path = path_in(folder, "d\\locked.txt");
+    const WideText wide(locked_path.c_str(), locked_path.size());
+    const HANDLE lock = CreateFileW(wide.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
 
     JobHandle job;
     compress_folder(job, path_in(folder, "d"));
-    EXPECT_EQ(outcome_of(job), JobOutcome::failed);
+    EXPECT_EQ(outcome_of(job), JobOutcome::failed) << "a job that left a file out is not complete";
     EXPECT_FALSE(job_busy(*job));
     std::vector<StoredEntry> entries;
-    ASSERT_TRUE(read_archive(path_in(folder, "d.zip"), entries)) << "the archive is closed and valid";
+    ASSERT_TRUE(read_archive(path_in(folder, "d.zip"), entries)) << "the archive takes its name";
+    Tree stored;
     for (const StoredEntry& entry : entries) {
-        EXPECT_NE(entry.name, "locked.txt");
+        std::string name = entry.name;
+        for (char& c : name) c = c == '/' ? '\\' : c;
+        stored[name] = entry.data;
         EXPECT_TRUE(entry.crc_ok) << entry.name;
     }
+    Tree expected = tree;
+    expected.erase("locked.txt");
+    EXPECT_TRUE(same_tree(expected, stored));
+    EXPECT_EQ(problem_report(*job), "Velmora: 1 file could not be read and is not in the archive:\nlocked.txt");
 
-    compress_files(job, {path_in(folder, "d\\a.txt"), path_in(folder, "d\\locked.txt"), path_in(folder, "d\\c.txt")});
+    compress_files(job, {path_in(folder, "d\\f1.txt"), locked_path, path_in(folder, "d\\f2.txt")});
     EXPECT_EQ(outcome_of(job), JobOutcome::failed);
-    EXPECT_EQ(names_in(path_in(folder, "d\\a.zip")), (std::vector<std::string>{"a.txt", "c.txt"}));
+    EXPECT_EQ(names_in(path_in(folder, "d\\f1.zip")), (std::vector<std::string>{"f1.txt", "f2.txt"}));
+    // One file that cannot be read makes no archive, and leaves nothing.
+    compress_files(job, {locked_path});
+    EXPECT_FALSE(job->output_made);
+    EXPECT_EQ(problem_report(*job), "Velmora: 1 file could not be read and is not in the archive:\nlocked.txt");
     CloseHandle(lock);
+    EXPECT_EQ(names_below(folder.path().c_str()).count("d\\locked.zip"), 0u);
+    EXPECT_EQ(names_below(folder.path().c_str()).count("d\\locked.zip.partial"), 0u);
 }
 
 TEST(ZipFaults, a_cancel_leaves_a_closed_archive_holding_the_first_part) {
@@ -501,17 +522,38 @@ TEST(ZipExtraction, names_without_the_utf8_flag_are_read_in_the_oem_code_page) {
     EXPECT_TRUE(same_tree(expected, read_tree(path_in(folder, "names\\"))));
 }
 
-TEST(ZipExtraction, a_damaged_entry_ends_the_job_and_leaves_no_partial_file) {
+TEST(ZipExtraction, a_damaged_entry_is_reported_and_left_out_and_the_rest_extracted) {
     TestFolder folder("zip-damaged");
     const std::string lost = pattern_bytes(10000, 9);
     write_foreign_zip(path_in(folder, "hurt.zip"), {{"first.txt", "whole"},
                                                     {"broken.bin", lost, 0, deflate_breaking_after(lost)},
-                                                    {"last.txt", "never reached"}});
+                                                    {"last.txt", "after the damage"}});
     JobHandle job;
     decompress(job, path_in(folder, "hurt.zip"));
     EXPECT_EQ(outcome_of(job), JobOutcome::failed);
     EXPECT_FALSE(job_busy(*job));
-    EXPECT_TRUE(same_tree(Tree{{"first.txt", "whole"}}, read_tree(path_in(folder, "hurt\\"))));
+    EXPECT_TRUE(same_tree(Tree{{"first.txt", "whole"}, {"last.txt", "after the damage"}},
+                          read_tree(path_in(folder, "hurt\\"))))
+        << "no fragment passes for the damaged file";
+    EXPECT_EQ(problem_report(*job),
+              "Velmora: 1 file is damaged or cut short in the archive and was not extracted:\nbroken.bin");
+}
+
+// Names that Windows folds together (an archive from a system that tells
+// them apart) both survive: the later one is written under a free name.
+TEST(ZipExtraction, names_that_differ_only_in_case_both_survive_and_are_reported) {
+    TestFolder folder("zip-case");
+    write_foreign_zip(path_in(folder, "case.zip"),
+                      {{"README.txt", "upper"}, {"readme.txt", "lower"}, {"Makefile", "one"}, {"MAKEFILE", "two"}});
+    JobHandle job;
+    decompress(job, path_in(folder, "case.zip"));
+    EXPECT_EQ(outcome_of(job), JobOutcome::failed);
+    EXPECT_TRUE(same_tree(Tree{{"README.txt", "upper"}, {"readme (2).txt", "lower"}, {"Makefile", "one"},
+                               {"MAKEFILE (2)", "two"}},
+                          read_tree(path_in(folder, "case\\"))));
+    EXPECT_EQ(problem_report(*job),
+              "Velmora: 2 files have the names of earlier ones but for letter case and were saved under other names:\n"
+              "readme.txt, saved as readme (2).txt\nMAKEFILE, saved as MAKEFILE (2)");
 }
 
 TEST(ZipExtraction, names_of_2048_bytes_or_more_are_skipped) {

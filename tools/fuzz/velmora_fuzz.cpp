@@ -163,8 +163,8 @@ std::string temp_folder() {
 
 struct Job {
     Job() : job(create_archive_job_without_worker()) {
-        job->run_after_job_actions = false;
-        job->keep_tarball_override = 0;
+        job->interactive = false;
+        job->keep_tarball = false;
     }
     ~Job() { destroy_archive_job(job); }
     ArchiveJob* job;

@@ -131,9 +131,9 @@ int main(int argc, char** argv) {
     write_all(tree + "\\sub\\b.txt", "second\n");
     write_all(tree + "\\sub\\empty", "");
 
-    ArchiveJob* job = create_archive_job();
-    job->run_after_job_actions = false;
-    job->keep_tarball_override = 0;
+    ArchiveJob* job = create_archive_job(JobSettings{});
+    job->interactive = false;
+    job->keep_tarball = false;
     int failures = 0;
     Counts before;
     const ULONGLONG start = GetTickCount64();

@@ -1,0 +1,96 @@
+// The words of a job's report. Any thread.
+#include "jobs/job_report.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "io/banned.h"
+
+namespace {
+
+constexpr size_t NAMES_SHOWN = 10;
+
+struct ProblemWords {
+    const char* one;    // heading for a single entry
+    const char* many;   // heading with %zu for the count
+    const char* label;  // the console's few words
+};
+
+// Indexed by Problem.
+const ProblemWords WORDS[] = {
+    {"1 file could not be read and is not in the archive:",
+     "%zu files could not be read and are not in the archive:", "could not be read, left out"},
+    {"1 file could not be read to its end; the archive holds an incomplete copy:",
+     "%zu files could not be read to their end; the archive holds incomplete copies:",
+     "could not be read to its end, stored incomplete"},
+    {"1 file could not be added to the archive:", "%zu files could not be added to the archive:",
+     "could not be added, left out"},
+    {"1 folder could not be read; what it holds is not in the archive:",
+     "%zu folders could not be read; what they hold is not in the archive:", "folder could not be read, left out"},
+    {"1 entry was skipped because its name leads outside the destination folder:",
+     "%zu entries were skipped because their names lead outside the destination folder:",
+     "name leads outside the folder, skipped"},
+    {"1 entry is encrypted and was skipped:", "%zu entries are encrypted and were skipped:", "encrypted, skipped"},
+    {"1 entry uses a compression method Velmora cannot unpack and was skipped:",
+     "%zu entries use a compression method Velmora cannot unpack and were skipped:", "unknown method, skipped"},
+    {"1 file does not match its checksum or size and may be damaged:",
+     "%zu files do not match their checksum or size and may be damaged:", "checksum or size mismatch, kept"},
+    {"1 file is damaged or cut short in the archive and was not extracted:",
+     "%zu files are damaged or cut short in the archive and were not extracted:",
+     "damaged or cut short, not extracted"},
+    {"1 item could not be written to the disk:", "%zu items could not be written to the disk:", "could not be written"},
+    {"1 file has the name of an earlier one but for letter case and was saved under another name:",
+     "%zu files have the names of earlier ones but for letter case and were saved under other names:",
+     "same name as an earlier file but for letter case"},
+    {"The tarball inside the archive could not be read; it was left at:",
+     "The tarballs inside the archive could not be read; they were left at:", "tarball could not be read, kept"},
+    {"The archive could not be read (it is damaged, or not an archive of its kind):",
+     "The archives could not be read (they are damaged, or not archives of their kind):", "archive could not be read"},
+    {"The archive is damaged or cut short; nothing after the damage was extracted:",
+     "The archives are damaged or cut short; nothing after the damage was extracted:", "archive damaged or cut short"},
+    {"The archive could not be written (is the disk full?):", "The archives could not be written (is the disk full?):",
+     "archive could not be written"},
+};
+
+static_assert(sizeof(WORDS) / sizeof(WORDS[0]) == static_cast<size_t>(Problem::output_not_written) + 1,
+              "one entry of words per kind of problem");
+
+const ProblemWords& words_of(Problem kind) { return WORDS[static_cast<size_t>(kind)]; }
+
+}  // namespace
+
+const char* problem_label(Problem kind) { return words_of(kind).label; }
+
+std::string problem_report(const ArchiveJob& job) {
+    std::vector<Problem> kinds;
+    for (const JobProblem& problem : job.problems) {
+        bool known = false;
+        for (const Problem kind : kinds) known = known || kind == problem.kind;
+        if (!known) kinds.push_back(problem.kind);
+    }
+    std::string text;
+    for (const Problem kind : kinds) {
+        size_t count = 0;
+        for (const JobProblem& problem : job.problems) count += problem.kind == kind;
+        char heading[256];
+        if (count == 1) {
+            std::snprintf(heading, sizeof(heading), "%s", words_of(kind).one);
+        } else {
+            std::snprintf(heading, sizeof(heading), words_of(kind).many, count);
+        }
+        text += text.empty() ? "Velmora: " : "\n\n";
+        text += heading;
+        size_t shown = 0;
+        for (const JobProblem& problem : job.problems) {
+            if (problem.kind != kind || shown == NAMES_SHOWN) continue;
+            text += "\n" + problem.name;
+            ++shown;
+        }
+        if (count > shown) {
+            char more[64];
+            std::snprintf(more, sizeof(more), "\n... and %zu more", count - shown);
+            text += more;
+        }
+    }
+    return text;
+}

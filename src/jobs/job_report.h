@@ -1,0 +1,17 @@
+// What a job tells its user at its end: the entries it skipped, could not
+// read or write, or wrote under another name. Pure functions of the job's
+// problem list; any thread, once the job has been served.
+#pragma once
+
+#include <string>
+
+#include "jobs/archive_job.h"
+
+// The text of the message shown after a job, grouped by kind in the order
+// the kinds first happened, each with its count and at most ten names.
+// "" when the job noted nothing.
+std::string problem_report(const ArchiveJob& job);
+
+// A few words for one problem, for a line of the console companion
+// ("could not be read, left out").
+const char* problem_label(Problem kind);
