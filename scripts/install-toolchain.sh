@@ -7,7 +7,7 @@ set -eu
 
 PACKAGES="g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
 mingw-w64-x86-64-dev wine wine64 xvfb xauth cmake ninja-build dpkg-dev googletest \
-fonts-wine make git ca-certificates zstd zip unzip python3"
+fonts-wine make git ca-certificates zstd zip unzip 7zip python3"
 
 missing=""
 for p in $PACKAGES; do

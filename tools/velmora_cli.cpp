@@ -6,6 +6,7 @@
 //   velmora-cli compress [--format tzst|zip] [--level N] [--checksum] [--keep-tarball] PATH...
 //   velmora-cli decompress ARCHIVE
 //   velmora-cli --version
+//   velmora-cli --help
 //   velmora-cli [--stats] COMMAND ...  also prints wall, CPU and peak working set on stderr
 //   velmora-cli copy-through SOURCE DESTINATION
 //       (for benchmarks) copies a file, or every file of a folder tree, through
@@ -16,7 +17,8 @@
 //       per-entry floor of a .tzst job
 //
 // Exit codes: 0 the output is complete (its path is printed), 1 no complete
-// output (with a one-line reason on stderr), 2 bad usage.
+// output (each entry it lacks, then what was left under the output's name,
+// on stderr), 2 bad usage.
 #include <windows.h>
 #include <objbase.h>
 #include <psapi.h>
@@ -49,7 +51,8 @@ namespace {
 constexpr char USAGE[] =
     "usage: velmora-cli compress [--format tzst|zip] [--level N] [--checksum] [--keep-tarball] PATH...\n"
     "       velmora-cli decompress ARCHIVE\n"
-    "       velmora-cli --version\n";
+    "       velmora-cli --version\n"
+    "       velmora-cli --help\n";
 
 std::atomic<bool> interrupted{false};
 
@@ -146,10 +149,10 @@ int report(const ArchiveJob& job, JobOutcome outcome, bool compression) {
     }
     const bool cancelled = interrupted || outcome == JobOutcome::cancelled;
     if (compression) {
-        if (job.output_made) return failure("the archive was made without the entries above", job.output_path.c_str());
+        if (job.output_made) return failure("the archive was made, with the exceptions above", job.output_path.c_str());
         return failure(cancelled ? "cancelled; no archive was made" : "no archive was made");
     }
-    if (job.output_made) return failure("extracted without the entries above", job.output_path.c_str());
+    if (job.output_made) return failure("extracted, with the exceptions above", job.output_path.c_str());
     if (!exists(job.output_path)) return failure(cancelled ? "cancelled; nothing was extracted" : "nothing was extracted");
     return failure(cancelled ? "cancelled; what was extracted before is in" : "extracted only in part; what could be read is in",
                    job.output_path.c_str());
@@ -334,6 +337,10 @@ int run_command(const std::vector<std::string>& arguments) {
     if (arguments.empty()) return usage_error("no command");
     if (arguments[0] == "copy-through") return copy_through(arguments);
     if (arguments[0] == "entry-walk") return entry_walk(arguments);
+    if (arguments[0] == "--help" || arguments[0] == "-h" || arguments[0] == "/?") {
+        std::printf("%s", USAGE);
+        return 0;
+    }
     if (arguments[0] == "--version") {
         std::printf("velmora-cli %s (x64), built %s, revision %s\n", BUILD_VERSION, BUILD_TIMESTAMP, BUILD_REVISION);
         return 0;

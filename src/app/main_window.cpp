@@ -185,6 +185,8 @@ void on_timer() {
                             reinterpret_cast<LPARAM>(main_state.job));
         } else if (progress_window && !busy) {
             EndDialog(progress_window, 0);
+        } else if (!progress_window && !busy) {
+            main_state.job->quiet_ticks.fetch_add(1);
         }
     } else if (current.wparam == COMPRESSOR_MENU_TIMER_ID) {
         const uint32_t compressor = main_state.job->compressor.load();

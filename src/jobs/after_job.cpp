@@ -105,10 +105,12 @@ bool choose_with_classic_dialog(HWND owner, const char* word, const std::string&
     return true;
 }
 
-// The worker's windows wait for the Progress window to go, which the main
-// window closes within a tick of busy clearing.
+// The worker's windows wait until the main window has had a tick with the
+// job ended and no Progress window open (it closes that window within a
+// tick of busy clearing, and opens none while busy is clear).
 void wait_for_progress_window(const ArchiveJob& job) {
-    for (int waited = 0; job.progress_shown.load() && !job.quit_requested.load() && waited < PROGRESS_WAIT_MS;
+    const uint32_t seen = job.quiet_ticks.load();
+    for (int waited = 0; job.quiet_ticks.load() == seen && !job.quit_requested.load() && waited < PROGRESS_WAIT_MS;
          waited += 10) {
         Sleep(10);
     }

@@ -10,6 +10,9 @@
 
 struct ArchiveJob;
 
+// The end of every job of the program's own (not of the console companion):
+// the report of what the job could not do, when anything, then the action
+// of the preferences, but only on an output this job made.
 // path: the archive just written; extension_word: "tzst" or "zip".
 void after_compression(ArchiveJob& job, const char* path, const char* extension_word);
 // folder: the folder that holds the archive.

@@ -149,9 +149,10 @@ struct ArchiveJob {
     // the worker; read by others only once the job has been served.
     std::vector<JobProblem> problems;
     std::atomic<uint32_t> requests_served{0};
-    // 1 while the Progress window is open (written by it): the worker shows
-    // its report and its dialogs only once the window has gone.
-    std::atomic<uint8_t> progress_shown{0};
+    // Counted by the main window at each tick that finds no job working and
+    // no Progress window open: the worker shows its report and its dialogs
+    // only after such a tick, so never beside or under the Progress window.
+    std::atomic<uint32_t> quiet_ticks{0};
 };
 
 // Builds the record with the given settings and starts the worker thread.

@@ -343,8 +343,7 @@ void compress_folder_tzst(ArchiveJob& job) {
             job.tar_writer = nullptr;
         }
         discard_tarball(job);
-        note_problem(job, Problem::output_not_written, job.tar_path.c_str());
-        set_outcome(job, false, "");
+        finish_compression(job, false);
         return;
     }
     clear_percentages(job);
@@ -402,9 +401,10 @@ void compress_files_tzst(ArchiveJob& job) {
     }
     // Cancelled, or nothing could be stored: no archive, and no tarball left.
     if (cancel_requested(job) || stored_count == 0) {
-        set_busy(job, false);
         discard_tarball(job);
         set_outcome(job, false, "");
+        set_busy(job, false);
+        after_compression(job, "", "tzst");  // the report of what could not be read
         return;
     }
     const bool tarball_closed = close_tar_writer(job);

@@ -99,8 +99,8 @@ archive* open_tarball(const std::wstring& path) {
 
 // Writes one regular file entry below destination, or under a free name
 // when an earlier file of this extraction has its name but for case. A file
-// cut short by damaged data or a full disk is taken away, so that it cannot
-// pass for a whole one. What went wrong is noted.
+// cut short by damaged data, a full disk or a cancel is taken away, so that
+// it cannot pass for a whole one. What went wrong is noted.
 void extract_file(ArchiveJob& job, archive* reader, archive_entry* entry, const std::string& destination,
                   const std::string& relative, WrittenFiles& written) {
     const std::string placed = written.place(destination, relative);
@@ -126,11 +126,12 @@ void extract_file(ArchiveJob& job, archive* reader, archive_entry* entry, const 
         job.overall_percent.store(counted_percent(job.items_done.load() + 1, job.items_total.load()),
                                   std::memory_order_relaxed);
         job.item_percent.store(counted_percent(so_far, size), std::memory_order_relaxed);
-    } while (n > 0);
+    } while (n > 0 && !cancel_requested(job));
     const bool closed = writer.close();
     job.items_done.fetch_add(1, std::memory_order_relaxed);
     if (n == 0 && closed && so_far == size) return;
     delete_file(target.c_str());
+    if (n > 0) return;  // cut short by a cancel: gone, and not a fault of the archive
     note_problem(job, closed ? Problem::cut_short : Problem::not_written, placed);
 }
 
@@ -172,7 +173,7 @@ TarballResult extract_tarball(ArchiveJob& job) {
     result.opened = true;
     if (!make_folder(destination_folder.c_str())) note_problem(job, Problem::not_written, destination);
     WrittenFiles written;
-    while ((header = archive_read_next_header(reader, &entry)) == ARCHIVE_OK) {
+    while (!cancel_requested(job) && (header = archive_read_next_header(reader, &entry)) == ARCHIVE_OK) {
         const char* name = archive_entry_pathname(entry);
         const std::string relative = name ? safe_entry_path(name) : std::string();
         const auto type = archive_entry_filetype(entry);
@@ -207,8 +208,13 @@ void decompress_tzst_job(ArchiveJob& job) {
     TarballResult tarball;
     const bool decompressed = decompress_to_tarball(job, &stream_whole);
     if (!decompressed) note_problem(job, Problem::unreadable_archive, job.archive_path.c_str());
-    if (decompressed) {
+    // A cancel in the first phase ends the job: the tarball is only a part.
+    // A tarball from a stream that did not end whole is only a fragment, so
+    // it is never kept where it could pass for the archive's contents.
+    bool tarball_stays = false;
+    if (decompressed && !cancel_requested(job)) {
         tarball = extract_tarball(job);
+        tarball_stays = stream_whole && job.keep_tarball;
         if (stream_whole && !tarball.opened) {
             // A whole stream that holds no tarball: the tarball stays for the
             // user, whatever the keep preference, under its own name unless
@@ -218,16 +224,13 @@ void decompress_tzst_job(ArchiveJob& job) {
                 job.tar_file.set(job.tar_path.c_str());
             }
             note_problem(job, Problem::unreadable_tarball, job.tar_file.c_str());
-        } else if (!stream_whole || !job.keep_tarball) {
-            // A tarball from a stream that did not end whole is only a
-            // fragment, so it is never kept where it could pass for the
-            // archive's contents.
-            delete_file(job.tar_file.c_str());
+            tarball_stays = true;
         }
         if (!cancel_requested(job) && (!stream_whole || (tarball.opened && !tarball.read_to_end))) {
             note_problem(job, Problem::archive_damaged, job.archive_path.c_str());
         }
     }
+    if (decompressed && !tarball_stays) delete_file(job.tar_file.c_str());
     const String destination = replace_extension(job.archive_path.c_str(), "");
     set_outcome(job, tarball.opened && !cancel_requested(job), destination.c_str());
     set_busy(job, false);

@@ -204,17 +204,20 @@ bool create_archive(ArchiveJob& job) {
 }
 
 // Closes the archive and ends the job: outcome, busy, report and after-job
-// action. A closed archive takes its name, also after a cancel (it then
-// holds the entries finished so far); one that the disk did not take whole
-// goes, and a file that had the name keeps it. A write refused at any point
-// fails the close, since the file functions keep their failure until then.
-// With keep false (nothing worth keeping was stored) the archive goes too.
+// action. A whole archive takes its name; one that the disk did not take
+// whole goes, and so does a cancelled one (minizip can only close it with
+// the entry in progress cut short, which would then read as whole): a file
+// that had the name keeps it. A write refused at any point fails the close,
+// since the file functions keep their failure until then. With keep false
+// (nothing worth keeping was stored) the archive goes too.
 void finish_archive(ArchiveJob& job, bool keep) {
     const bool closed = zipClose(zip_of(job), nullptr) == ZIP_OK;
     job.zip_file = nullptr;
-    const bool made = keep && closed && move_file_replacing(job.zip_partial.c_str(), job.zip_path.c_str());
+    const bool cancelled = cancel_requested(job);
+    const bool made =
+        keep && !cancelled && closed && move_file_replacing(job.zip_partial.c_str(), job.zip_path.c_str());
     if (!made) delete_file(job.zip_partial.c_str());
-    if (keep && !made) note_problem(job, Problem::output_not_written, job.zip_path.c_str());
+    if (keep && !cancelled && !made) note_problem(job, Problem::output_not_written, job.zip_path.c_str());
     set_outcome(job, made, job.zip_path.c_str());
     set_busy(job, false);
     after_compression(job, job.zip_path.c_str(), "zip");
@@ -255,6 +258,7 @@ void compress_folder_zip(ArchiveJob& job) {
     if (!create_archive(job)) {
         note_problem(job, Problem::output_not_written, job.zip_path.c_str());
         set_outcome(job, false, "");
+        after_compression(job, "", "zip");  // the report
         return;
     }
     clear_percentages(job);
@@ -276,6 +280,7 @@ void compress_files_zip(ArchiveJob& job) {
     if (!create_archive(job)) {
         note_problem(job, Problem::output_not_written, job.zip_path.c_str());
         set_outcome(job, false, "");
+        after_compression(job, "", "zip");  // the report
         return;
     }
     clear_percentages(job);

@@ -44,9 +44,9 @@ bool is_separator(char c) { return c == '/' || c == '\\'; }
 
 // Writes the current file entry to destination + relative, or under a free
 // name when an earlier file of this extraction has that name but for case.
-// A file whose data is damaged, or that the disk did not take whole, is
-// taken away so that it cannot pass for a whole one; a cancel leaves the
-// bytes written so far. What went wrong is noted; the extraction goes on.
+// A file whose data is damaged, that the disk did not take whole, or that a
+// cancel cut short is taken away so that it cannot pass for a whole one.
+// What went wrong is noted; the extraction goes on.
 void extract_file(ArchiveJob& job, unzFile zip, const std::string& destination, const std::string& relative,
                   uint64_t size, int32_t overall, WrittenFiles& written) {
     if (unzOpenCurrentFile(zip) != UNZ_OK) {
@@ -79,6 +79,11 @@ void extract_file(ArchiveJob& job, unzFile zip, const std::string& destination, 
     } while (n > 0 && !cancel_requested(job));
     const bool checked = unzCloseCurrentFile(zip) == UNZ_OK;
     const bool closed = writer.close();
+    // A file cut short by a cancel goes: nothing half-written keeps a name.
+    if (n > 0) {
+        delete_file(target.c_str());
+        return;
+    }
     if (n < 0 || !closed) {
         delete_file(target.c_str());
         note_problem(job, n < 0 ? Problem::cut_short : Problem::not_written, placed);

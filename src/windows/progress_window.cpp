@@ -19,7 +19,6 @@ ArchiveJob* shown_job = nullptr;
 void on_init_dialog(HWND window, LPARAM parameter) {
     progress_window = window;
     shown_job = reinterpret_cast<ArchiveJob*>(parameter);
-    if (shown_job) shown_job->progress_shown.store(1);
     const int x = read_ini_int("progress_wnd_x", 50);
     const int y = read_ini_int("progress_wnd_y", 50);
     SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
@@ -47,7 +46,6 @@ void on_destroy(HWND window) {
     write_ini_int("progress_wnd_x", rect.left);
     write_ini_int("progress_wnd_y", rect.top);
     progress_window = nullptr;
-    if (shown_job) shown_job->progress_shown.store(0);
     shown_job = nullptr;
 }
 

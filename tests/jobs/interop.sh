@@ -60,9 +60,23 @@ with tarfile.open(fileobj=io.BytesIO(data)) as t:
             assert open(path, "rb").read() == t.extractfile(m).read(), m.name
 PY
 
-# velmora-cli -> unzip, Python zipfile
+# velmora-cli -> unzip, 7-Zip, Python zipfile
 cli compress --format zip "$(win "$WORK/src/tree")" >/dev/null
 check "unzip tests the zip" unzip -tq "$WORK/src/tree.zip"
+# Info-ZIP lists the names as they are, non-ASCII ones included.
+unzip_names() {
+    LC_ALL=C.UTF-8 unzip -Z1 "$WORK/src/tree.zip" | sort >"$WORK/unzip-names"
+    (cd "$WORK/src/tree" && find . -mindepth 1 -type d -printf '%P/\n' -o -mindepth 1 -printf '%P\n') | sort >"$WORK/disk-names"
+    diff "$WORK/unzip-names" "$WORK/disk-names"
+}
+check "unzip lists every name as it is on disk" unzip_names
+# 7-Zip tests every entry and finds nothing to warn about (a date of day 0
+# made it report a headers error).
+seven_zip_clean() {
+    7zz t "$WORK/src/tree.zip" >"$WORK/7zz.out" 2>&1 || { cat "$WORK/7zz.out"; return 1; }
+    grep -q "^Everything is Ok" "$WORK/7zz.out" && ! grep -qi -E "warning|error" "$WORK/7zz.out" || { cat "$WORK/7zz.out"; return 1; }
+}
+check "7-Zip tests the zip without a warning" seven_zip_clean
 check "Python zipfile reads the same names, bytes and UTF-8 flags" "$PYTHON" - "$WORK/src/tree.zip" "$WORK/src/tree" <<'PY'
 import os, sys, zipfile
 with zipfile.ZipFile(sys.argv[1]) as z:
@@ -119,6 +133,19 @@ check "code page 437 zip names become UTF-8" test -f "$WORK/foreign/py/caf"$'\xc
 (cd "$WORK/src" && zip -qr -1 "$WORK/foreign/infozip.zip" tree)
 cli decompress "$(win "$WORK/foreign/infozip.zip")" >/dev/null
 check "an Info-ZIP archive extracts whole" same_tree "$WORK/src/tree" "$WORK/foreign/infozip/tree"
+
+# What velmora-cli says: its usage on --help; on failure, each entry it could
+# not handle and what was left under the output's name.
+help_is_usage() { [ "$(cli --help | head -n 1 | cut -c1-31)" = "usage: velmora-cli compress [--" ]; }
+check "velmora-cli --help prints the usage and exits 0" help_is_usage
+printf hello | zstd -q >"$WORK/foreign/notar.tzst"
+notar_is_reported() {
+    ! cli decompress "$(win "$WORK/foreign/notar.tzst")" >/dev/null 2>"$WORK/notar.err" &&
+        grep -q "^velmora-cli: tarball could not be read, kept: .*notar.tar" "$WORK/notar.err" &&
+        grep -q "^velmora-cli: nothing was extracted" "$WORK/notar.err" &&
+        [ "$(cat "$WORK/foreign/notar.tar")" = hello ] || { cat "$WORK/notar.err"; return 1; }
+}
+check "a zstd stream that holds no tarball is kept and reported" notar_is_reported
 
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]

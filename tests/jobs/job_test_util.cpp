@@ -1,5 +1,9 @@
 #include "job_test_util.h"
 
+#include <archive.h>
+#include <archive_entry.h>
+#include <zstd.h>
+
 #include "io/file_reader.h"
 #include "io/file_writer.h"
 #include "jobs/directory_scan.h"
@@ -91,4 +95,36 @@ Tree sample_tree() {
         if (!expected.count(entry.first)) return ::testing::AssertionFailure() << "unexpected " << entry.first;
     }
     return ::testing::AssertionSuccess();
+}
+
+// The entries of a .tzst as a reader of its own sees them: name to data
+// (folders end in /). Empty when the frame or the tarball does not read.
+std::map<std::string, std::string> tzst_entries(const std::string& packed) {
+    std::map<std::string, std::string> entries;
+    std::string tarball;
+    ZSTD_DCtx* dctx = ZSTD_createDCtx();
+    ZSTD_inBuffer in = {packed.data(), packed.size(), 0};
+    std::string out(1 << 17, '\0');
+    while (in.pos < in.size) {
+        ZSTD_outBuffer o = {&out[0], out.size(), 0};
+        if (ZSTD_isError(ZSTD_decompressStream(dctx, &o, &in))) break;
+        tarball.append(out.data(), o.pos);
+    }
+    ZSTD_freeDCtx(dctx);
+    archive* reader = archive_read_new();
+    archive_read_support_format_tar(reader);
+    archive_read_support_format_gnutar(reader);
+    archive_read_open_memory(reader, tarball.data(), tarball.size());
+    archive_entry* entry = nullptr;
+    while (archive_read_next_header(reader, &entry) == ARCHIVE_OK) {
+        std::string data;
+        char block[8192];
+        la_ssize_t n;
+        while ((n = archive_read_data(reader, block, sizeof(block))) > 0) data.append(block, static_cast<size_t>(n));
+        std::string name = archive_entry_pathname(entry);
+        if (archive_entry_filetype(entry) == AE_IFDIR && name.back() != '/') name += '/';
+        entries[name] = data;
+    }
+    archive_read_free(reader);
+    return entries;
 }

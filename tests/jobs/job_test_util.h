@@ -39,6 +39,9 @@ void walk_tree(const std::string& folder,
 Tree read_tree(const std::string& folder);
 // Compares two trees, reporting names (not contents) on a difference.
 ::testing::AssertionResult same_tree(const Tree& expected, const Tree& actual);
+// The entries of a .tzst's bytes as a reader of its own sees them: name to
+// data (folders end in /). Empty when the frame or the tarball does not read.
+std::map<std::string, std::string> tzst_entries(const std::string& packed);
 // Deterministic bytes of the given size.
 std::string pattern_bytes(size_t size, unsigned seed);
 // A tree with empty folders, empty files, nesting, spaces, dots and non-ASCII names.

@@ -79,40 +79,6 @@ void write_foreign_tzst(const std::string& path, const std::vector<std::tuple<st
     std::fclose(stream);
 }
 
-// The entries of a .tzst as a reader of its own sees them: name to data
-// (folders end in /). Empty when the frame or the tarball does not read.
-std::map<std::string, std::string> tzst_entries(const std::string& packed) {
-    std::map<std::string, std::string> entries;
-    const unsigned long long size = ZSTD_getFrameContentSize(packed.data(), packed.size());
-    std::string tarball;
-    ZSTD_DCtx* dctx = ZSTD_createDCtx();
-    ZSTD_inBuffer in = {packed.data(), packed.size(), 0};
-    std::string out(1 << 17, '\0');
-    while (in.pos < in.size) {
-        ZSTD_outBuffer o = {&out[0], out.size(), 0};
-        if (ZSTD_isError(ZSTD_decompressStream(dctx, &o, &in))) break;
-        tarball.append(out.data(), o.pos);
-    }
-    ZSTD_freeDCtx(dctx);
-    (void)size;
-    archive* reader = archive_read_new();
-    archive_read_support_format_tar(reader);
-    archive_read_support_format_gnutar(reader);
-    archive_read_open_memory(reader, tarball.data(), tarball.size());
-    archive_entry* entry = nullptr;
-    while (archive_read_next_header(reader, &entry) == ARCHIVE_OK) {
-        std::string data;
-        char block[8192];
-        la_ssize_t n;
-        while ((n = archive_read_data(reader, block, sizeof(block))) > 0) data.append(block, static_cast<size_t>(n));
-        std::string name = archive_entry_pathname(entry);
-        if (archive_entry_filetype(entry) == AE_IFDIR && name.back() != '/') name += '/';
-        entries[name] = data;
-    }
-    archive_read_free(reader);
-    return entries;
-}
-
 // The names in a folder (not below it).
 std::vector<std::string> names_in_folder(const TestFolder& folder) {
     std::vector<std::string> names;
@@ -516,4 +482,37 @@ TEST(TzstCompression, the_level_and_checksum_of_the_preferences_reach_the_frame)
         EXPECT_EQ(header.checksum, c.checksum);
         EXPECT_EQ(header.window_log, static_cast<int>(ZSTD_getCParams(c.level, 0, 0).windowLog));
     }
+}
+
+// Closing the Progress window while the tarball is unpacked stops the job
+// within one entry: the entry being written goes, those before it stay
+// whole, and the job counts as cancelled.
+TEST(TzstExtraction, a_cancel_while_reading_the_tarball_stops_within_one_entry) {
+    TestFolder folder("tzst-cancel-extract");
+    Tree tree;
+    for (int i = 0; i < 120; ++i) tree["f" + std::to_string(1000 + i) + ".bin"] = pattern_bytes(300000, i);
+    write_tree(path_in(folder, "src\\"), tree);
+    {
+        JobHandle job;
+        compress_folder(job, path_in(folder, "src"));
+        ASSERT_EQ(outcome_of(job), JobOutcome::complete);
+    }
+    ASSERT_TRUE(move_file_replacing(path_in(folder, "src.tzst").c_str(), path_in(folder, "out.tzst").c_str()));
+    ArchiveJob* job = create_archive_job(JobSettings{});
+    job->interactive = false;
+    submit_decompress(*job, path_in(folder, "out.tzst").c_str());
+    while (!(job->phase.load() == static_cast<int32_t>(Phase::reading_tarball) && job->items_done.load() >= 10)) Sleep(0);
+    set_busy_and_cancel(*job, false, true);  // as the Progress window cancels
+    const int32_t done_at_cancel = job->items_done.load();
+    while (job->requests_served.load() == 0) Sleep(5);
+    EXPECT_EQ(static_cast<JobOutcome>(job->outcome.load()), JobOutcome::cancelled);
+    const int32_t done_at_end = job->items_done.load();
+    destroy_archive_job(job);
+    EXPECT_LE(done_at_end, done_at_cancel + 1) << "the job stops within one entry";
+    const Tree got = read_tree(path_in(folder, "out\\"));
+    EXPECT_GE(got.size(), 10u);
+    EXPECT_LT(got.size(), tree.size());
+    for (const auto& [name, bytes] : got) EXPECT_EQ(bytes, tree[name]) << name << " is whole";
+    EXPECT_FALSE(folder.exists("out.tar.partial"));
+    EXPECT_FALSE(folder.exists("out.tar"));
 }
