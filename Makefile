@@ -17,7 +17,7 @@ dist:
 bench:
 	sh scripts/bench.sh
 
-# Fuzzing and load runs, about 30 minutes; not part of test. See README.
+# Fuzzing and load runs, about 45 minutes; not part of test. See README.
 stress:
 	sh scripts/stress.sh
 
