@@ -66,7 +66,8 @@ void fill_colour(HDC dc, int left, int top, int right, int bottom, COLORREF colo
 bool is_glyph(uint16_t ch) { return ch >= 128 || (ch < 128 && std::iswgraph(ch)); }
 
 // Paints the cells of one row from first to end (exclusive): blank runs as
-// one fill each, glyphs one by one, the caret as its glyph and a bar.
+// one fill each, glyphs one by one over their whole cell, the caret as its
+// glyph and a bar.
 struct RowPainter {
     HDC dc;
     const CellScreen* screen;
@@ -105,7 +106,12 @@ struct RowPainter {
             flush(col);
             set_colours(cell.attr);
             const wchar_t unit = is_glyph(cell.ch) ? static_cast<wchar_t>(cell.ch) : L' ';
-            TextOutW(dc, col * cw, row * ch, &unit, 1);
+            // The whole cell takes the background, and the glyph stays inside
+            // it: a font's glyphs may be narrower or wider than its average
+            // width, which is the cell width.
+            const RECT box = {col * cw, row * ch, (col + 1) * cw, (row + 1) * ch};
+            const INT advance = cw;
+            ExtTextOutW(dc, box.left, box.top, ETO_OPAQUE | ETO_CLIPPED, &box, &unit, 1, &advance);
             if (caret) {
                 fill_colour(dc, col * cw, row * ch, col * cw + CARET_WIDTH, (row + 1) * ch,
                             screen->colours[cell.attr & 31].foreground);
