@@ -174,7 +174,13 @@ public:
     // indentation survey and tab expansion; records the first snapshot.
     void load_text(FILE* stream);
     void start_empty();
+    // Forgets the document and its history, and the way it was being
+    // worked on (reset_interaction): the next load starts as the first did.
     void clear_document();
+    // No prompt or message, no selection, no remembered column, no sideways
+    // scroll, one pane scrolled to the top and no mouse drag. The find text
+    // and the settings that every editor shares stay.
+    void reset_interaction();
     bool modified() const { return undo_pos != saved_pos; }
     bool find_prompt_open() const { return state == PROMPT_FIND; }
     int32_t line_count() const { return static_cast<int32_t>(lines.size()); }

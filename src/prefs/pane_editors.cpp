@@ -22,6 +22,7 @@ bool ctrl_down() { return (GetAsyncKeyState(VK_CONTROL) & 0x8000) != 0; }
 bool (*ctrl_is_held)() = ctrl_down;
 
 void load_pane_file(CellEditor& editor, const char* path) {
+    editor.clear_document();
     editor.file_path.set(path);
     FILE* stream = open_stream(path, "rb");
     if (stream) {

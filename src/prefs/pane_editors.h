@@ -15,7 +15,8 @@ constexpr char SAVED_MESSAGE[] = "Parsed and saved successfully";
 extern bool (*ctrl_is_held)();
 
 // Loads path into editor (an empty document marked as saved when it cannot
-// be read), draws the whole view and brings the cursor into view.
+// be read) as at its first opening, whatever the editor was left doing,
+// draws the whole view and brings the cursor into view.
 void load_pane_file(CellEditor& editor, const char* path);
 
 class DefaultPaneEditor : public CellEditor {

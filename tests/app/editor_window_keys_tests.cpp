@@ -1,0 +1,106 @@
+// Real keys typed into the editor panes of the real program: the
+// Preferences window opened again after it was closed in the middle of
+// something, key chords pressed faster than the editor's tick or while the
+// program stalls, and Esc in the Changelog window.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "installed_program.h"
+#include "resources/resource_ids.h"
+
+namespace {
+
+constexpr int LEFT_PANE = 1005;
+constexpr int RIGHT_PANE = 1004;
+constexpr int CHANGELOG_PANE = 1003;
+constexpr COLORREF HELP_BACKGROUND = 0xC00000;
+
+HWND open_window(HWND main, UINT command, const char* class_name, const char* title) {
+    PostMessageA(main, WM_COMMAND, command, 0);
+    const HWND window = wait_for_window(class_name, title, 10000);
+    if (!window) return nullptr;
+    SetForegroundWindow(window);
+    Sleep(300);
+    return window;
+}
+
+HWND open_preferences(HWND main) {
+    return open_window(main, CMD_PREFERENCES, "preferences_superhost", "Velmora preferences");
+}
+
+// Waits until the file in the data folder begins with prefix; its content.
+std::string wait_for_data_prefix(const Installed& velmora, const char* name, const std::string& prefix) {
+    std::string data;
+    for (int i = 0; i < 50; ++i) {
+        data = velmora.data(name);
+        if (data.compare(0, prefix.size(), prefix) == 0) break;
+        Sleep(50);
+    }
+    return data;
+}
+
+// The pixels of one column of a control, as shown on the screen.
+std::vector<COLORREF> screen_column(HWND control, int x) {
+    RECT r{};
+    GetClientRect(control, &r);
+    POINT origin{x, 0};
+    ClientToScreen(control, &origin);
+    std::vector<COLORREF> column(static_cast<size_t>(r.bottom));
+    const HDC screen = GetDC(nullptr);
+    for (int y = 0; y < r.bottom; ++y) column[static_cast<size_t>(y)] = GetPixel(screen, origin.x, origin.y + y);
+    ReleaseDC(nullptr, screen);
+    return column;
+}
+
+// The number of separate bands of the help row's colour down the right edge
+// of a pane: the help row at the bottom, plus the divider of two panes.
+int help_coloured_bands(HWND pane) {
+    RECT r{};
+    GetClientRect(pane, &r);
+    int bands = 0;
+    bool inside = false;
+    for (const COLORREF pixel : screen_column(pane, r.right - 2)) {
+        const bool help = pixel == HELP_BACKGROUND;
+        bands += help && !inside;
+        inside = help;
+    }
+    return bands;
+}
+
+}  // namespace
+
+TEST(PreferencesKeys, closed_with_a_prompt_open_and_two_panes_it_reopens_ready_to_type) {
+    Installed velmora("prefs-reopen");
+    ASSERT_TRUE(velmora.start());
+    const HWND main = main_window();
+    ASSERT_NE(main, nullptr);
+    const std::string original = velmora.data("preferences.txt");
+    HWND prefs = open_preferences(main);
+    ASSERT_NE(prefs, nullptr);
+    ASSERT_EQ(focus_of_thread(prefs), GetDlgItem(prefs, RIGHT_PANE));
+    press_chord(VK_DOWN, false);
+    press_chord(VK_RIGHT, false, true);  // a selection
+    press_chord('P', true);              // two panes
+    press_chord('O', true);              // the lower one active
+    press_chord('F', true);              // the find prompt
+    Sleep(300);
+    EXPECT_EQ(help_coloured_bands(GetDlgItem(prefs, RIGHT_PANE)), 2) << "two panes and a divider";
+    press_chord('W', true);
+    ASSERT_TRUE(wait_until_gone(prefs, 5000));
+
+    prefs = open_preferences(main);
+    ASSERT_NE(prefs, nullptr);
+    const HWND pane = GetDlgItem(prefs, RIGHT_PANE);
+    ASSERT_EQ(focus_of_thread(prefs), pane);
+    type_text(L" ");
+    press_chord('S', true);
+    EXPECT_EQ(wait_for_data_prefix(velmora, "preferences.txt", " {"), " " + original)
+        << "the typed blank went into the document at its start and Ctrl+S saved it";
+    EXPECT_EQ(help_coloured_bands(pane), 1) << "one pane again";
+    save_screenshot("preferences-reopened");
+    close_main_window(main);
+    EXPECT_EQ(velmora.wait_exit(), 0);
+}
