@@ -51,6 +51,16 @@ Modifiers read_modifiers() {
     return modifiers;
 }
 
+Modifiers modifiers_of(uint8_t bits) {
+    Modifiers modifiers;
+    modifiers.shift = (bits & KEY_WITH_SHIFT) != 0;
+    modifiers.ctrl = (bits & KEY_WITH_CTRL) != 0;
+    modifiers.alt = (bits & KEY_WITH_ALT) != 0;
+    return modifiers;
+}
+
+Modifiers CellEditor::key_modifiers() const { return key_in_hand_ ? key_in_hand_modifiers_ : read_modifiers(); }
+
 PaneLayout compute_pane_layout(int32_t rows, int32_t top_rows, int32_t bottom_rows, double split) {
     PaneLayout layout{};
     layout.total = rows - top_rows - bottom_rows;
@@ -109,10 +119,13 @@ void host_tick(CellEditor* editor) {
     for (int handled = 0; handled < TICK_KEY_LIMIT; ++handled) {
         const int code = next_key(editor->screen);
         if (code == KEY_NONE) break;
+        editor->key_in_hand_ = true;
+        editor->key_in_hand_modifiers_ = modifiers_of(editor->screen->taken_modifiers);
         const int result = editor->on_key(code);
-        if (!guard.editor || result) break;
+        if (!guard.editor) return;
+        editor->key_in_hand_ = false;
+        if (result) break;
     }
-    if (!guard.editor) return;
     for (TickGuard** link = &editor->tick_guards; *link; link = &(*link)->next) {
         if (*link == &guard) {
             *link = guard.next;

@@ -93,6 +93,8 @@ struct Modifiers {
 };
 // The asynchronous state of Shift, Ctrl and Alt.
 Modifiers read_modifiers();
+// The modifiers of KEY_WITH_ bits.
+Modifiers modifiers_of(uint8_t bits);
 
 // Rows of the text area: pane 0 from top[0] with height[0] rows; when split,
 // a divider row and pane 1 below it. Heights may be 0 or less on a grid too
@@ -195,6 +197,9 @@ public:
     void show_message(const char* text);
     // True when the cursor line is one of the active pane's visible lines.
     bool cursor_in_view() const;
+    // Shift, Ctrl and Alt as they were when the key being handled was
+    // pressed: stored with a key that host_tick hands over, else read now.
+    Modifiers key_modifiers() const;
 
     // Search, replace and go-to (editor_search.cpp).
     // Finds the next match of find_text (the previous one when backward),
@@ -313,6 +318,8 @@ private:
     void free_history();
     void restore_snapshot(const UndoSnapshot& snapshot, bool before);
     bool full_redraw_requested_ = false;
+    bool key_in_hand_ = false;  // on_key is handling a key that host_tick took from the queue
+    Modifiers key_in_hand_modifiers_;
     friend void host_tick(CellEditor* editor);
 };
 

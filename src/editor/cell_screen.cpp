@@ -206,19 +206,23 @@ int translate_key(UINT message, WPARAM wparam, bool ctrl, bool alt) {
     return KEY_NONE;
 }
 
-void queue_key(CellScreen* screen, int code) {
+void queue_key(CellScreen* screen, int code, uint8_t modifiers) {
     if (screen->key_count == KEY_RING_SIZE) {
         screen->key_start = static_cast<uint8_t>((screen->key_start + 1) % KEY_RING_SIZE);
         --screen->key_count;
     }
-    screen->key_ring[(screen->key_start + screen->key_count) % KEY_RING_SIZE] = code;
+    const int slot = (screen->key_start + screen->key_count) % KEY_RING_SIZE;
+    screen->key_ring[slot] = code;
+    screen->key_modifiers[slot] = modifiers;
     ++screen->key_count;
 }
 
 int next_key(CellScreen* screen) {
     if (!screen->window) return KEY_NONE;
+    screen->taken_modifiers = 0;
     if (screen->key_count > 0) {
         const int code = screen->key_ring[screen->key_start];
+        screen->taken_modifiers = screen->key_modifiers[screen->key_start];
         screen->key_start = static_cast<uint8_t>((screen->key_start + 1) % KEY_RING_SIZE);
         --screen->key_count;
         return code;

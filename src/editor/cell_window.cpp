@@ -234,7 +234,15 @@ LRESULT on_set_cursor(HWND window, const CellScreen* screen) {
     return 1;
 }
 
+// Keys are handled on the host's next tick, when the modifier keys may
+// long be up (a quick chord, or a thread that stalled): each key keeps the
+// state that belongs to its message, which GetKeyState reads here.
 void on_key_message(CellScreen* screen, UINT message, WPARAM wparam) {
+    const bool shift = GetKeyState(VK_SHIFT) < 0;
+    const bool ctrl = GetKeyState(VK_CONTROL) < 0;
+    const bool alt = GetKeyState(VK_MENU) < 0;
+    const auto modifiers =
+        static_cast<uint8_t>((shift ? KEY_WITH_SHIFT : 0) | (ctrl ? KEY_WITH_CTRL : 0) | (alt ? KEY_WITH_ALT : 0));
     if (message == WM_CHAR) {
         const wchar_t unit = static_cast<wchar_t>(wparam);
         if (unit >= 0xD800 && unit <= 0xDBFF) {
@@ -244,15 +252,13 @@ void on_key_message(CellScreen* screen, UINT message, WPARAM wparam) {
         if (unit >= 0xDC00 && unit <= 0xDFFF && screen->pending_surrogate) {
             const int code = 0x10000 + ((screen->pending_surrogate - 0xD800) << 10) + (unit - 0xDC00);
             screen->pending_surrogate = 0;
-            queue_key(screen, code);
+            queue_key(screen, code, modifiers);
             return;
         }
         screen->pending_surrogate = 0;
     }
-    const bool ctrl = GetKeyState(VK_CONTROL) < 0;
-    const bool alt = GetKeyState(VK_MENU) < 0;
     const int code = translate_key(message, wparam, ctrl, alt);
-    if (code != KEY_NONE) queue_key(screen, code);
+    if (code != KEY_NONE) queue_key(screen, code, modifiers);
 }
 
 }  // namespace

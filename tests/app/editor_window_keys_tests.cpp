@@ -42,6 +42,16 @@ std::string wait_for_data_prefix(const Installed& velmora, const char* name, con
     return data;
 }
 
+std::wstring wait_for_clipboard(const std::wstring& expected) {
+    std::wstring text;
+    for (int i = 0; i < 40; ++i) {
+        text = clipboard_text();
+        if (text == expected) break;
+        Sleep(50);
+    }
+    return text;
+}
+
 // The pixels of one column of a control, as shown on the screen.
 std::vector<COLORREF> screen_column(HWND control, int x) {
     RECT r{};
@@ -101,6 +111,63 @@ TEST(PreferencesKeys, closed_with_a_prompt_open_and_two_panes_it_reopens_ready_t
         << "the typed blank went into the document at its start and Ctrl+S saved it";
     EXPECT_EQ(help_coloured_bands(pane), 1) << "one pane again";
     save_screenshot("preferences-reopened");
+    close_main_window(main);
+    EXPECT_EQ(velmora.wait_exit(), 0);
+}
+
+TEST(PreferencesKeys, shift_right_pressed_faster_than_the_tick_selects) {
+    Installed velmora("prefs-quick-chords");
+    ASSERT_TRUE(velmora.start());
+    const HWND main = main_window();
+    ASSERT_NE(main, nullptr);
+    const HWND prefs = open_preferences(main);
+    ASSERT_NE(prefs, nullptr);
+    ASSERT_EQ(focus_of_thread(prefs), GetDlgItem(prefs, RIGHT_PANE));
+    set_clipboard_text(L"before");
+    press_chord_quickly(VK_DOWN, false);
+    for (int i = 0; i < 3; ++i) press_chord_quickly(VK_RIGHT, false, true);
+    press_chord_quickly('C', true);
+    EXPECT_EQ(wait_for_clipboard(L"  /"), L"  /") << "three quick Shift+Right select three characters";
+
+    press_chord_quickly(VK_TAB, true);  // Ctrl+Tab: to the reference pane
+    Sleep(300);
+    EXPECT_EQ(focus_of_thread(prefs), GetDlgItem(prefs, LEFT_PANE));
+    press_chord_quickly(VK_END, false, true);
+    press_chord_quickly('C', true);  // the reference pane copies only with Ctrl read as held
+    EXPECT_EQ(wait_for_clipboard(L"//"), L"//");
+    close_main_window(main);
+    EXPECT_EQ(velmora.wait_exit(), 0);
+}
+
+TEST(PreferencesKeys, a_chord_pressed_while_the_program_stalls_reads_as_a_chord) {
+    Installed velmora("prefs-stalled-chords");
+    CopyFileA(concat(folder_of_build().c_str(), "changelog.txt").c_str(),
+              concat(velmora.path().c_str(), "changelog.txt").c_str(), FALSE);
+    ASSERT_TRUE(velmora.start());
+    const HWND main = main_window();
+    ASSERT_NE(main, nullptr);
+    const HWND changelog = open_window(main, CMD_CHANGELOG, "changelog_superhost", "Velmora changelog");
+    ASSERT_NE(changelog, nullptr);
+    const HWND prefs = open_preferences(main);
+    ASSERT_NE(prefs, nullptr);
+    ASSERT_EQ(focus_of_thread(prefs), GetDlgItem(prefs, RIGHT_PANE));
+    set_clipboard_text(L"before");
+    press_chord(VK_DOWN, false);
+    Sleep(200);
+
+    // Closing the Changelog window stalls the program while the window is
+    // torn down; the chord is pressed and released meanwhile.
+    PostMessageA(changelog, WM_COMMAND, IDCANCEL, 0);
+    Sleep(100);
+    const DWORD start = GetTickCount();
+    press_chord(VK_END, false, true);
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(prefs, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result);
+    std::printf("the program answered %lu ms after the chord began\n", GetTickCount() - start);
+    press_chord('C', true);
+    EXPECT_EQ(wait_for_clipboard(L"  // Add your personal preferences here."),
+              L"  // Add your personal preferences here.")
+        << "Shift+End selected to the line's end";
     close_main_window(main);
     EXPECT_EQ(velmora.wait_exit(), 0);
 }
