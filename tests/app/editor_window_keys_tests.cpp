@@ -171,3 +171,24 @@ TEST(PreferencesKeys, a_chord_pressed_while_the_program_stalls_reads_as_a_chord)
     close_main_window(main);
     EXPECT_EQ(velmora.wait_exit(), 0);
 }
+
+TEST(ChangelogKeys, escape_closes_the_window_and_only_the_prompt_while_one_is_open) {
+    Installed velmora("changelog-escape");
+    CopyFileA(concat(folder_of_build().c_str(), "changelog.txt").c_str(),
+              concat(velmora.path().c_str(), "changelog.txt").c_str(), FALSE);
+    ASSERT_TRUE(velmora.start());
+    const HWND main = main_window();
+    ASSERT_NE(main, nullptr);
+    const HWND changelog = open_window(main, CMD_CHANGELOG, "changelog_superhost", "Velmora changelog");
+    ASSERT_NE(changelog, nullptr);
+    ASSERT_EQ(focus_of_thread(changelog), GetDlgItem(changelog, CHANGELOG_PANE));
+    press_chord('F', true);
+    type_text(L"Velmora");
+    save_screenshot("changelog-find-prompt");
+    press_chord(VK_ESCAPE, false);
+    EXPECT_FALSE(wait_until_gone(changelog, 1000)) << "Esc closed the find prompt only";
+    press_chord(VK_ESCAPE, false);
+    EXPECT_TRUE(wait_until_gone(changelog, 5000)) << "Esc with no prompt open closes the window";
+    close_main_window(main);
+    EXPECT_EQ(velmora.wait_exit(), 0);
+}
