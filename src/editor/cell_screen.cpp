@@ -7,6 +7,7 @@
 // can be built and read back without a window; invalidation needs one.
 #include "editor/cell_screen.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstdlib>
 #include <cstring>
@@ -126,8 +127,12 @@ const Cell* cell_at(const CellScreen* screen, int32_t row, int32_t col) {
 void invalidate_cells(CellScreen* screen, int32_t left, int32_t top, int32_t right, int32_t bottom) {
     update_metrics(screen, nullptr);
     if ((screen->flags & CELL_BATCH) || !screen->window) return;
-    const RECT area = {left * screen->cell_width, top * screen->cell_height, right * screen->cell_width,
-                       bottom * screen->cell_height};
+    RECT area = {left * screen->cell_width, top * screen->cell_height, right * screen->cell_width,
+                 bottom * screen->cell_height};
+    // The margin right of the last column takes the colour of its row, so
+    // it is painted again with the row's last cell.
+    RECT client{};
+    if (right >= screen->cols && GetClientRect(screen->window, &client)) area.right = std::max(area.right, client.right);
     InvalidateRect(screen->window, &area, FALSE);
 }
 

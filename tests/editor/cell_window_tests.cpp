@@ -16,6 +16,7 @@ constexpr COLORREF TEXT_BACKGROUND = 0x000000;
 constexpr COLORREF SELECTION_BACKGROUND = 0xC0C000;
 constexpr COLORREF TITLE_BACKGROUND = 0x0000C0;
 constexpr COLORREF HELP_BACKGROUND = 0xC00000;
+constexpr COLORREF MESSAGE_BACKGROUND = 0xC0C000;
 constexpr COLORREF SCROLL_TRACK = 0x808080;
 constexpr COLORREF SCROLL_THUMB = 0x606060;
 
@@ -164,8 +165,8 @@ TEST(CellPainting, caret_is_a_bar_in_the_text_colour) {
     EXPECT_EQ(host.pixel(host.cell_x(4) + 1, y), TEXT_BACKGROUND) << "no bar where the caret is not";
 }
 
-TEST(CellPainting, selection_title_and_help_rows_have_their_colours) {
-    CellHost host(400, 300);
+TEST(CellPainting, selection_title_help_and_message_rows_have_their_colours_to_the_edge) {
+    CellHost host(405, 300);  // not a whole number of cells wide
     host.load("colours.txt", "a b c\n");
     host.editor->select_all();
     host.capture();
@@ -174,7 +175,12 @@ TEST(CellPainting, selection_title_and_help_rows_have_their_colours) {
     EXPECT_EQ(host.pixel(host.cell_x(8) + 2, host.cell_y(1) + mid), TEXT_BACKGROUND) << "past the text";
     EXPECT_EQ(host.pixel(host.width - 4, 2), TITLE_BACKGROUND);
     const int help_y = host.cell_y(host.screen.rows - 1) + mid;
-    EXPECT_EQ(host.pixel(host.width / 2, help_y), HELP_BACKGROUND);
+    EXPECT_EQ(host.pixel(host.cell_x(30) + 2, help_y), HELP_BACKGROUND);
+    EXPECT_EQ(host.pixel(host.width - 1, help_y), HELP_BACKGROUND);
+    host.editor->show_message("Saved");
+    host.capture();
+    EXPECT_EQ(host.pixel(host.cell_x(30) + 2, help_y), MESSAGE_BACKGROUND);
+    EXPECT_EQ(host.pixel(host.width - 1, help_y), MESSAGE_BACKGROUND) << "past the last cell too";
 }
 
 TEST(CellPainting, scroll_bar_shows_the_thumb_at_the_view_position) {
