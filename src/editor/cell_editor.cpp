@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "editor/cell_text.h"
 
@@ -348,11 +349,16 @@ void CellEditor::draw_status() {
                   first + 1, last, cursor_col + 1, editor_shared.overwrite ? "OVR" : "INS", modified() ? "*" : "");
     const int32_t length = static_cast<int32_t>(std::strlen(text));
     const int32_t start = std::max(0, screen->cols - length - 1);
-    if (!layout.split && last_status_len > length) {
-        move_to(screen, row, std::max(0, screen->cols - last_status_len - 1), true);
-        while (screen->cursor_col < start) add_text(screen, " ", 1);
+    if (!layout.split) {
+        // Blank what a longer status left of this one, and the cell before
+        // it, so that help items cut there never run into the status.
+        const int32_t stale = std::max(0, screen->cols - last_status_len - 1);
+        const int32_t blank_from = std::min(stale, std::max(0, start - 1));
+        const std::string blanks(static_cast<size_t>(start - blank_from), ' ');
+        move_to(screen, row, blank_from, true);
+        add_text(screen, blanks.c_str(), static_cast<int64_t>(blanks.size()));
+        last_status_len = length;
     }
-    if (!layout.split) last_status_len = length;
     move_to(screen, row, start, true);
     write_text(screen, text);
     clear_to_end_of_row(screen);
