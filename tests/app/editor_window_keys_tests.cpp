@@ -105,12 +105,12 @@ TEST(PreferencesKeys, closed_with_a_prompt_open_and_two_panes_it_reopens_ready_t
     ASSERT_NE(prefs, nullptr);
     const HWND pane = GetDlgItem(prefs, RIGHT_PANE);
     ASSERT_EQ(focus_of_thread(prefs), pane);
+    save_screenshot("preferences-reopened");
     type_text(L" ");
     press_chord('S', true);
     EXPECT_EQ(wait_for_data_prefix(velmora, "preferences.txt", " {"), " " + original)
         << "the typed blank went into the document at its start and Ctrl+S saved it";
     EXPECT_EQ(help_coloured_bands(pane), 1) << "one pane again";
-    save_screenshot("preferences-reopened");
     close_main_window(main);
     EXPECT_EQ(velmora.wait_exit(), 0);
 }
