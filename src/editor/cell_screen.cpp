@@ -132,7 +132,9 @@ void invalidate_cells(CellScreen* screen, int32_t left, int32_t top, int32_t rig
     // The margin right of the last column takes the colour of its row, so
     // it is painted again with the row's last cell.
     RECT client{};
-    if (right >= screen->cols && GetClientRect(screen->window, &client)) area.right = std::max(area.right, client.right);
+    if (right >= screen->cols && GetClientRect(screen->window, &client)) {
+        area.right = std::max(area.right, client.right);
+    }
     InvalidateRect(screen->window, &area, FALSE);
 }
 

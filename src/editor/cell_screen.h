@@ -145,8 +145,8 @@ const Cell* cell_at(const CellScreen* screen, int32_t row, int32_t col);
 // The key code of a WM_KEYDOWN or WM_CHAR with the given modifier state, or
 // KEY_NONE. Characters come from WM_CHAR as UTF-16 units.
 int translate_key(UINT message, WPARAM wparam, bool ctrl, bool alt);
-// Appends a key code with the modifiers held when its message arrived (KEY_WITH_
-// bits), dropping the oldest key when 64 are queued.
+// Appends a key code with the modifiers (KEY_WITH_ bits) that were held when
+// its message arrived, dropping the oldest key when 64 are queued.
 void queue_key(CellScreen* screen, int code, uint8_t modifiers);
 // The oldest queued key, its modifiers left in taken_modifiers; KEY_REDRAW
 // once when a full redraw is pending and the queue is empty; else KEY_NONE
