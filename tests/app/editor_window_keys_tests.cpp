@@ -80,6 +80,13 @@ int help_coloured_bands(HWND pane) {
     return bands;
 }
 
+// Waits up to two seconds for that many bands; the number last seen.
+int wait_for_help_coloured_bands(HWND pane, int expected) {
+    int bands = 0;
+    for (int i = 0; i < 40 && (bands = help_coloured_bands(pane)) != expected; ++i) Sleep(50);
+    return bands;
+}
+
 }  // namespace
 
 TEST(PreferencesKeys, closed_with_a_prompt_open_and_two_panes_it_reopens_ready_to_type) {
@@ -96,8 +103,7 @@ TEST(PreferencesKeys, closed_with_a_prompt_open_and_two_panes_it_reopens_ready_t
     press_chord('P', true);              // two panes
     press_chord('O', true);              // the lower one active
     press_chord('F', true);              // the find prompt
-    Sleep(300);
-    EXPECT_EQ(help_coloured_bands(GetDlgItem(prefs, RIGHT_PANE)), 2) << "two panes and a divider";
+    EXPECT_EQ(wait_for_help_coloured_bands(GetDlgItem(prefs, RIGHT_PANE), 2), 2) << "two panes and a divider";
     press_chord('W', true);
     ASSERT_TRUE(wait_until_gone(prefs, 5000));
 
@@ -110,7 +116,7 @@ TEST(PreferencesKeys, closed_with_a_prompt_open_and_two_panes_it_reopens_ready_t
     press_chord('S', true);
     EXPECT_EQ(wait_for_data_prefix(velmora, "preferences.txt", " {"), " " + original)
         << "the typed blank went into the document at its start and Ctrl+S saved it";
-    EXPECT_EQ(help_coloured_bands(pane), 1) << "one pane again";
+    EXPECT_EQ(wait_for_help_coloured_bands(pane, 1), 1) << "one pane again";
     close_main_window(main);
     EXPECT_EQ(velmora.wait_exit(), 0);
 }
