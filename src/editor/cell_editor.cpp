@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "editor/cell_text.h"
 
@@ -50,6 +51,16 @@ Modifiers read_modifiers() {
     modifiers.alt = GetAsyncKeyState(VK_MENU) < 0;
     return modifiers;
 }
+
+Modifiers modifiers_of(uint8_t bits) {
+    Modifiers modifiers;
+    modifiers.shift = (bits & KEY_WITH_SHIFT) != 0;
+    modifiers.ctrl = (bits & KEY_WITH_CTRL) != 0;
+    modifiers.alt = (bits & KEY_WITH_ALT) != 0;
+    return modifiers;
+}
+
+Modifiers CellEditor::key_modifiers() const { return key_in_hand_ ? key_in_hand_modifiers_ : read_modifiers(); }
 
 PaneLayout compute_pane_layout(int32_t rows, int32_t top_rows, int32_t bottom_rows, double split) {
     PaneLayout layout{};
@@ -109,10 +120,13 @@ void host_tick(CellEditor* editor) {
     for (int handled = 0; handled < TICK_KEY_LIMIT; ++handled) {
         const int code = next_key(editor->screen);
         if (code == KEY_NONE) break;
+        editor->key_in_hand_ = true;
+        editor->key_in_hand_modifiers_ = modifiers_of(editor->screen->taken_modifiers);
         const int result = editor->on_key(code);
-        if (!guard.editor || result) break;
+        if (!guard.editor) return;
+        editor->key_in_hand_ = false;
+        if (result) break;
     }
-    if (!guard.editor) return;
     for (TickGuard** link = &editor->tick_guards; *link; link = &(*link)->next) {
         if (*link == &guard) {
             *link = guard.next;
@@ -335,11 +349,16 @@ void CellEditor::draw_status() {
                   first + 1, last, cursor_col + 1, editor_shared.overwrite ? "OVR" : "INS", modified() ? "*" : "");
     const int32_t length = static_cast<int32_t>(std::strlen(text));
     const int32_t start = std::max(0, screen->cols - length - 1);
-    if (!layout.split && last_status_len > length) {
-        move_to(screen, row, std::max(0, screen->cols - last_status_len - 1), true);
-        while (screen->cursor_col < start) add_text(screen, " ", 1);
+    if (!layout.split) {
+        // Blank what a longer status left of this one, and the cell before
+        // it, so that help items cut there never run into the status.
+        const int32_t stale = std::max(0, screen->cols - last_status_len - 1);
+        const int32_t blank_from = std::min(stale, std::max(0, start - 1));
+        const std::string blanks(static_cast<size_t>(start - blank_from), ' ');
+        move_to(screen, row, blank_from, true);
+        add_text(screen, blanks.c_str(), static_cast<int64_t>(blanks.size()));
+        last_status_len = length;
     }
-    if (!layout.split) last_status_len = length;
     move_to(screen, row, start, true);
     write_text(screen, text);
     clear_to_end_of_row(screen);

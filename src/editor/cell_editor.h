@@ -93,6 +93,8 @@ struct Modifiers {
 };
 // The asynchronous state of Shift, Ctrl and Alt.
 Modifiers read_modifiers();
+// The modifiers of KEY_WITH_ bits.
+Modifiers modifiers_of(uint8_t bits);
 
 // Rows of the text area: pane 0 from top[0] with height[0] rows; when split,
 // a divider row and pane 1 below it. Heights may be 0 or less on a grid too
@@ -174,7 +176,13 @@ public:
     // indentation survey and tab expansion; records the first snapshot.
     void load_text(FILE* stream);
     void start_empty();
+    // Forgets the document and its history, and the way it was being
+    // worked on (reset_interaction): the next load starts as the first did.
     void clear_document();
+    // No prompt or message, no selection, no remembered column, no sideways
+    // scroll, one pane scrolled to the top and no mouse drag. The find text
+    // and the settings that every editor shares stay.
+    void reset_interaction();
     bool modified() const { return undo_pos != saved_pos; }
     bool find_prompt_open() const { return state == PROMPT_FIND; }
     int32_t line_count() const { return static_cast<int32_t>(lines.size()); }
@@ -189,6 +197,9 @@ public:
     void show_message(const char* text);
     // True when the cursor line is one of the active pane's visible lines.
     bool cursor_in_view() const;
+    // Shift, Ctrl and Alt as they were when the key being handled was
+    // pressed: stored with a key that host_tick hands over, else read now.
+    Modifiers key_modifiers() const;
 
     // Search, replace and go-to (editor_search.cpp).
     // Finds the next match of find_text (the previous one when backward),
@@ -307,6 +318,8 @@ private:
     void free_history();
     void restore_snapshot(const UndoSnapshot& snapshot, bool before);
     bool full_redraw_requested_ = false;
+    bool key_in_hand_ = false;  // on_key is handling a key that host_tick took from the queue
+    Modifiers key_in_hand_modifiers_;
     friend void host_tick(CellEditor* editor);
 };
 

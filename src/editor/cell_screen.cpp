@@ -7,6 +7,7 @@
 // can be built and read back without a window; invalidation needs one.
 #include "editor/cell_screen.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstdlib>
 #include <cstring>
@@ -126,8 +127,14 @@ const Cell* cell_at(const CellScreen* screen, int32_t row, int32_t col) {
 void invalidate_cells(CellScreen* screen, int32_t left, int32_t top, int32_t right, int32_t bottom) {
     update_metrics(screen, nullptr);
     if ((screen->flags & CELL_BATCH) || !screen->window) return;
-    const RECT area = {left * screen->cell_width, top * screen->cell_height, right * screen->cell_width,
-                       bottom * screen->cell_height};
+    RECT area = {left * screen->cell_width, top * screen->cell_height, right * screen->cell_width,
+                 bottom * screen->cell_height};
+    // The margin right of the last column takes the colour of its row, so
+    // it is painted again with the row's last cell.
+    RECT client{};
+    if (right >= screen->cols && GetClientRect(screen->window, &client)) {
+        area.right = std::max(area.right, client.right);
+    }
     InvalidateRect(screen->window, &area, FALSE);
 }
 
@@ -206,19 +213,23 @@ int translate_key(UINT message, WPARAM wparam, bool ctrl, bool alt) {
     return KEY_NONE;
 }
 
-void queue_key(CellScreen* screen, int code) {
+void queue_key(CellScreen* screen, int code, uint8_t modifiers) {
     if (screen->key_count == KEY_RING_SIZE) {
         screen->key_start = static_cast<uint8_t>((screen->key_start + 1) % KEY_RING_SIZE);
         --screen->key_count;
     }
-    screen->key_ring[(screen->key_start + screen->key_count) % KEY_RING_SIZE] = code;
+    const int slot = (screen->key_start + screen->key_count) % KEY_RING_SIZE;
+    screen->key_ring[slot] = code;
+    screen->key_modifiers[slot] = modifiers;
     ++screen->key_count;
 }
 
 int next_key(CellScreen* screen) {
     if (!screen->window) return KEY_NONE;
+    screen->taken_modifiers = 0;
     if (screen->key_count > 0) {
         const int code = screen->key_ring[screen->key_start];
+        screen->taken_modifiers = screen->key_modifiers[screen->key_start];
         screen->key_start = static_cast<uint8_t>((screen->key_start + 1) % KEY_RING_SIZE);
         --screen->key_count;
         return code;

@@ -42,6 +42,11 @@ constexpr int KEY_DELETE = 4105;
 constexpr int KEY_F1 = 4106;
 constexpr int KEY_F12 = 4117;
 
+// The modifier keys held when a key's message arrived, stored with the key.
+constexpr uint8_t KEY_WITH_SHIFT = 1;
+constexpr uint8_t KEY_WITH_CTRL = 2;
+constexpr uint8_t KEY_WITH_ALT = 4;
+
 // Bits of CellScreen::flags.
 constexpr uint8_t CELL_REDRAW_PENDING = 1;
 constexpr uint8_t CELL_MEASURE = 2;
@@ -87,7 +92,12 @@ struct CellScreen {
     int32_t cell_width = 0, cell_height = 0;
     CellColour colours[32] = {};
     int32_t key_ring[KEY_RING_SIZE] = {};
+    // The KEY_WITH_ bits of each queued key, beside its code in key_ring.
+    uint8_t key_modifiers[KEY_RING_SIZE] = {};
     uint8_t key_count = 0, key_start = 0;
+    // The KEY_WITH_ bits of the key that next_key returned last (none for
+    // the redraw code it makes itself).
+    uint8_t taken_modifiers = 0;
     uint8_t flags = 0;
     uint8_t blink_phase = 0;
     uint8_t attr = 0;
@@ -135,10 +145,12 @@ const Cell* cell_at(const CellScreen* screen, int32_t row, int32_t col);
 // The key code of a WM_KEYDOWN or WM_CHAR with the given modifier state, or
 // KEY_NONE. Characters come from WM_CHAR as UTF-16 units.
 int translate_key(UINT message, WPARAM wparam, bool ctrl, bool alt);
-// Appends a key code, dropping the oldest when 64 are queued.
-void queue_key(CellScreen* screen, int code);
-// The oldest queued key; KEY_REDRAW once when a full redraw is pending and
-// the queue is empty; else KEY_NONE (always without a window).
+// Appends a key code with the modifiers (KEY_WITH_ bits) that were held when
+// its message arrived, dropping the oldest key when 64 are queued.
+void queue_key(CellScreen* screen, int code, uint8_t modifiers);
+// The oldest queued key, its modifiers left in taken_modifiers; KEY_REDRAW
+// once when a full redraw is pending and the queue is empty; else KEY_NONE
+// (always without a window).
 int next_key(CellScreen* screen);
 
 // Scroll-bar geometry of both panes for the current grid and client width,

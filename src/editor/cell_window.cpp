@@ -66,7 +66,8 @@ void fill_colour(HDC dc, int left, int top, int right, int bottom, COLORREF colo
 bool is_glyph(uint16_t ch) { return ch >= 128 || (ch < 128 && std::iswgraph(ch)); }
 
 // Paints the cells of one row from first to end (exclusive): blank runs as
-// one fill each, glyphs one by one, the caret as its glyph and a bar.
+// one fill each, glyphs one by one over their whole cell, the caret as its
+// glyph and a bar.
 struct RowPainter {
     HDC dc;
     const CellScreen* screen;
@@ -105,7 +106,12 @@ struct RowPainter {
             flush(col);
             set_colours(cell.attr);
             const wchar_t unit = is_glyph(cell.ch) ? static_cast<wchar_t>(cell.ch) : L' ';
-            TextOutW(dc, col * cw, row * ch, &unit, 1);
+            // The whole cell takes the background, and the glyph stays inside
+            // it: a font's glyphs may be narrower or wider than its average
+            // width, which is the cell width.
+            const RECT box = {col * cw, row * ch, (col + 1) * cw, (row + 1) * ch};
+            const INT advance = cw;
+            ExtTextOutW(dc, box.left, box.top, ETO_OPAQUE | ETO_CLIPPED, &box, &unit, 1, &advance);
             if (caret) {
                 fill_colour(dc, col * cw, row * ch, col * cw + CARET_WIDTH, (row + 1) * ch,
                             screen->colours[cell.attr & 31].foreground);
@@ -228,7 +234,15 @@ LRESULT on_set_cursor(HWND window, const CellScreen* screen) {
     return 1;
 }
 
+// Keys are handled on the host's next tick, when the modifier keys may
+// long be up (a quick chord, or a thread that stalled): each key keeps the
+// state that belongs to its message, which GetKeyState reads here.
 void on_key_message(CellScreen* screen, UINT message, WPARAM wparam) {
+    const bool shift = GetKeyState(VK_SHIFT) < 0;
+    const bool ctrl = GetKeyState(VK_CONTROL) < 0;
+    const bool alt = GetKeyState(VK_MENU) < 0;
+    const auto modifiers =
+        static_cast<uint8_t>((shift ? KEY_WITH_SHIFT : 0) | (ctrl ? KEY_WITH_CTRL : 0) | (alt ? KEY_WITH_ALT : 0));
     if (message == WM_CHAR) {
         const wchar_t unit = static_cast<wchar_t>(wparam);
         if (unit >= 0xD800 && unit <= 0xDBFF) {
@@ -238,15 +252,13 @@ void on_key_message(CellScreen* screen, UINT message, WPARAM wparam) {
         if (unit >= 0xDC00 && unit <= 0xDFFF && screen->pending_surrogate) {
             const int code = 0x10000 + ((screen->pending_surrogate - 0xD800) << 10) + (unit - 0xDC00);
             screen->pending_surrogate = 0;
-            queue_key(screen, code);
+            queue_key(screen, code, modifiers);
             return;
         }
         screen->pending_surrogate = 0;
     }
-    const bool ctrl = GetKeyState(VK_CONTROL) < 0;
-    const bool alt = GetKeyState(VK_MENU) < 0;
     const int code = translate_key(message, wparam, ctrl, alt);
-    if (code != KEY_NONE) queue_key(screen, code);
+    if (code != KEY_NONE) queue_key(screen, code, modifiers);
 }
 
 }  // namespace

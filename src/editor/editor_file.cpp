@@ -157,7 +157,22 @@ void CellEditor::clear_document() {
     saved_pos = -1;
     cursor_line = 0;
     cursor_col = 0;
+    reset_interaction();
+}
+
+void CellEditor::reset_interaction() {
+    if (drag_mode != 0 && screen && screen->window && GetCapture() == screen->window) ReleaseCapture();
+    state = 0;
+    prompt_typed = 0;
     selecting = 0;
+    wanted_col = -1;
+    hscroll = 0;
+    split = 1.0;
+    active_pane = 0;
+    pane_scroll[0] = pane_scroll[1] = 0;
+    drag_mode = 0;
+    drag_offset = 0;
+    last_status_len = 0;
 }
 
 int CellEditor::open_file(const char* path, const char* initial_text) {

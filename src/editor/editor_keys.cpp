@@ -3,8 +3,8 @@
 // Shift-selection on navigation keys, then the key table), the cursor
 // movement rules, and the pane commands.
 //
-// User-interface thread only. Modifier keys are read from the asynchronous
-// key state when a key is handled, up to one host tick after it was typed.
+// User-interface thread only. Keys are handled up to one host tick after
+// they were typed; the modifier keys are those stored with each key.
 #include <algorithm>
 #include <cctype>
 #include <vector>
@@ -90,7 +90,7 @@ int CellEditor::on_key(int code) {
         prompt_state_key(code);
         return 0;
     }
-    const Modifiers modifiers = read_modifiers();
+    const Modifiers modifiers = key_modifiers();
     const bool plain = !modifiers.shift && !modifiers.alt;
     if (code == 23 && plain) return 0;  // Ctrl+W belongs to the host
     if (modifiers.ctrl && (code == KEY_ESCAPE || code == KEY_CTRL_RIGHT_BRACKET || (code >= KEY_F1 && code <= KEY_F10))) {

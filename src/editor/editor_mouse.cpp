@@ -119,7 +119,13 @@ LRESULT CellEditor::mouse_press(HWND window, UINT message, WPARAM wparam, int32_
     const PaneLayout layout = pane_layout();
     const int pane = pane_at_row(layout, row);
     if (message == WM_LBUTTONDBLCLK && pane >= 0 && open_link_at(window, pane, row, col)) return 1;
-    state = 0;
+    if (state != 0) {
+        // A press ends a prompt or a message; its row goes at once, also
+        // when the press only grabs a scroll-bar thumb or the divider.
+        state = 0;
+        draw_help_row();
+        draw_status();
+    }
     editor_shared.press_col = std::clamp(col, 0, screen->cols);
     editor_shared.press_row = std::clamp(row, 0, screen->rows);
     if (message == WM_LBUTTONDOWN && layout.split && row == layout.divider_row) {

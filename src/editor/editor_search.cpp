@@ -361,7 +361,7 @@ void CellEditor::prompt_key(int code, String& target) {
             (editor_shared.search_mode + (code == KEY_DOWN ? 1 : SEARCH_MODE_COUNT - 1)) % SEARCH_MODE_COUNT;
         break;
     default: {
-        const Modifiers modifiers = code == KEY_INSERT ? read_modifiers() : Modifiers{};
+        const Modifiers modifiers = code == KEY_INSERT ? key_modifiers() : Modifiers{};
         if (code == 22 || (code == KEY_INSERT && modifiers.shift && !modifiers.alt)) {
             std::vector<String> clipboard;
             read_clipboard(clipboard);

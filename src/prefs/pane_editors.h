@@ -11,11 +11,14 @@
 constexpr UINT WM_PREFS_SWITCH_PANE = WM_USER + 200;
 constexpr char SAVED_MESSAGE[] = "Parsed and saved successfully";
 
-// The Ctrl key's state when a queued key is handled; tests may replace it.
+// Tells whether Ctrl was held with the key being handled. Null (the
+// program's value) takes it from the key (CellEditor::key_modifiers); tests
+// may set their own.
 extern bool (*ctrl_is_held)();
 
 // Loads path into editor (an empty document marked as saved when it cannot
-// be read), draws the whole view and brings the cursor into view.
+// be read) as at its first opening, whatever the editor was left doing,
+// draws the whole view and brings the cursor into view.
 void load_pane_file(CellEditor& editor, const char* path);
 
 class DefaultPaneEditor : public CellEditor {

@@ -1,3 +1,6 @@
+// The Changelog window: changelog.txt from the program's folder in a
+// read-only editor view that Esc, Ctrl+W and the close box close.
+// User-interface thread only.
 #include "windows/changelog_window.h"
 
 #include <cstdio>
@@ -16,9 +19,25 @@ namespace {
 constexpr int CELL_CONTROL = 1003;
 constexpr UINT_PTR EDITOR_TICK_TIMER_ID = 100;
 
+// The read-only view, in which Esc closes the window as in every other
+// window of the program; while a prompt is open, Esc closes the prompt.
+// Ctrl+Esc and Ctrl+[ keep their editor meaning.
+class ChangelogEditor : public DefaultPaneEditor {
+public:
+    using DefaultPaneEditor::DefaultPaneEditor;
+    int on_key(int code) override {
+        const bool prompt_open = state >= PROMPT_FIND && state <= PROMPT_GOTO;
+        if (code == KEY_ESCAPE && !prompt_open && !key_modifiers().ctrl) {
+            DestroyWindow(host);
+            return 1;
+        }
+        return DefaultPaneEditor::on_key(code);
+    }
+};
+
 struct ChangelogState {
     CellScreen screen;
-    std::unique_ptr<DefaultPaneEditor> editor;
+    std::unique_ptr<ChangelogEditor> editor;
     WindowLayout layout;
     String folder;
 };
@@ -32,7 +51,7 @@ void on_init_dialog(HWND window) {
     changelog.layout.add(control, 0, 0, 1, 1);
     SetWindowPos(window, nullptr, read_ini_int("changelog_wnd_x", 0), read_ini_int("changelog_wnd_y", 50), 620, 505,
                  SWP_NOACTIVATE | SWP_NOZORDER);
-    DefaultPaneEditor& editor = *changelog.editor;
+    ChangelogEditor& editor = *changelog.editor;
     editor.host = window;
     load_pane_file(editor, concat(changelog.folder.c_str(), "changelog.txt").c_str());
     SetTimer(window, EDITOR_TICK_TIMER_ID, 50, nullptr);
@@ -53,7 +72,7 @@ void on_destroy(HWND window) {
 
 void create_changelog_editor(const char* folder) {
     changelog.folder.set(folder);
-    changelog.editor = std::make_unique<DefaultPaneEditor>(&changelog.screen);
+    changelog.editor = std::make_unique<ChangelogEditor>(&changelog.screen);
 }
 
 void destroy_changelog_editor() { changelog.editor.reset(); }

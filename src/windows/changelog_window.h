@@ -1,5 +1,6 @@
 // The Changelog window: changelog.txt from the program's folder in a
-// read-only character-cell editor view. User-interface thread only.
+// read-only character-cell editor view; Esc closes it unless a prompt is
+// open. User-interface thread only.
 #pragma once
 
 #include <windows.h>

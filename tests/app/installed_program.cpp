@@ -1,5 +1,8 @@
 #include "installed_program.h"
 
+#include <cstring>
+#include <vector>
+
 namespace {
 
 String build_folder() {
@@ -127,3 +130,66 @@ void Installed::set_data(const char* name, const std::string& bytes) const {
 }
 
 bool Installed::has_data(const char* name) const { return folder.exists((std::string("portable\\") + name).c_str()); }
+
+void press_chord_quickly(WORD key, bool ctrl, bool shift, bool alt) {
+    std::vector<INPUT> events;
+    auto add = [&events](WORD virtual_key, bool up) {
+        INPUT input{};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = virtual_key;
+        input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+        events.push_back(input);
+    };
+    const WORD modifiers[] = {static_cast<WORD>(ctrl ? VK_CONTROL : 0), static_cast<WORD>(shift ? VK_SHIFT : 0),
+                              static_cast<WORD>(alt ? VK_MENU : 0)};
+    for (const WORD modifier : modifiers) {
+        if (modifier) add(modifier, false);
+    }
+    add(key, false);
+    add(key, true);
+    for (int i = 2; i >= 0; --i) {
+        if (modifiers[i]) add(modifiers[i], true);
+    }
+    SendInput(static_cast<UINT>(events.size()), events.data(), sizeof(INPUT));
+}
+
+bool wait_until_gone(HWND window, DWORD timeout_ms) {
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < timeout_ms) {
+        if (!IsWindow(window) || !IsWindowVisible(window)) return true;
+        Sleep(20);
+    }
+    return false;
+}
+
+HWND focus_of_thread(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+    return info.hwndFocus;
+}
+
+std::wstring clipboard_text() {
+    std::wstring text;
+    if (!OpenClipboard(nullptr)) return text;
+    if (const HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* units = static_cast<const wchar_t*>(GlobalLock(data))) {
+            text = units;
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    return text;
+}
+
+void set_clipboard_text(const std::wstring& text) {
+    if (!OpenClipboard(nullptr)) return;
+    EmptyClipboard();
+    const size_t size = (text.size() + 1) * sizeof(wchar_t);
+    if (const HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size)) {
+        std::memcpy(GlobalLock(block), text.c_str(), size);
+        GlobalUnlock(block);
+        if (!SetClipboardData(CF_UNICODETEXT, block)) GlobalFree(block);
+    }
+    CloseClipboard();
+}

@@ -49,3 +49,15 @@ private:
     TestFolder folder;
     PROCESS_INFORMATION process{};
 };
+
+// Presses a key chord as one burst of real input, modifiers around the key,
+// with no pause: the program reads every event after the keys are up again.
+void press_chord_quickly(WORD key, bool ctrl, bool shift = false, bool alt = false);
+// Waits until the window is gone or hidden; false on time-out.
+bool wait_until_gone(HWND window, DWORD timeout_ms = WAIT_MS);
+// The window that has the keyboard focus in the thread of window.
+HWND focus_of_thread(HWND window);
+// The Unicode text on the clipboard; empty when there is none.
+std::wstring clipboard_text();
+// Puts text on the clipboard.
+void set_clipboard_text(const std::wstring& text);

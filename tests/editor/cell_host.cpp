@@ -162,6 +162,16 @@ HeldKeys::~HeldKeys() {
     CellHost::pump();
 }
 
+void CellHost::use_font(const wchar_t* face) {
+    if (screen.font) DeleteObject(screen.font);
+    screen.font = CreateFontW(16, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                              CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, FF_MODERN, face);
+    screen.flags |= CELL_MEASURE;
+    layout(&screen);
+    if (screen.resize_handler) screen.resize_handler(&screen);
+    pump();
+}
+
 void CellHost::pump() {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {

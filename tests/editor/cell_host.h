@@ -35,6 +35,9 @@ public:
     // A mouse message at the middle of a cell.
     LRESULT mouse_at_cell(UINT message, int row, int col, WPARAM flags = 0);
     LRESULT wheel(int delta, int x, int y);
+    // Draws with the font of that face (16 pixels high) instead of the
+    // program's own, re-measures the cells and redraws.
+    void use_font(const wchar_t* face);
     // Processes pending messages of this thread.
     static void pump();
     // Paints the control now and captures its client area.

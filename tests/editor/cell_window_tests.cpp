@@ -3,7 +3,9 @@
 // messages and read back from their painted pixels.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
+#include <utility>
 
 #include "cell_host.h"
 
@@ -14,6 +16,7 @@ constexpr COLORREF TEXT_BACKGROUND = 0x000000;
 constexpr COLORREF SELECTION_BACKGROUND = 0xC0C000;
 constexpr COLORREF TITLE_BACKGROUND = 0x0000C0;
 constexpr COLORREF HELP_BACKGROUND = 0xC00000;
+constexpr COLORREF MESSAGE_BACKGROUND = 0xC0C000;
 constexpr COLORREF SCROLL_TRACK = 0x808080;
 constexpr COLORREF SCROLL_THUMB = 0x606060;
 
@@ -162,8 +165,8 @@ TEST(CellPainting, caret_is_a_bar_in_the_text_colour) {
     EXPECT_EQ(host.pixel(host.cell_x(4) + 1, y), TEXT_BACKGROUND) << "no bar where the caret is not";
 }
 
-TEST(CellPainting, selection_title_and_help_rows_have_their_colours) {
-    CellHost host(400, 300);
+TEST(CellPainting, selection_title_help_and_message_rows_have_their_colours_to_the_edge) {
+    CellHost host(405, 300);  // not a whole number of cells wide
     host.load("colours.txt", "a b c\n");
     host.editor->select_all();
     host.capture();
@@ -172,7 +175,12 @@ TEST(CellPainting, selection_title_and_help_rows_have_their_colours) {
     EXPECT_EQ(host.pixel(host.cell_x(8) + 2, host.cell_y(1) + mid), TEXT_BACKGROUND) << "past the text";
     EXPECT_EQ(host.pixel(host.width - 4, 2), TITLE_BACKGROUND);
     const int help_y = host.cell_y(host.screen.rows - 1) + mid;
-    EXPECT_EQ(host.pixel(host.width / 2, help_y), HELP_BACKGROUND);
+    EXPECT_EQ(host.pixel(host.cell_x(30) + 2, help_y), HELP_BACKGROUND);
+    EXPECT_EQ(host.pixel(host.width - 1, help_y), HELP_BACKGROUND);
+    host.editor->show_message("Saved");
+    host.capture();
+    EXPECT_EQ(host.pixel(host.cell_x(30) + 2, help_y), MESSAGE_BACKGROUND);
+    EXPECT_EQ(host.pixel(host.width - 1, help_y), MESSAGE_BACKGROUND) << "past the last cell too";
 }
 
 TEST(CellPainting, scroll_bar_shows_the_thumb_at_the_view_position) {
@@ -201,4 +209,116 @@ TEST(CellPainting, short_documents_have_no_bar_and_a_margin_column) {
     const int y = host.cell_y(1) + host.screen.cell_height / 2;
     EXPECT_EQ(host.pixel(host.cell_x(host.screen.cols - 1) + 1, y), TEXT_BACKGROUND)
         << "the last column is margin";
+}
+
+// Every pixel of a repainted window comes from the editor's palette: a
+// window painted over a colour the editor never uses keeps none of it, in
+// the text rows, the title row and the help and status rows alike. Fonts
+// whose average width (the cell width) is wider than their glyphs used to
+// leave a column of every drawn cell unpainted.
+
+namespace {
+
+constexpr COLORREF NEVER_PAINTED = RGB(255, 0, 255);
+
+struct Leftovers {
+    int title = 0, text = 0, status = 0, elsewhere = 0;
+    int total() const { return title + text + status + elsewhere; }
+};
+
+std::ostream& operator<<(std::ostream& out, const Leftovers& l) {
+    return out << "title " << l.title << ", text " << l.text << ", help/status " << l.status << ", elsewhere "
+               << l.elsewhere;
+}
+
+// Covers the control with the colour, repaints all of it and counts the
+// pixels of that colour left in each band of rows.
+Leftovers repaint_over_unused_colour(CellHost& host) {
+    const HDC dc = GetDC(host.control);
+    const HBRUSH brush = CreateSolidBrush(NEVER_PAINTED);
+    const RECT all = {0, 0, host.width, host.height};
+    FillRect(dc, &all, brush);
+    DeleteObject(brush);
+    ReleaseDC(host.control, dc);
+    InvalidateRect(host.control, nullptr, FALSE);
+    host.capture();
+    Leftovers left;
+    const int ch = host.screen.cell_height;
+    for (int y = 0; y < host.height; ++y) {
+        const int row = y / ch;
+        int& band = row == 0 ? left.title
+                    : row == host.screen.rows - 1 || row == host.editor->pane_layout().divider_row ? left.status
+                    : row < host.screen.rows ? left.text
+                                             : left.elsewhere;
+        for (int x = 0; x < host.width; ++x) band += host.pixel(x, y) == NEVER_PAINTED;
+    }
+    return left;
+}
+
+// The advance of a glyph and the average width of the font on the screen.
+std::pair<int, int> advance_and_average(const CellScreen& screen) {
+    const HDC dc = GetDC(screen.window);
+    const HGDIOBJ old = SelectObject(dc, screen.font);
+    INT advance = 0;
+    GetCharWidth32W(dc, 'x', 'x', &advance);
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    SelectObject(dc, old);
+    ReleaseDC(screen.window, dc);
+    return {advance, metrics.tmAveCharWidth};
+}
+
+std::string face_of(const CellScreen& screen) {
+    const HDC dc = GetDC(screen.window);
+    const HGDIOBJ old = SelectObject(dc, screen.font);
+    char face[LF_FACESIZE] = {};
+    GetTextFaceA(dc, LF_FACESIZE, face);
+    SelectObject(dc, old);
+    ReleaseDC(screen.window, dc);
+    return face;
+}
+
+void expect_whole_cells_painted(CellHost& host, const char* screenshot) {
+    std::string text;
+    for (int i = 0; i < 200; ++i) text += "{\"line_" + std::to_string(i) + "\": \"" + std::string(90, 'W') + "\"},\n";
+    host.load("a-file-with-a-long-name-for-the-title-row.txt", text);
+    host.editor->cursor_line = 3;
+    host.editor->cursor_col = 5;
+    host.editor->ensure_cursor_visible(false, -1);
+    {
+        HeldKeys shift{VK_SHIFT};
+        host.key_down(VK_DOWN);
+    }
+    ASSERT_EQ(host.editor->selecting, 1);
+    const Leftovers one_pane = repaint_over_unused_colour(host);
+    ASSERT_TRUE(host.write_png((build_folder() + screenshot).c_str()));
+    EXPECT_EQ(one_pane.total(), 0) << one_pane;
+
+    host.key_down(VK_ESCAPE);
+    {
+        HeldKeys ctrl{VK_CONTROL};
+        host.key_down('P');
+    }
+    ASSERT_TRUE(host.editor->pane_layout().split);
+    const Leftovers two_panes = repaint_over_unused_colour(host);
+    EXPECT_EQ(two_panes.total(), 0) << "split: " << two_panes;
+}
+
+}  // namespace
+
+TEST(CellPainting, the_programs_font_paints_every_pixel_of_every_cell) {
+    CellHost host(517, 333);
+    std::printf("font %s: cell %d x %d, glyph advance %d\n", face_of(host.screen).c_str(), host.screen.cell_width,
+                host.screen.cell_height, advance_and_average(host.screen).first);
+    expect_whole_cells_painted(host, "editor-paint-program-font.png");
+}
+
+TEST(CellPainting, a_font_with_glyphs_narrower_than_its_average_width_paints_every_pixel) {
+    CellHost host(517, 333);
+    host.use_font(L"Noto Sans Mono");  // installed with the toolchain, as on most desktops
+    ASSERT_EQ(face_of(host.screen), "Noto Sans Mono");
+    const auto [advance, average] = advance_and_average(host.screen);
+    ASSERT_LT(advance, average) << "a font whose glyphs do not fill the cell";
+    ASSERT_EQ(host.screen.cell_width, average);
+    expect_whole_cells_painted(host, "editor-paint-narrow-glyphs.png");
 }

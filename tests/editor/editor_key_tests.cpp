@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cell_host.h"
@@ -244,6 +245,39 @@ TEST(KeysInWindow, shift_right_three_times_selects_three_characters_and_left_end
     host.key_down(VK_LEFT);
     EXPECT_EQ(editor.selecting, 0);
     EXPECT_EQ(editor.cursor_col, 2);
+}
+
+TEST(KeysInWindow, chords_typed_while_the_thread_is_busy_keep_their_modifiers) {
+    CellHost host(480, 320);
+    host.load("busy.txt", "abcdefgh ijk\n");
+    host.editor->cursor_col = 2;
+    SetForegroundWindow(host.host);
+    SetFocus(host.control);
+    ASSERT_EQ(GetFocus(), host.control);
+    // Shift+Right, then Ctrl+Shift+Right, pressed and released before the
+    // thread takes a single message, as during a stall.
+    std::vector<INPUT> events;
+    for (const auto& [key, up] : std::vector<std::pair<WORD, bool>>{{VK_SHIFT, false},
+                                                                    {VK_RIGHT, false},
+                                                                    {VK_RIGHT, true},
+                                                                    {VK_CONTROL, false},
+                                                                    {VK_RIGHT, false},
+                                                                    {VK_RIGHT, true},
+                                                                    {VK_CONTROL, true},
+                                                                    {VK_SHIFT, true}}) {
+        INPUT input{};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = key;
+        input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+        events.push_back(input);
+    }
+    SendInput(static_cast<UINT>(events.size()), events.data(), sizeof(INPUT));
+    Sleep(100);
+    ASSERT_GE(GetAsyncKeyState(VK_SHIFT), 0) << "every key is up before the first message is read";
+    CellHost::pump();
+    host.tick();
+    EXPECT_EQ(host.editor->selecting, 1);
+    EXPECT_STREQ(host.editor->selection_clipboard_text().c_str(), "cdefgh ") << "Shift+Right, then a word more";
 }
 
 TEST(KeysInWindow, ctrl_p_and_ctrl_o_typed_split_and_switch_panes) {

@@ -235,9 +235,12 @@ TEST(ScrollBar, clicks_page_the_pane_and_the_thumb_drags_it) {
     EXPECT_EQ(editor.pane_scroll[0], 0) << "above the thumb: one page up";
     EXPECT_EQ(editor.cursor_line, 0) << "paging moves the view, not the cursor";
     host.capture();
+    editor.on_key(6);  // a find prompt, which the press on the thumb closes
     host.mouse(WM_LBUTTONDOWN, bar_x, top + 2);
     EXPECT_EQ(editor.drag_mode, 1);
     EXPECT_EQ(editor.drag_offset, 2);
+    EXPECT_EQ(editor.state, 0);
+    EXPECT_EQ(host.row_text(host.screen.rows - 1).substr(0, 6), "Ctrl+(") << "no dead prompt left on the row";
     const int track = height * host.screen.cell_height;
     host.mouse(WM_MOUSEMOVE, bar_x, top + 2 + (track - thumb) / 2);
     EXPECT_NEAR(editor.pane_scroll[0], (100 - height) / 2, 1);
@@ -264,9 +267,12 @@ TEST(Divider, dragging_moves_it_and_the_top_unsplits_keeping_the_lower_view) {
     editor.on_key(16);
     editor.pane_scroll[1] = 30;
     editor.draw(-1);
+    editor.on_key(6);  // a find prompt, which the press on the divider closes
     const int32_t divider = editor.pane_layout().divider_row;
     host.mouse_at_cell(WM_LBUTTONDOWN, divider, 3);
     EXPECT_EQ(editor.drag_mode, 3);
+    EXPECT_EQ(editor.state, 0);
+    EXPECT_EQ(host.row_text(host.screen.rows - 1).substr(0, 6), "Ctrl+(") << "no dead prompt left on the row";
     host.mouse_at_cell(WM_MOUSEMOVE, 5, 3);
     EXPECT_EQ(editor.pane_layout().split_offset, 4);
     EXPECT_NE(host.row_text(5).find("Upper pane: "), std::string::npos) << "the status follows the divider";

@@ -2,6 +2,8 @@
 // and scrolling, the title, selection and status rows as cells.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "editor_test_support.h"
 
 namespace {
@@ -159,4 +161,45 @@ TEST(TinyGrid, a_one_cell_grid_survives_editing_and_drawing) {
     grid.editor->show_message("Pasted");
     grid.editor->undo();
     EXPECT_EQ(grid.document(), (Lines{"xabc", "def"}));
+}
+
+TEST(StatusLine, a_pane_narrower_than_help_and_status_cuts_the_help_before_a_blank) {
+    GridEditor grid(12, 45);
+    grid.load("one\ntwo\nthree\nfour\n");
+    EXPECT_EQ(grid.message_row(), "Ctrl+(Pane Find/R Line 1/4 [1-4] Col 1 [INS]");
+    EXPECT_EQ(grid.attr(grid.screen.rows - 1, 17), ATTR_HELP);
+    grid.editor->select_all();
+    EXPECT_EQ(grid.message_row(), "SELECTING  ESC:ca Line 1/4 [1-4] Col 1 [INS]");
+}
+
+TEST(StatusLine, a_shorter_status_blanks_the_longer_one_and_a_grid_without_cells_is_left_alone) {
+    GridEditor grid(12, 60);
+    grid.load(numbered(10) + std::string(120, 'x') + "\n");
+    grid.put_cursor(10, 109);
+    grid.editor->ensure_cursor_visible(false, -1);
+    EXPECT_EQ(grid.message_row(), "Ctrl+(Pane Find/Replace )   Line 11/11 [2-11] Col 110 [INS]");
+    grid.put_cursor(0, 0);
+    grid.editor->ensure_cursor_visible(false, -1);
+    EXPECT_EQ(grid.message_row(), "Ctrl+(Pane Find/Replace )      Line 1/11 [1-11] Col 1 [INS]");
+
+    grid.put_cursor(10, 109);
+    grid.editor->ensure_cursor_visible(false, -1);  // a long status again
+    std::free(grid.screen.cells);  // as a failed allocation leaves the grid
+    grid.screen.cells = nullptr;
+    grid.put_cursor(0, 0);
+    // Drawn on another thread, so that a drawing loop that never ends fails
+    // the test instead of stopping the run.
+    const HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](void* editor) -> DWORD {
+            static_cast<CellEditor*>(editor)->ensure_cursor_visible(false, -1);
+            static_cast<CellEditor*>(editor)->draw(-1);
+            return 0;
+        },
+        grid.editor.get(), 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    const bool finished = WaitForSingleObject(thread, 5000) == WAIT_OBJECT_0;
+    if (!finished) TerminateThread(thread, 1);
+    CloseHandle(thread);
+    EXPECT_TRUE(finished) << "the status line was drawn and the editor went on";
 }

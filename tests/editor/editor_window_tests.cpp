@@ -189,3 +189,41 @@ TEST(EditorScreenshot, host_shows_title_text_selection_scroll_bar_and_caret) {
     EXPECT_NE(host.row_text(3).find(": 30,"), std::string::npos);
     EXPECT_NE(host.row_text(host.screen.rows - 1).find("Line 5/65"), std::string::npos);
 }
+
+TEST(EditorReopen, a_document_loaded_after_clearing_starts_as_at_the_first_opening) {
+    CellHost host(480, 320);
+    std::string text;
+    for (int i = 0; i < 40; ++i) text += (i == 1 ? "short" : std::string(90, 'a' + i % 26)) + "\n";
+    host.load("used.txt", text);
+    CellEditor& editor = *host.editor;
+    editor.on_key(KEY_END);  // far right: the view scrolls sideways
+    {
+        HeldKeys shift{VK_SHIFT};
+        host.key_down(VK_DOWN);  // a selection onto a short line, whose column is remembered
+    }
+    editor.on_key(16);  // Ctrl+P: two panes
+    editor.on_key(15);  // Ctrl+O: the lower one active
+    host.capture();     // painted, with a scroll bar in each pane
+    host.mouse_at_cell(WM_LBUTTONDOWN, editor.pane_layout().top[1], host.screen.cols - 1);  // grabs its thumb
+    editor.on_key(6);  // Ctrl+F: the find prompt
+    ASSERT_GT(editor.hscroll, 0);
+    ASSERT_GE(editor.wanted_col, 0);
+    ASSERT_EQ(editor.active_pane, 1);
+    ASSERT_EQ(editor.drag_mode, 2);
+    ASSERT_EQ(editor.selecting, 1);
+    ASSERT_EQ(editor.state, PROMPT_FIND);
+
+    editor.clear_document();  // the host closes
+    host.load("used.txt", text);  // and opens again
+    EXPECT_EQ(editor.state, 0) << "no prompt";
+    EXPECT_EQ(editor.selecting, 0);
+    EXPECT_EQ(editor.wanted_col, -1);
+    EXPECT_EQ(editor.hscroll, 0);
+    EXPECT_FALSE(editor.pane_layout().split);
+    EXPECT_EQ(editor.active_pane, 0);
+    EXPECT_EQ(editor.drag_mode, 0);
+    EXPECT_EQ(host.row_text(host.screen.rows - 1).substr(0, 10), "Ctrl+(Pane");
+    host.type(L"x");
+    EXPECT_EQ(line(host, 0), "x" + std::string(90, 'a')) << "typing goes into the document";
+    EXPECT_EQ(host.row_text(1).substr(0, 3), "xaa");
+}
