@@ -117,6 +117,11 @@ Stored store_entry(ArchiveJob& job, const char* source, const char* name, FileRe
     return stored;
 }
 
+// Notes an input that store_entry could not store.
+void note_not_stored(ArchiveJob& job, Stored stored, const std::string& name) {
+    note_problem(job, stored == Stored::unreadable ? Problem::unreadable : Problem::not_stored, name);
+}
+
 // Sets entry_name to source's path below the chosen folder, with / between
 // components (the whole path for the chosen folder itself).
 void set_entry_name(ArchiveJob& job, const String& source) {
@@ -164,8 +169,7 @@ bool add_folder_to_tarball(ArchiveJob& job, const char* folder) {
         if (stored == Stored::yes) {
             job.items_done.fetch_add(1, std::memory_order_relaxed);
         } else {
-            note_problem(job, stored == Stored::unreadable ? Problem::unreadable : Problem::not_stored,
-                         job.entry_name.c_str());
+            note_not_stored(job, stored, job.entry_name.c_str());
         }
     } while (!cancel_requested(job) && scan.next());
     return true;
@@ -179,6 +183,16 @@ void finish_compression(ArchiveJob& job, bool made) {
     set_outcome(job, made, archive.c_str());
     set_busy(job, false);
     after_compression(job, archive.c_str(), "tzst");
+}
+
+// Closes the tarball, which is whole, compresses it into the archive and
+// ends the job.
+void compress_whole_tarball(ArchiveJob& job) {
+    const bool tarball_closed = close_tar_writer(job);
+    if (tarball_closed) name_kept_tarball(job);
+    const bool made = tarball_closed && compress_tarball(job);
+    if (!tarball_closed) delete_file(job.tar_file.c_str());
+    finish_compression(job, made);
 }
 
 // Ends a job whose tarball will not be finished: nothing of it stays.
@@ -357,11 +371,7 @@ void compress_folder_tzst(ArchiveJob& job) {
         finish_compression(job, false);
         return;
     }
-    const bool tarball_closed = close_tar_writer(job);
-    if (tarball_closed) name_kept_tarball(job);
-    const bool made = tarball_closed && compress_tarball(job);
-    if (!tarball_closed) delete_file(job.tar_file.c_str());
-    finish_compression(job, made);
+    compress_whole_tarball(job);
 }
 
 void compress_files_tzst(ArchiveJob& job) {
@@ -395,7 +405,7 @@ void compress_files_tzst(ArchiveJob& job) {
         if (stored == Stored::yes) {
             ++stored_count;
         } else {
-            note_problem(job, stored == Stored::unreadable ? Problem::unreadable : Problem::not_stored, name);
+            note_not_stored(job, stored, name);
         }
         if (cancel_requested(job)) break;
     }
@@ -407,9 +417,5 @@ void compress_files_tzst(ArchiveJob& job) {
         after_compression(job, "", "tzst");  // the report of what could not be read
         return;
     }
-    const bool tarball_closed = close_tar_writer(job);
-    if (tarball_closed) name_kept_tarball(job);
-    const bool made = tarball_closed && compress_tarball(job);
-    if (!tarball_closed) delete_file(job.tar_file.c_str());
-    finish_compression(job, made);
+    compress_whole_tarball(job);
 }
