@@ -194,7 +194,10 @@ void on_timer() {
     }
 }
 
-bool key_down(int virtual_key) { return (GetAsyncKeyState(virtual_key) & 0x8000) != 0; }
+// The key's state as of the key message just taken from the queue, not as it
+// is now: a chord pressed while the thread was busy (tearing a window down
+// stalls it for about a second under Wine) is read as it was pressed.
+bool key_down(int virtual_key) { return (GetKeyState(virtual_key) & 0x8000) != 0; }
 
 }  // namespace
 

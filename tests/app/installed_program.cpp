@@ -56,6 +56,38 @@ void press_chord(WORD key, bool ctrl, bool shift, bool alt) {
     Sleep(50);
 }
 
+HWND focused_control(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+    return info.hwndFocus;
+}
+
+bool wait_for_focus(HWND control, DWORD timeout_ms) {
+    const DWORD start = GetTickCount();
+    while (focused_control(control) != control) {
+        if (GetTickCount() - start >= timeout_ms) return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+bool wait_gone(HWND window, DWORD timeout_ms) {
+    const DWORD start = GetTickCount();
+    while (IsWindow(window) && IsWindowVisible(window)) {
+        if (GetTickCount() - start >= timeout_ms) return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+void bring_to_front(HWND window) {
+    SetForegroundWindow(window);
+    const DWORD start = GetTickCount();
+    while (GetForegroundWindow() != window && GetTickCount() - start < 2000) Sleep(20);
+    Sleep(200);
+}
+
 bool save_screenshot(const char* name) {
     const String tool = concat(build_folder().c_str(), "velmora-screenshot.exe");
     std::string command = "\"" + std::string(tool.c_str()) + "\" \"" + build_folder().c_str() + name + ".png\"";

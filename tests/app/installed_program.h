@@ -21,6 +21,14 @@ HWND main_window();
 void close_main_window(HWND window);
 // Presses a key chord with real input: modifiers held around the key.
 void press_chord(WORD key, bool ctrl, bool shift = false, bool alt = false);
+// The control that has the keyboard focus in the thread of the window.
+HWND focused_control(HWND window);
+// Waits until the keyboard focus is on control; false on time-out.
+bool wait_for_focus(HWND control, DWORD timeout_ms = 5000);
+// Waits until the window is destroyed or hidden; false on time-out.
+bool wait_gone(HWND window, DWORD timeout_ms);
+// Brings the window to the front, as a click on it would, and lets it settle.
+void bring_to_front(HWND window);
 
 // Saves a screenshot of the whole display as build\NAME.png (for people to
 // look at); false when the screenshot tool failed.

@@ -71,18 +71,6 @@ TEST(MainWindow, ctrl_0_and_ctrl_1_choose_the_compressor_for_the_next_start) {
 
 namespace {
 
-// Waits for a visible top-level window of the class, then for it to go.
-HWND wait_for_class(const char* class_name, DWORD timeout_ms) { return wait_for_window(class_name, nullptr, timeout_ms); }
-
-bool wait_gone(HWND window, DWORD timeout_ms) {
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < timeout_ms) {
-        if (!IsWindow(window) || !IsWindowVisible(window)) return true;
-        Sleep(20);
-    }
-    return false;
-}
-
 // Opens a top-level menu with Alt+letter and saves a screenshot of it.
 void screenshot_menu(HWND window, WORD letter, const char* name) {
     SetForegroundWindow(window);
@@ -95,18 +83,12 @@ void screenshot_menu(HWND window, WORD letter, const char* name) {
     Sleep(200);
 }
 
-// Presses a shortcut on the main window until the chooser titled title
-// opens (a key can be lost while the window is coming to the front).
+// Presses a shortcut on the main window once; the chooser titled title must
+// open.
 HWND open_chooser(HWND window, WORD key, bool shift, const char* title) {
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        Sleep(500);
-        SetForegroundWindow(window);
-        Sleep(300);
-        press_chord(key, true, shift);
-        const HWND chooser = wait_for_window("#32770", title, 5000);
-        if (chooser) return chooser;
-    }
-    return nullptr;
+    bring_to_front(window);
+    press_chord(key, true, shift);
+    return wait_for_window("#32770", title, 10000);
 }
 
 }  // namespace
@@ -136,7 +118,7 @@ TEST(MainWindow, a_folder_chosen_in_the_chooser_is_compressed_with_the_progress_
     Sleep(200);
     press_chord(VK_RETURN, false);
 
-    const HWND progress = wait_for_class("progress_superhost", 15000);
+    const HWND progress = wait_for_window("progress_superhost", nullptr, 15000);
     ASSERT_NE(progress, nullptr) << "the Progress window opens while the job works";
     Sleep(300);
     save_screenshot("progress-window");
@@ -186,17 +168,6 @@ TEST(MainWindow, about_and_license_windows_open_once_and_remember_their_place) {
         << "the License window closes with the main window and writes its place";
 }
 
-namespace {
-
-HWND focused_window_of(HWND window) {
-    GUITHREADINFO info{};
-    info.cbSize = sizeof(info);
-    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
-    return info.hwndFocus;
-}
-
-}  // namespace
-
 TEST(Preferences, the_two_pane_window_saves_valid_text_and_ctrl_f12_relaunches) {
     Installed velmora("prefs-window");
     ASSERT_TRUE(velmora.start());
@@ -211,7 +182,7 @@ TEST(Preferences, the_two_pane_window_saves_valid_text_and_ctrl_f12_relaunches) 
     EXPECT_EQ(r.top, 50);
     EXPECT_EQ(r.right - r.left, 1120);
     EXPECT_EQ(r.bottom - r.top, 720);
-    EXPECT_EQ(focused_window_of(prefs), GetDlgItem(prefs, 1004)) << "the user's pane has the focus";
+    EXPECT_EQ(focused_control(prefs), GetDlgItem(prefs, 1004)) << "the user's pane has the focus";
 
     SetForegroundWindow(prefs);
     Sleep(300);
@@ -228,7 +199,7 @@ TEST(Preferences, the_two_pane_window_saves_valid_text_and_ctrl_f12_relaunches) 
 
     press_chord(VK_TAB, true);
     Sleep(200);
-    EXPECT_EQ(focused_window_of(prefs), GetDlgItem(prefs, 1005)) << "Ctrl+Tab moves to the other pane";
+    EXPECT_EQ(focused_control(prefs), GetDlgItem(prefs, 1005)) << "Ctrl+Tab moves to the other pane";
     press_chord(VK_TAB, true);
     Sleep(200);
 
