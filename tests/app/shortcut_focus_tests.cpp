@@ -19,7 +19,44 @@ HWND open_preferences_with_ctrl_p(HWND main) {
     return wait_for_window("preferences_superhost", "Velmora preferences", 10000);
 }
 
+bool wait_for_data(const Installed& velmora, const char* name, const std::string& prefix) {
+    for (int i = 0; i < 100; ++i) {
+        if (velmora.data(name).compare(0, prefix.size(), prefix) == 0) return true;
+        Sleep(50);
+    }
+    return false;
+}
+
 }  // namespace
+
+TEST(Focus, ctrl_p_with_preferences_open_leaves_the_focus_in_the_pane_that_had_it) {
+    Installed velmora("focus-prefs");
+    ASSERT_TRUE(velmora.start());
+    const HWND main = main_window();
+    ASSERT_NE(main, nullptr);
+    const HWND prefs = open_preferences_with_ctrl_p(main);
+    ASSERT_NE(prefs, nullptr) << "Ctrl+P opens the Preferences window";
+    const HWND left = GetDlgItem(prefs, LEFT_PANE);
+    const HWND right = GetDlgItem(prefs, RIGHT_PANE);
+    ASSERT_TRUE(wait_for_focus(right)) << "the user's pane has the focus at opening";
+
+    bring_to_front(main);
+    press_chord('P', true);
+    EXPECT_TRUE(wait_for_focus(right)) << "Ctrl+P again brings the window forward with the focus where it was";
+    type_text(L"// typed");
+    press_chord(VK_RETURN, false);
+    press_chord('S', true);
+    EXPECT_TRUE(wait_for_data(velmora, "preferences.txt", "// typed\n{\n"))
+        << "what the user types lands in the user's file: " << velmora.data("preferences.txt");
+
+    press_chord(VK_TAB, true);
+    ASSERT_TRUE(wait_for_focus(left)) << "Ctrl+Tab moves to the reference pane";
+    bring_to_front(main);
+    press_chord('P', true);
+    EXPECT_TRUE(wait_for_focus(left)) << "the reference pane keeps the focus it was given";
+    close_main_window(main);
+    EXPECT_EQ(velmora.wait_exit(), 0);
+}
 
 TEST(Shortcuts, ctrl_z_d_and_p_typed_in_the_preferences_editor_stay_there) {
     Installed velmora("owned-keys");
