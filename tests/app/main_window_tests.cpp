@@ -154,8 +154,22 @@ TEST(MainWindow, about_and_license_windows_open_once_and_remember_their_place) {
     PostMessageA(window, WM_COMMAND, CMD_LICENSE, 0);
     const HWND license = wait_for_window("license_superhost", "Velmora license", 10000);
     ASSERT_NE(license, nullptr);
-    const std::string text = control_text(GetDlgItem(license, 1002));
+    const HWND license_text = GetDlgItem(license, 1002);
+    const std::string text = control_text(license_text);
     EXPECT_EQ(text.find("Velmora x64 File Archiver"), 0u) << text.substr(0, 80);
+    // Each paragraph of the program's own licence is one line of the file,
+    // so the control wraps it at its own width instead of breaking it again
+    // where the file was wrapped.
+    const char permission[] = "Permission is hereby granted, free of charge, to any person obtaining a copy of this "
+                              "software and associated documentation files";
+    const size_t paragraph = text.find(permission);
+    ASSERT_NE(paragraph, std::string::npos) << text.substr(0, 600);
+    const size_t paragraph_end = text.find("\r\n", paragraph);
+    const std::string shown = text.substr(paragraph, paragraph_end - paragraph);
+    EXPECT_EQ(shown.substr(shown.size() - 25), "the following conditions:") << "one line: " << shown;
+    const LRESULT first_line = SendMessageA(license_text, EM_LINEFROMCHAR, static_cast<WPARAM>(paragraph), 0);
+    const LRESULT last_line = SendMessageA(license_text, EM_LINEFROMCHAR, static_cast<WPARAM>(paragraph_end), 0);
+    EXPECT_GE(last_line - first_line, 3) << "the control wraps the paragraph at its width";
     save_screenshot("license-window");
 
     SetWindowPos(about, nullptr, 33, 44, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
