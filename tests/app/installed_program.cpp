@@ -117,11 +117,11 @@ void type_text(const wchar_t* text) {
     }
 }
 
-Installed::Installed(const char* name) : folder(name) {
+Installed::Installed(const char* name, bool portable) : folder(name) {
     const String source = concat(build_folder().c_str(), "velmora.exe");
     const String target = concat(folder.path().c_str(), "velmora.exe");
     CopyFileA(source.c_str(), target.c_str(), FALSE);
-    create_directory(concat(folder.path().c_str(), "portable").c_str());
+    if (portable) create_directory(concat(folder.path().c_str(), "portable").c_str());
 }
 
 bool Installed::start() {
@@ -159,3 +159,12 @@ void Installed::set_data(const char* name, const std::string& bytes) const {
 }
 
 bool Installed::has_data(const char* name) const { return folder.exists((std::string("portable\\") + name).c_str()); }
+
+std::string Installed::ini(const char* key) const {
+    const std::string text = "\n" + data("velmora.ini");
+    const std::string marker = std::string("\n") + key + "=";
+    const size_t at = text.find(marker);
+    if (at == std::string::npos) return "";
+    const size_t start = at + marker.size();
+    return text.substr(start, text.find_first_of("\r\n", start) - start);
+}

@@ -1,5 +1,6 @@
-// A copy of velmora.exe started from a temporary folder in portable mode,
-// and helpers to find and drive its windows from a test.
+// A copy of velmora.exe started from a temporary folder, in portable mode
+// unless asked otherwise, and helpers to find and drive its windows from a
+// test.
 #pragma once
 
 #include <windows.h>
@@ -38,7 +39,9 @@ void type_text(const wchar_t* text);
 
 class Installed {
 public:
-    explicit Installed(const char* name);
+    // portable false: no portable folder beside the copy, so it keeps its
+    // files in the roaming folder.
+    explicit Installed(const char* name, bool portable = true);
     ~Installed() { stop(); }
     Installed(const Installed&) = delete;
     Installed& operator=(const Installed&) = delete;
@@ -50,6 +53,8 @@ public:
     std::string data(const char* name) const;
     void set_data(const char* name, const std::string& bytes) const;
     bool has_data(const char* name) const;
+    // The value of key in section "velmora" of velmora.ini; empty when absent.
+    std::string ini(const char* key) const;
     const String& path() const { return folder.path(); }
     const TestFolder& files() const { return folder; }
 

@@ -8,19 +8,6 @@
 #include "installed_program.h"
 #include "resources/resource_ids.h"
 
-namespace {
-
-std::string ini_value(const Installed& velmora, const char* key) {
-    const std::string ini = velmora.data("velmora.ini");
-    const std::string marker = std::string("\n") + key + "=";
-    const size_t at = ini.find(marker);
-    if (at == std::string::npos) return "";
-    const size_t start = at + marker.size();
-    return ini.substr(start, ini.find_first_of("\r\n", start) - start);
-}
-
-}  // namespace
-
 TEST(MainWindow, opens_at_its_defaults_and_writes_its_keys_in_order_on_close) {
     Installed velmora("main-defaults");
     ASSERT_TRUE(velmora.start());
@@ -56,7 +43,7 @@ TEST(MainWindow, ctrl_0_and_ctrl_1_choose_the_compressor_for_the_next_start) {
     press_chord(VK_NUMPAD1, true);  // keypad digits are no shortcut
     close_main_window(window);
     ASSERT_EQ(velmora.wait_exit(), 0);
-    EXPECT_EQ(ini_value(velmora, "compressor"), "0");
+    EXPECT_EQ(velmora.ini("compressor"), "0");
 
     ASSERT_TRUE(velmora.start());
     window = main_window();
@@ -66,7 +53,7 @@ TEST(MainWindow, ctrl_0_and_ctrl_1_choose_the_compressor_for_the_next_start) {
     press_chord('1', true);
     PostMessageA(window, WM_COMMAND, CMD_EXIT, 0);
     EXPECT_EQ(velmora.wait_exit(), 0);
-    EXPECT_EQ(ini_value(velmora, "compressor"), "1");
+    EXPECT_EQ(velmora.ini("compressor"), "1");
 }
 
 namespace {
