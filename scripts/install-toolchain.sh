@@ -1,13 +1,20 @@
 #!/bin/sh
 # Installs what building and testing Velmora needs on a Debian 12 machine:
 # the MinGW-w64 cross compiler, Wine, a virtual X server, CMake and Ninja,
-# GoogleTest's sources and the source-package tools. Safe to run again: it
-# does nothing when everything is already there.
+# GoogleTest's sources, the source-package tools, and the fonts the program
+# is seen with (fonts-wine draws Wine's window frames; fonts-noto-mono is the
+# monospace font of a Debian desktop, which Wine takes for "Courier New").
+# Run it as root or as a user who may use sudo: every step that changes the
+# system goes through sudo then. Safe to run again: it does nothing when
+# everything is already there.
 set -eu
 
 PACKAGES="g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
 mingw-w64-x86-64-dev wine wine64 xvfb xauth cmake ninja-build dpkg-dev googletest \
-fonts-wine make git ca-certificates zstd zip unzip 7zip python3"
+fonts-wine fonts-noto-mono make git ca-certificates zstd zip unzip 7zip python3"
+
+# Source packages of Debian 12 for the dependencies built for Windows.
+SRC_LIST=/etc/apt/sources.list.d/velmora-deb-src.sources
 
 missing=""
 for p in $PACKAGES; do
@@ -15,28 +22,30 @@ for p in $PACKAGES; do
         missing="$missing $p"
     fi
 done
+[ -n "$missing" ] || [ ! -f "$SRC_LIST" ] || exit 0
 
-SRC_LIST=/etc/apt/sources.list.d/velmora-deb-src.sources
-need_update=0
+if [ "$(id -u)" = 0 ]; then
+    as_root() { "$@"; }
+elif command -v sudo >/dev/null 2>&1; then
+    as_root() { sudo "$@"; }
+else
+    echo "install-toolchain: installing packages and apt sources needs root;" \
+        "run this as root or as a user who may use sudo" >&2
+    exit 1
+fi
+
 if [ ! -f "$SRC_LIST" ]; then
-    # Source packages of Debian 12 for the dependencies built for Windows.
-    cat > "$SRC_LIST" <<'LIST'
+    as_root tee "$SRC_LIST" >/dev/null <<'LIST'
 Types: deb-src
 URIs: http://deb.debian.org/debian
 Suites: bookworm bookworm-updates
 Components: main
 Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 LIST
-    need_update=1
 fi
 
-if [ -n "$missing" ] || [ "$need_update" = 1 ]; then
-    SUDO=""
-    [ "$(id -u)" = 0 ] || SUDO=sudo
-    export DEBIAN_FRONTEND=noninteractive
-    $SUDO apt-get update -q
-    if [ -n "$missing" ]; then
-        echo "installing:$missing"
-        $SUDO apt-get install -y -q --no-install-recommends $missing
-    fi
+as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q
+if [ -n "$missing" ]; then
+    echo "installing:$missing"
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
 fi

@@ -131,10 +131,12 @@ void open_documentation() {
     shell_execute(current.window, "", "notepad.exe", path.c_str(), SW_SHOWNORMAL);
 }
 
-// Focuses the window when it is open, else opens it from its template.
+// Brings the window forward with the focus on the control that had it when
+// it is open, else opens it from its template.
 void open_or_focus(HWND open, int template_id, HWND owner, DLGPROC procedure) {
     if (open) {
-        SetFocus(open);
+        const HWND control = last_focused_control(open);
+        SetFocus(control ? control : open);
         return;
     }
     const HWND window = CreateDialogParamA(shell.instance, MAKEINTRESOURCEA(template_id), owner, procedure, 0);
@@ -196,7 +198,10 @@ void on_timer() {
     }
 }
 
-bool key_down(int virtual_key) { return (GetAsyncKeyState(virtual_key) & 0x8000) != 0; }
+// The key's state as of the key message just taken from the queue, not as it
+// is now: a chord pressed while the thread was busy (tearing a window down
+// stalls it for about a second under Wine) is read as it was pressed.
+bool key_down(int virtual_key) { return (GetKeyState(virtual_key) & 0x8000) != 0; }
 
 }  // namespace
 

@@ -1,5 +1,6 @@
-// The message loop every modeless window of the program shares.
-// User-interface thread only.
+// The message loop every modeless window of the program shares, and the
+// note it keeps of which control of each top-level window last held the
+// keyboard focus. User-interface thread only.
 #include <windows.h>
 
 #include "app/shell.h"
@@ -13,6 +14,33 @@
 namespace {
 
 constexpr ATOM DIALOG_CLASS_ATOM = 32770;
+
+// Focusing a dialog puts the focus on the control its dialog manager kept,
+// and under Wine that is the first tab stop once another program has been
+// in front; so the loop notes the focused control itself whenever it takes a
+// message. One note per top-level window; notes of destroyed windows are
+// reused.
+struct FocusNote {
+    HWND top;
+    HWND control;
+};
+FocusNote focus_notes[8];
+
+void note_focus() {
+    const HWND focus = GetFocus();
+    if (!focus) return;
+    const HWND top = GetAncestor(focus, GA_ROOT);
+    if (!top || top == focus) return;
+    FocusNote* unused = nullptr;
+    for (FocusNote& note : focus_notes) {
+        if (note.top == top) {
+            note.control = focus;
+            return;
+        }
+        if (!unused && !IsWindow(note.top)) unused = &note;
+    }
+    if (unused) *unused = {top, focus};
+}
 
 bool offer_to_dialogs(MSG& message) {
     const HWND dialogs[] = {shell.main_window, changelog_window, license_window,
@@ -38,6 +66,13 @@ bool offer_to_enclosing_dialog(MSG& message) {
 
 }  // namespace
 
+HWND last_focused_control(HWND top) {
+    for (const FocusNote& note : focus_notes) {
+        if (note.top == top && IsChild(top, note.control)) return note.control;
+    }
+    return nullptr;
+}
+
 int run_message_loop() {
     MSG message;
     for (;;) {
@@ -47,6 +82,7 @@ int run_message_loop() {
             Sleep(10);
             continue;
         }
+        note_focus();
         if (!message.hwnd) {
             DispatchMessageA(&message);
             continue;

@@ -43,6 +43,9 @@ void register_window_classes(HINSTANCE instance);
 // Serves every modeless window of the program until the quit message;
 // returns its parameter.
 int run_message_loop();
+// The control of the top-level window that held the keyboard focus when the
+// message loop last saw the focus in that window; null when none did.
+HWND last_focused_control(HWND top);
 
 // The main window's procedure, and the shortcut test the message loop makes
 // before anything else: returns 1 when it consumed the key message.

@@ -59,6 +59,38 @@ void press_chord(WORD key, bool ctrl, bool shift, bool alt) {
     Sleep(50);
 }
 
+HWND focused_control(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+    return info.hwndFocus;
+}
+
+bool wait_for_focus(HWND control, DWORD timeout_ms) {
+    const DWORD start = GetTickCount();
+    while (focused_control(control) != control) {
+        if (GetTickCount() - start >= timeout_ms) return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+bool wait_gone(HWND window, DWORD timeout_ms) {
+    const DWORD start = GetTickCount();
+    while (IsWindow(window) && IsWindowVisible(window)) {
+        if (GetTickCount() - start >= timeout_ms) return false;
+        Sleep(20);
+    }
+    return true;
+}
+
+void bring_to_front(HWND window) {
+    SetForegroundWindow(window);
+    const DWORD start = GetTickCount();
+    while (GetForegroundWindow() != window && GetTickCount() - start < 2000) Sleep(20);
+    Sleep(200);
+}
+
 bool save_screenshot(const char* name) {
     const String tool = concat(build_folder().c_str(), "velmora-screenshot.exe");
     std::string command = "\"" + std::string(tool.c_str()) + "\" \"" + build_folder().c_str() + name + ".png\"";
@@ -88,11 +120,11 @@ void type_text(const wchar_t* text) {
     }
 }
 
-Installed::Installed(const char* name) : folder(name) {
+Installed::Installed(const char* name, bool portable) : folder(name) {
     const String source = concat(build_folder().c_str(), "velmora.exe");
     const String target = concat(folder.path().c_str(), "velmora.exe");
     CopyFileA(source.c_str(), target.c_str(), FALSE);
-    create_directory(concat(folder.path().c_str(), "portable").c_str());
+    if (portable) create_directory(concat(folder.path().c_str(), "portable").c_str());
 }
 
 bool Installed::start() {
@@ -192,4 +224,13 @@ void set_clipboard_text(const std::wstring& text) {
         if (!SetClipboardData(CF_UNICODETEXT, block)) GlobalFree(block);
     }
     CloseClipboard();
+}
+
+std::string Installed::ini(const char* key) const {
+    const std::string text = "\n" + data("velmora.ini");
+    const std::string marker = std::string("\n") + key + "=";
+    const size_t at = text.find(marker);
+    if (at == std::string::npos) return "";
+    const size_t start = at + marker.size();
+    return text.substr(start, text.find_first_of("\r\n", start) - start);
 }

@@ -1,5 +1,6 @@
-// A copy of velmora.exe started from a temporary folder in portable mode,
-// and helpers to find and drive its windows from a test.
+// A copy of velmora.exe started from a temporary folder, in portable mode
+// unless asked otherwise, and helpers to find and drive its windows from a
+// test.
 #pragma once
 
 #include <windows.h>
@@ -21,6 +22,14 @@ HWND main_window();
 void close_main_window(HWND window);
 // Presses a key chord with real input: modifiers held around the key.
 void press_chord(WORD key, bool ctrl, bool shift = false, bool alt = false);
+// The control that has the keyboard focus in the thread of the window.
+HWND focused_control(HWND window);
+// Waits until the keyboard focus is on control; false on time-out.
+bool wait_for_focus(HWND control, DWORD timeout_ms = 5000);
+// Waits until the window is destroyed or hidden; false on time-out.
+bool wait_gone(HWND window, DWORD timeout_ms);
+// Brings the window to the front, as a click on it would, and lets it settle.
+void bring_to_front(HWND window);
 
 // Saves a screenshot of the whole display as build\NAME.png (for people to
 // look at); false when the screenshot tool failed.
@@ -30,7 +39,9 @@ void type_text(const wchar_t* text);
 
 class Installed {
 public:
-    explicit Installed(const char* name);
+    // portable false: no portable folder beside the copy, so it keeps its
+    // files in the roaming folder.
+    explicit Installed(const char* name, bool portable = true);
     ~Installed() { stop(); }
     Installed(const Installed&) = delete;
     Installed& operator=(const Installed&) = delete;
@@ -42,6 +53,8 @@ public:
     std::string data(const char* name) const;
     void set_data(const char* name, const std::string& bytes) const;
     bool has_data(const char* name) const;
+    // The value of key in section "velmora" of velmora.ini; empty when absent.
+    std::string ini(const char* key) const;
     const String& path() const { return folder.path(); }
     const TestFolder& files() const { return folder; }
 

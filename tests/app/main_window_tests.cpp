@@ -8,19 +8,6 @@
 #include "installed_program.h"
 #include "resources/resource_ids.h"
 
-namespace {
-
-std::string ini_value(const Installed& velmora, const char* key) {
-    const std::string ini = velmora.data("velmora.ini");
-    const std::string marker = std::string("\n") + key + "=";
-    const size_t at = ini.find(marker);
-    if (at == std::string::npos) return "";
-    const size_t start = at + marker.size();
-    return ini.substr(start, ini.find_first_of("\r\n", start) - start);
-}
-
-}  // namespace
-
 TEST(MainWindow, opens_at_its_defaults_and_writes_its_keys_in_order_on_close) {
     Installed velmora("main-defaults");
     ASSERT_TRUE(velmora.start());
@@ -56,7 +43,7 @@ TEST(MainWindow, ctrl_0_and_ctrl_1_choose_the_compressor_for_the_next_start) {
     press_chord(VK_NUMPAD1, true);  // keypad digits are no shortcut
     close_main_window(window);
     ASSERT_EQ(velmora.wait_exit(), 0);
-    EXPECT_EQ(ini_value(velmora, "compressor"), "0");
+    EXPECT_EQ(velmora.ini("compressor"), "0");
 
     ASSERT_TRUE(velmora.start());
     window = main_window();
@@ -66,22 +53,10 @@ TEST(MainWindow, ctrl_0_and_ctrl_1_choose_the_compressor_for_the_next_start) {
     press_chord('1', true);
     PostMessageA(window, WM_COMMAND, CMD_EXIT, 0);
     EXPECT_EQ(velmora.wait_exit(), 0);
-    EXPECT_EQ(ini_value(velmora, "compressor"), "1");
+    EXPECT_EQ(velmora.ini("compressor"), "1");
 }
 
 namespace {
-
-// Waits for a visible top-level window of the class, then for it to go.
-HWND wait_for_class(const char* class_name, DWORD timeout_ms) { return wait_for_window(class_name, nullptr, timeout_ms); }
-
-bool wait_gone(HWND window, DWORD timeout_ms) {
-    const DWORD start = GetTickCount();
-    while (GetTickCount() - start < timeout_ms) {
-        if (!IsWindow(window) || !IsWindowVisible(window)) return true;
-        Sleep(20);
-    }
-    return false;
-}
 
 // Opens a top-level menu with Alt+letter and saves a screenshot of it.
 void screenshot_menu(HWND window, WORD letter, const char* name) {
@@ -95,18 +70,12 @@ void screenshot_menu(HWND window, WORD letter, const char* name) {
     Sleep(200);
 }
 
-// Presses a shortcut on the main window until the chooser titled title
-// opens (a key can be lost while the window is coming to the front).
+// Presses a shortcut on the main window once; the chooser titled title must
+// open.
 HWND open_chooser(HWND window, WORD key, bool shift, const char* title) {
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        Sleep(500);
-        SetForegroundWindow(window);
-        Sleep(300);
-        press_chord(key, true, shift);
-        const HWND chooser = wait_for_window("#32770", title, 5000);
-        if (chooser) return chooser;
-    }
-    return nullptr;
+    bring_to_front(window);
+    press_chord(key, true, shift);
+    return wait_for_window("#32770", title, 10000);
 }
 
 }  // namespace
@@ -136,7 +105,7 @@ TEST(MainWindow, a_folder_chosen_in_the_chooser_is_compressed_with_the_progress_
     Sleep(200);
     press_chord(VK_RETURN, false);
 
-    const HWND progress = wait_for_class("progress_superhost", 15000);
+    const HWND progress = wait_for_window("progress_superhost", nullptr, 15000);
     ASSERT_NE(progress, nullptr) << "the Progress window opens while the job works";
     Sleep(300);
     save_screenshot("progress-window");
@@ -172,8 +141,22 @@ TEST(MainWindow, about_and_license_windows_open_once_and_remember_their_place) {
     PostMessageA(window, WM_COMMAND, CMD_LICENSE, 0);
     const HWND license = wait_for_window("license_superhost", "Velmora license", 10000);
     ASSERT_NE(license, nullptr);
-    const std::string text = control_text(GetDlgItem(license, 1002));
+    const HWND license_text = GetDlgItem(license, 1002);
+    const std::string text = control_text(license_text);
     EXPECT_EQ(text.find("Velmora x64 File Archiver"), 0u) << text.substr(0, 80);
+    // Each paragraph of the program's own licence is one line of the file,
+    // so the control wraps it at its own width instead of breaking it again
+    // where the file was wrapped.
+    const char permission[] = "Permission is hereby granted, free of charge, to any person obtaining a copy of this "
+                              "software and associated documentation files";
+    const size_t paragraph = text.find(permission);
+    ASSERT_NE(paragraph, std::string::npos) << text.substr(0, 600);
+    const size_t paragraph_end = text.find("\r\n", paragraph);
+    const std::string shown = text.substr(paragraph, paragraph_end - paragraph);
+    EXPECT_EQ(shown.substr(shown.size() - 25), "the following conditions:") << "one line: " << shown;
+    const LRESULT first_line = SendMessageA(license_text, EM_LINEFROMCHAR, static_cast<WPARAM>(paragraph), 0);
+    const LRESULT last_line = SendMessageA(license_text, EM_LINEFROMCHAR, static_cast<WPARAM>(paragraph_end), 0);
+    EXPECT_GE(last_line - first_line, 3) << "the control wraps the paragraph at its width";
     save_screenshot("license-window");
 
     SetWindowPos(about, nullptr, 33, 44, 0, 0, SWP_NOSIZE | SWP_NOZORDER);
@@ -185,17 +168,6 @@ TEST(MainWindow, about_and_license_windows_open_once_and_remember_their_place) {
     EXPECT_NE(velmora.data("velmora.ini").find("license_wnd_x=0"), std::string::npos)
         << "the License window closes with the main window and writes its place";
 }
-
-namespace {
-
-HWND focused_window_of(HWND window) {
-    GUITHREADINFO info{};
-    info.cbSize = sizeof(info);
-    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
-    return info.hwndFocus;
-}
-
-}  // namespace
 
 TEST(Preferences, the_two_pane_window_saves_valid_text_and_ctrl_f12_relaunches) {
     Installed velmora("prefs-window");
@@ -211,7 +183,7 @@ TEST(Preferences, the_two_pane_window_saves_valid_text_and_ctrl_f12_relaunches) 
     EXPECT_EQ(r.top, 50);
     EXPECT_EQ(r.right - r.left, 1120);
     EXPECT_EQ(r.bottom - r.top, 720);
-    EXPECT_EQ(focused_window_of(prefs), GetDlgItem(prefs, 1004)) << "the user's pane has the focus";
+    EXPECT_EQ(focused_control(prefs), GetDlgItem(prefs, 1004)) << "the user's pane has the focus";
 
     SetForegroundWindow(prefs);
     Sleep(300);
@@ -228,7 +200,7 @@ TEST(Preferences, the_two_pane_window_saves_valid_text_and_ctrl_f12_relaunches) 
 
     press_chord(VK_TAB, true);
     Sleep(200);
-    EXPECT_EQ(focused_window_of(prefs), GetDlgItem(prefs, 1005)) << "Ctrl+Tab moves to the other pane";
+    EXPECT_EQ(focused_control(prefs), GetDlgItem(prefs, 1005)) << "Ctrl+Tab moves to the other pane";
     press_chord(VK_TAB, true);
     Sleep(200);
 
