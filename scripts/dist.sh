@@ -9,7 +9,8 @@ sh scripts/build.sh
 if ! command -v makensis >/dev/null || ! command -v zip >/dev/null; then
     SUDO=""
     [ "$(id -u)" = 0 ] || SUDO=sudo
-    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends nsis zip
+    # (sudo drops the environment: the setting goes on its command line)
+    $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends nsis zip
 fi
 VERSION=1.17
 DIST=build/dist

@@ -12,10 +12,11 @@ done
 if [ -n "$missing" ]; then
     SUDO=""
     [ "$(id -u)" = 0 ] || SUDO=sudo
-    export DEBIAN_FRONTEND=noninteractive
+    # (sudo drops the environment: the setting goes on its command line)
+    APT="$SUDO env DEBIAN_FRONTEND=noninteractive apt-get"
     echo "installing:$missing"
-    $SUDO apt-get install -y -q --no-install-recommends $missing || {
-        $SUDO apt-get update -q
-        $SUDO apt-get install -y -q --no-install-recommends $missing
+    $APT install -y -q --no-install-recommends $missing || {
+        $APT update -q
+        $APT install -y -q --no-install-recommends $missing
     }
 fi

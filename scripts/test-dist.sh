@@ -47,8 +47,39 @@ PROGRAM="$WINEPREFIX/drive_c/Program Files/Velmora"
 wine "$DIST/velmora-1.17-x64-setup.exe" /S </dev/null >/dev/null 2>&1
 name="the installer installs silently into Program Files"
 check test -f "$PROGRAM/velmora.exe" -a -f "$PROGRAM/uninstall.exe"
+SHORTCUT="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Velmora/Velmora.lnk"
 name="with a Start-menu shortcut"
-check test -f "$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Velmora/Velmora.lnk"
+check test -f "$SHORTCUT"
+# The "Start in" folder of a shortcut file (its working-directory string).
+start_folder() {
+    python3 - "$1" <<'PY'
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+flags = struct.unpack_from("<I", data, 20)[0]
+at = 76
+if flags & 0x1:  # a target ID list
+    at += 2 + struct.unpack_from("<H", data, at)[0]
+if flags & 0x2:  # link information
+    at += struct.unpack_from("<I", data, at)[0]
+def text():
+    global at
+    count = struct.unpack_from("<H", data, at)[0]
+    at += 2
+    size = count * 2 if flags & 0x80 else count
+    value = data[at:at + size].decode("utf-16-le" if flags & 0x80 else "latin-1")
+    at += size
+    return value
+folder = ""
+for bit in (0x4, 0x8, 0x10):  # name, relative path, working directory
+    if flags & bit:
+        value = text()
+        if bit == 0x10:
+            folder = value
+print(folder)
+PY
+}
+name="which starts Velmora in the user's own folder"
+check test "$(start_folder "$SHORTCUT")" = "%USERPROFILE%"
 name="the installed program starts"
 check starts "$PROGRAM/velmora.exe"
 wine "$PROGRAM/uninstall.exe" /S </dev/null >/dev/null 2>&1

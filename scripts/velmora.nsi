@@ -31,7 +31,12 @@ Section "Velmora"
     File "${DIST}\license.txt"
     WriteUninstaller "$INSTDIR\uninstall.exe"
     CreateDirectory "$SMPROGRAMS\Velmora"
+    ; A shortcut starts its program in the output folder of the moment. Velmora
+    ; starts in the user's own folder, so that its file dialogs open there and
+    ; not among the program's files.
+    StrCpy $OUTDIR "%USERPROFILE%"
     CreateShortcut "$SMPROGRAMS\Velmora\Velmora.lnk" "$INSTDIR\velmora.exe"
+    SetOutPath "$INSTDIR"
     CreateShortcut "$SMPROGRAMS\Velmora\Uninstall Velmora.lnk" "$INSTDIR\uninstall.exe"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Velmora ${VERSION} (x64)"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
