@@ -108,7 +108,7 @@ bool choose_with_classic_dialog(HWND owner, const char* word, const std::string&
 // The worker's windows wait until the main window has had a tick with the
 // job ended and no Progress window open (it closes that window within a
 // tick of busy clearing, and opens none while busy is clear).
-void wait_for_progress_window(const ArchiveJob& job) {
+void wait_for_quiet_main_window(const ArchiveJob& job) {
     const uint32_t seen = job.quiet_ticks.load();
     for (int waited = 0; job.quiet_ticks.load() == seen && !job.quit_requested.load() && waited < PROGRESS_WAIT_MS;
          waited += 10) {
@@ -121,7 +121,7 @@ void wait_for_progress_window(const ArchiveJob& job) {
 void show_report(const ArchiveJob& job) {
     const std::string report = problem_report(job);
     if (report.empty() || job.quit_requested.load()) return;
-    wait_for_progress_window(job);
+    wait_for_quiet_main_window(job);
     message_box(save_dialog_owner, report.c_str(), "Velmora");
 }
 
@@ -168,7 +168,7 @@ void after_compression(ArchiveJob& job, const char* path, const char* extension_
     if (!job.output_made || job.quit_requested.load()) return;
     switch (job.action_after_compression) {
     case 1: {
-        wait_for_progress_window(job);
+        wait_for_quiet_main_window(job);
         const std::string target = choose_save_file(save_dialog_owner, extension_word);
         if (!target.empty()) move_file_by_copy(path, target.c_str());
         break;
