@@ -105,10 +105,13 @@ void extract_file(ArchiveJob& job, archive* reader, archive_entry* entry, const 
                   const std::string& relative, WrittenFiles& written) {
     const std::string placed = written.place(destination, relative);
     const size_t slash = placed.rfind('\\');
+    if (slash != std::string::npos && !create_folders_below(destination, placed.substr(0, slash))) {
+        note_problem(job, Problem::not_written, placed);
+        return;
+    }
     const std::string target = destination + placed;
-    const bool folders = slash == std::string::npos || create_folders_below(destination, placed.substr(0, slash));
-    FileWriter writer(folders ? target.c_str() : "");
-    if (!folders || !writer.is_open()) {
+    FileWriter writer(target.c_str());
+    if (!writer.is_open()) {
         note_problem(job, Problem::not_written, placed);
         return;
     }
