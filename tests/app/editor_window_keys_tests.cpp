@@ -147,8 +147,7 @@ TEST(PreferencesKeys, shift_right_pressed_faster_than_the_tick_selects) {
 
 TEST(PreferencesKeys, a_chord_pressed_while_the_program_stalls_reads_as_a_chord) {
     Installed velmora("prefs-stalled-chords");
-    CopyFileA(concat(folder_of_build().c_str(), "changelog.txt").c_str(),
-              concat(velmora.path().c_str(), "changelog.txt").c_str(), FALSE);
+    velmora.ship("changelog.txt");
     ASSERT_TRUE(velmora.start());
     const HWND main = main_window();
     ASSERT_NE(main, nullptr);
@@ -180,8 +179,7 @@ TEST(PreferencesKeys, a_chord_pressed_while_the_program_stalls_reads_as_a_chord)
 
 TEST(ChangelogKeys, escape_closes_the_window_and_only_the_prompt_while_one_is_open) {
     Installed velmora("changelog-escape");
-    CopyFileA(concat(folder_of_build().c_str(), "changelog.txt").c_str(),
-              concat(velmora.path().c_str(), "changelog.txt").c_str(), FALSE);
+    velmora.ship("changelog.txt");
     ASSERT_TRUE(velmora.start());
     const HWND main = main_window();
     ASSERT_NE(main, nullptr);

@@ -161,6 +161,10 @@ void Installed::set_data(const char* name, const std::string& bytes) const {
     folder.write((std::string("portable\\") + name).c_str(), bytes);
 }
 
+void Installed::ship(const char* name) const {
+    CopyFileA(concat(build_folder().c_str(), name).c_str(), concat(folder.path().c_str(), name).c_str(), FALSE);
+}
+
 bool Installed::has_data(const char* name) const { return folder.exists((std::string("portable\\") + name).c_str()); }
 
 void press_chord_quickly(WORD key, bool ctrl, bool shift, bool alt) {

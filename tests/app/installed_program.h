@@ -53,6 +53,9 @@ public:
     std::string data(const char* name) const;
     void set_data(const char* name, const std::string& bytes) const;
     bool has_data(const char* name) const;
+    // Copies a file shipped beside the built program (changelog.txt,
+    // license.txt) beside this copy.
+    void ship(const char* name) const;
     // The value of key in section "velmora" of velmora.ini; empty when absent.
     std::string ini(const char* key) const;
     const String& path() const { return folder.path(); }

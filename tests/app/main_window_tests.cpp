@@ -119,8 +119,7 @@ TEST(MainWindow, a_folder_chosen_in_the_chooser_is_compressed_with_the_progress_
 
 TEST(MainWindow, about_and_license_windows_open_once_and_remember_their_place) {
     Installed velmora("main-about");
-    const String source = concat(folder_of_build().c_str(), "license.txt");
-    CopyFileA(source.c_str(), concat(velmora.path().c_str(), "license.txt").c_str(), FALSE);
+    velmora.ship("license.txt");
     ASSERT_TRUE(velmora.start());
     const HWND window = main_window();
     ASSERT_NE(window, nullptr);
@@ -227,8 +226,7 @@ TEST(Preferences, the_two_pane_window_saves_valid_text_and_ctrl_f12_relaunches) 
 
 TEST(Changelog, the_read_only_view_opens_with_the_shipped_file_and_closes_with_ctrl_w) {
     Installed velmora("changelog");
-    CopyFileA(concat(folder_of_build().c_str(), "changelog.txt").c_str(),
-              concat(velmora.path().c_str(), "changelog.txt").c_str(), FALSE);
+    velmora.ship("changelog.txt");
     ASSERT_TRUE(velmora.start());
     const HWND window = main_window();
     ASSERT_NE(window, nullptr);

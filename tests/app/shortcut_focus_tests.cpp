@@ -84,8 +84,7 @@ TEST(Shortcuts, ctrl_z_d_and_p_typed_in_the_preferences_editor_stay_there) {
 
 TEST(Shortcuts, the_first_chord_after_a_window_closes_is_not_lost) {
     Installed velmora("chord-after-close");
-    CopyFileA(concat(folder_of_build().c_str(), "changelog.txt").c_str(),
-              concat(velmora.path().c_str(), "changelog.txt").c_str(), FALSE);
+    velmora.ship("changelog.txt");
     ASSERT_TRUE(velmora.start());
     const HWND main = main_window();
     ASSERT_NE(main, nullptr);
