@@ -263,6 +263,35 @@ bool move_file_replacing(const char* from, const char* to) {
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
+const DWORD HELD_FILE_RETRY_MS[] = {50, 100, 200, 400, 800, 1200, 1600, 2000, 2000, 2000, 0};
+
+namespace {
+
+bool held_by_another_program(DWORD error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+template <typename Call>
+bool retrying(Call call) {
+    for (const DWORD* pause = HELD_FILE_RETRY_MS;; ++pause) {
+        if (call()) return true;
+        const DWORD error = GetLastError();
+        if (*pause == 0 || !held_by_another_program(error)) return false;
+        Sleep(*pause);
+        SetLastError(error);
+    }
+}
+
+}  // namespace
+
+bool delete_file_retrying(const char* path) {
+    return retrying([path] { return delete_file(path); });
+}
+
+bool move_file_replacing_retrying(const char* from, const char* to) {
+    return retrying([from, to] { return move_file_replacing(from, to); });
+}
+
 DWORD file_attributes(const char* path) {
     return path_call(path, [](const wchar_t* p) { return GetFileAttributesW(p); },
                      [](const char* p) { return GetFileAttributesA(p); });

@@ -79,9 +79,21 @@ String current_directory();
 bool set_current_directory(const char* path);
 // Creates one folder; false when it fails (it may already exist).
 bool create_directory(const char* path);
+// Deletes a file; false when it fails (a missing file included).
 bool delete_file(const char* path);
 // Renames from to to, replacing an existing to; false when it fails.
 bool move_file_replacing(const char* from, const char* to);
+
+// The same two, for the steps that finish or clean up a job's output: a
+// failure that another program's brief hold on either file explains (access
+// denied, a sharing or a lock violation: a virus scanner, the search
+// indexer, a sync client, a preview) is retried with a growing pause, about
+// ten seconds in all. Any other failure returns at once. GetLastError tells
+// the last failure's reason.
+bool delete_file_retrying(const char* path);
+bool move_file_replacing_retrying(const char* from, const char* to);
+// Pause before each retry of the two calls above, in milliseconds; ends with 0.
+extern const DWORD HELD_FILE_RETRY_MS[];
 // File attributes, or INVALID_FILE_ATTRIBUTES.
 DWORD file_attributes(const char* path);
 

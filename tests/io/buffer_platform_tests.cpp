@@ -194,3 +194,50 @@ TEST(PlatformFiles, a_writing_stream_on_a_bad_wide_path_gives_none) {
     EXPECT_EQ(open_stream(missing.c_str(), "wb"), nullptr);
     EXPECT_EQ(open_stream(missing.c_str(), "rb"), nullptr);
 }
+
+// Another program holding a file for a moment (a virus scanner, a preview)
+// must not make a finished output's rename or a clean-up delete fail.
+TEST(PlatformFiles, renames_and_deletes_wait_out_a_brief_hold_on_the_file) {
+    TestFolder folder("held-file");
+    folder.write("new.zip", "finished archive");
+    folder.write("old.zip", "old archive");
+    folder.write("gone.tmp", "leftover");
+    const std::string base = folder.path().c_str();
+    const std::string old_path = base + "old.zip";
+    const std::string gone_path = base + "gone.tmp";
+    const auto hold = [](const std::string& path) {
+        return CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    };
+    HANDLE held_old = hold(old_path);
+    HANDLE held_gone = hold(gone_path);
+    ASSERT_NE(held_old, INVALID_HANDLE_VALUE);
+    ASSERT_NE(held_gone, INVALID_HANDLE_VALUE);
+    ASSERT_FALSE(move_file_replacing((base + "new.zip").c_str(), old_path.c_str()));
+    // Windows says sharing violation here, Wine access denied.
+    const DWORD refused = GetLastError();
+    ASSERT_TRUE(refused == ERROR_SHARING_VIOLATION || refused == ERROR_ACCESS_DENIED) << refused;
+
+    HANDLE release = CreateThread(
+        nullptr, 0,
+        [](void* handles) -> DWORD {
+            Sleep(700);
+            CloseHandle(static_cast<HANDLE*>(handles)[0]);
+            CloseHandle(static_cast<HANDLE*>(handles)[1]);
+            return 0;
+        },
+        new HANDLE[2]{held_old, held_gone}, 0, nullptr);
+    EXPECT_TRUE(move_file_replacing_retrying((base + "new.zip").c_str(), old_path.c_str()));
+    EXPECT_TRUE(delete_file_retrying(gone_path.c_str()));
+    WaitForSingleObject(release, INFINITE);
+    CloseHandle(release);
+    EXPECT_EQ(folder.read("old.zip"), "finished archive");
+    EXPECT_FALSE(folder.exists("new.zip"));
+    EXPECT_FALSE(folder.exists("gone.tmp"));
+
+    // A failure no wait can mend returns at once.
+    const DWORD start = GetTickCount();
+    EXPECT_FALSE(move_file_replacing_retrying((base + "missing").c_str(), old_path.c_str()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_LT(GetTickCount() - start, 40u);
+    EXPECT_EQ(folder.read("old.zip"), "finished archive");
+}
