@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "io/platform.h"
+#include "jobs/after_job.h"
 #include "jobs/directory_scan.h"
 #include "jobs/job_paths.h"
 #include "io/banned.h"
@@ -52,21 +53,22 @@ void submit(ArchiveJob& job, std::atomic<uint8_t>& flag) {
 }
 
 // Takes the first raised request: copies its input for the worker and
-// lowers its flag. Returns the flag taken, or null.
-std::atomic<uint8_t>* take_request(ArchiveJob& job) {
+// lowers its flag. False when nothing was requested.
+bool take_request(ArchiveJob& job, JobKind* kind) {
     EnterCriticalSection(&job.request_lock);
-    std::atomic<uint8_t>* taken = nullptr;
-    if (job.compress_folder_requested.load()) {
-        taken = &job.compress_folder_requested;
+    bool taken = true;
+    if (job.compress_folder_requested.exchange(0)) {
+        *kind = JobKind::compress_folder;
         job.job_folder = job.folder_path;
-    } else if (job.compress_files_requested.load()) {
-        taken = &job.compress_files_requested;
+    } else if (job.compress_files_requested.exchange(0)) {
+        *kind = JobKind::compress_files;
         job.job_inputs = job.input_paths;
-    } else if (job.decompress_requested.load()) {
-        taken = &job.decompress_requested;
+    } else if (job.decompress_requested.exchange(0)) {
+        *kind = JobKind::decompress;
         job.job_inputs = job.input_paths;
+    } else {
+        taken = false;
     }
-    if (taken) taken->store(0);
     LeaveCriticalSection(&job.request_lock);
     return taken;
 }
@@ -80,19 +82,45 @@ bool equals_ignoring_case(const std::string& text, const char* lower) {
     return true;
 }
 
-void run_request(ArchiveJob& job, std::atomic<uint8_t>* request) {
-    const uint32_t compressor = job.compressor.load();
-    if (request == &job.compress_folder_requested) {
-        if (compressor == 0) compress_folder_zip(job);
-        if (compressor == 1) compress_folder_tzst(job);
-    } else if (request == &job.compress_files_requested) {
-        if (compressor == 0) compress_files_zip(job);
-        if (compressor == 1) compress_files_tzst(job);
-    } else {
-        const std::string extension = path_extension(job.job_inputs.c_str());
-        if (equals_ignoring_case(extension, ".zip")) decompress_zip_job(job);
-        if (equals_ignoring_case(extension, ".tzst")) decompress_tzst_job(job);
+// The pipeline of the job. A compressor other than ZIP is the Zstandard
+// tarball, the default.
+JobResult run_pipeline(ArchiveJob& job, JobKind kind) {
+    const bool zip = job.compressor.load() == 0;
+    switch (kind) {
+    case JobKind::compress_folder: return zip ? compress_folder_zip(job) : compress_folder_tzst(job);
+    case JobKind::compress_files: return zip ? compress_files_zip(job) : compress_files_tzst(job);
+    case JobKind::decompress: break;
     }
+    const std::string extension = path_extension(job.job_inputs.c_str());
+    if (equals_ignoring_case(extension, ".zip")) return decompress_zip_job(job);
+    if (equals_ignoring_case(extension, ".tzst")) return decompress_tzst_job(job);
+    note_problem(job, Problem::unknown_archive_kind, job.job_inputs.c_str());
+    return JobResult{};
+}
+
+// Forgets the last job and raises busy. A cancel raised by the shutdown
+// stays, so that a request taken as the program ends does no work.
+void begin_job(ArchiveJob& job) {
+    job.outcome.store(static_cast<int32_t>(JobOutcome::none));
+    job.output_path.clear();
+    job.output_made = false;
+    job.problems.clear();
+    clear_percentages(job);
+    clear_counters(job);
+    set_phase(job, Phase::none);
+    set_busy_and_cancel(job, true, job.quit_requested.load() != 0);
+}
+
+// Records how the job ended: complete when the output was made, nothing was
+// noted as a problem and no cancel came; else cancelled or failed.
+void record_outcome(ArchiveJob& job, const JobResult& result) {
+    const bool cancelled = cancel_requested(job);
+    const JobOutcome outcome = result.made && job.problems.empty() && !cancelled ? JobOutcome::complete
+                               : cancelled                                        ? JobOutcome::cancelled
+                                                                                  : JobOutcome::failed;
+    job.output_made = result.made;
+    job.output_path.set(result.output.c_str());
+    job.outcome.store(static_cast<int32_t>(outcome));
 }
 
 // Closes a window of the worker (a save chooser or a report) as Escape would.
@@ -170,17 +198,26 @@ void submit_decompress(ArchiveJob& job, const char* archive) {
     LeaveCriticalSection(&job.request_lock);
 }
 
+void run_job(ArchiveJob& job, JobKind kind) {
+    begin_job(job);
+    const JobResult result = run_pipeline(job, kind);
+    record_outcome(job, result);
+    set_busy(job, false);
+    if (kind == JobKind::decompress) {
+        after_decompression(job, folder_part(job.job_inputs.c_str()).c_str());
+    } else {
+        after_compression(job, result.output.c_str(), job.compressor.load() == 0 ? "zip" : "tzst");
+    }
+    job.requests_served.fetch_add(1);
+}
+
 bool serve_one_request(ArchiveJob& job) {
     EnterCriticalSection(&job.job_lock);
-    std::atomic<uint8_t>* request = take_request(job);
-    if (request) {
-        clear_outcome(job);
-        run_request(job, request);
-        set_busy(job, false);
-        job.requests_served.fetch_add(1);
-    }
+    JobKind kind = JobKind::compress_folder;
+    const bool taken = take_request(job, &kind);
+    if (taken) run_job(job, kind);
     LeaveCriticalSection(&job.job_lock);
-    return request != nullptr;
+    return taken;
 }
 
 unsigned __stdcall run_job_worker(void* argument) {
@@ -242,22 +279,6 @@ const char* phase_text(const ArchiveJob& job) { return phase_name(static_cast<Ph
 
 int32_t counted_percent(int64_t done, int64_t total) {
     return static_cast<int32_t>(done * 100 / (total > 1 ? total : 1));
-}
-
-void set_outcome(ArchiveJob& job, bool output_made, const char* output) {
-    const JobOutcome outcome = output_made && job.problems.empty() && !cancel_requested(job) ? JobOutcome::complete
-                               : cancel_requested(job)                                      ? JobOutcome::cancelled
-                                                                                            : JobOutcome::failed;
-    job.output_made = output_made;
-    job.output_path.set(output ? output : "");
-    job.outcome.store(static_cast<int32_t>(outcome));
-}
-
-void clear_outcome(ArchiveJob& job) {
-    job.outcome.store(static_cast<int32_t>(JobOutcome::none));
-    job.output_path.clear();
-    job.output_made = false;
-    job.problems.clear();
 }
 
 void note_problem(ArchiveJob& job, Problem kind, const std::string& name) { job.problems.push_back({kind, name}); }

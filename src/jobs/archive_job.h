@@ -66,6 +66,9 @@ enum class Problem : int32_t {
     unreadable_archive,  // an archive that could not be opened at all
     archive_damaged,   // an archive that ends or breaks before its last entry
     output_not_written,  // the archive itself could not be written
+    unknown_archive_kind,  // a file to unpack that is neither a .zip nor a .tzst
+    root_refused,      // a drive or share root chosen for compression
+    tarball_not_read_back,  // the finished tarball failed to read back for compression
 };
 
 struct JobProblem {
@@ -174,10 +177,21 @@ void submit_decompress(ArchiveJob& job, const char* archive);
 // The worker thread procedure (argument: the record).
 unsigned __stdcall run_job_worker(void* job);
 // One pass of the worker: takes the first raised request (folder
-// compression, then file compression, then decompression), runs its
-// pipeline under job_lock and clears busy. Returns false when nothing was
-// requested.
+// compression, then file compression, then decompression) and runs it with
+// run_job under job_lock. Returns false when nothing was requested.
 bool serve_one_request(ArchiveJob& job);
+
+// What a request asks for.
+enum class JobKind { compress_folder, compress_files, decompress };
+
+// Runs one job on the worker's copy of its input (job_folder for a folder,
+// job_inputs otherwise), from start to end: the last job's outcome,
+// problems and progress are forgotten, busy is raised with the cancel
+// cleared, the pipeline of the kind (and of the compressor, or of the
+// archive's extension) runs, then the outcome is recorded, busy cleared, the
+// after-job action runs and requests_served is raised. Worker thread (tests
+// and tools call it directly on a record without a worker).
+void run_job(ArchiveJob& job, JobKind kind);
 
 // Shared fields.
 inline bool job_busy(const ArchiveJob& job) { return (job.busy_and_cancel.load(std::memory_order_relaxed) & 0xff) != 0; }
@@ -195,21 +209,26 @@ const char* phase_text(const ArchiveJob& job);
 const char* phase_name(Phase phase);
 // (items_done + 1) * 100 / max(items_total, 1), and done * 100 / max(total, 1).
 int32_t counted_percent(int64_t done_plus_one, int64_t total);
-// Forgets the last job's outcome, output and problems (each pipeline starts so).
-void clear_outcome(ArchiveJob& job);
-// Records how the job ended: complete when the output was made, nothing was
-// noted as a problem and no cancel came; else cancelled or failed.
-void set_outcome(ArchiveJob& job, bool output_made, const char* output);
 // Notes that an entry (or the output) could not be handled as it should.
 void note_problem(ArchiveJob& job, Problem kind, const std::string& name);
 
 // Counts the files below folder into items_total ("Preparing...").
 void count_folder_files(ArchiveJob& job, const char* folder);
 
-// The pipelines, run by the worker with job_lock held.
-void compress_folder_tzst(ArchiveJob& job);
-void compress_files_tzst(ArchiveJob& job);
-void decompress_tzst_job(ArchiveJob& job);
-void compress_folder_zip(ArchiveJob& job);
-void compress_files_zip(ArchiveJob& job);
-void decompress_zip_job(ArchiveJob& job);
+// What a pipeline made: made when its output is whole under its final name
+// (an extraction that ran to its end); output names it (the archive, or the
+// destination folder of an extraction), "" when no output was named.
+struct JobResult {
+    bool made = false;
+    std::string output;
+};
+
+// The pipelines, run by run_job with busy raised and everything cleared.
+// Each notes what it could not do and returns what it made; none sets the
+// outcome, clears busy or runs an after-job action.
+JobResult compress_folder_tzst(ArchiveJob& job);
+JobResult compress_files_tzst(ArchiveJob& job);
+JobResult decompress_tzst_job(ArchiveJob& job);
+JobResult compress_folder_zip(ArchiveJob& job);
+JobResult compress_files_zip(ArchiveJob& job);
+JobResult decompress_zip_job(ArchiveJob& job);

@@ -45,6 +45,25 @@ std::string folder_part(const char* path) {
     return "";
 }
 
+bool is_root_path(const char* path) {
+    const auto separator = [](char c) { return c == '\\' || c == '/'; };
+    std::string rest = path;
+    if (rest.empty() || separator(rest.back())) return true;
+    if (rest.compare(0, 8, "\\\\?\\UNC\\") == 0) {
+        rest = "\\\\" + rest.substr(8);
+    } else if (rest.compare(0, 4, "\\\\?\\") == 0) {
+        rest = rest.substr(4);
+    }
+    if (rest.size() == 2 && rest[1] == ':') return true;
+    if (rest.size() < 2 || !separator(rest[0]) || !separator(rest[1])) return false;
+    // \\server\share: two components after the leading pair.
+    size_t components = 0;
+    for (size_t i = 2; i < rest.size(); ++i) {
+        if (!separator(rest[i]) && (i == 2 || separator(rest[i - 1]))) ++components;
+    }
+    return components <= 2;
+}
+
 bool same_path(const std::string& a, const std::string& b) {
     const std::wstring wa = window_wide(a.c_str(), a.size());
     const std::wstring wb = window_wide(b.c_str(), b.size());

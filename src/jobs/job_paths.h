@@ -17,6 +17,11 @@ std::string path_extension(const char* path);
 std::string name_of(const char* path);
 // The text before the last \ or / found at an index above 0 ("" when none).
 std::string folder_part(const char* path);
+// True for a path that names a drive or share root, or nothing: "", "C:",
+// "C:\", "\\server\share" (with or without a trailing separator, also
+// behind the \\?\ and \\?\UNC\ prefixes) and any path that ends in a
+// separator. Such a folder has no name of its own for its archive.
+bool is_root_path(const char* path);
 // True when two paths name the same file, compared as Windows does (without
 // regard to case, either separator).
 bool same_path(const std::string& a, const std::string& b);

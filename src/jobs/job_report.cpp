@@ -50,9 +50,17 @@ const ProblemWords WORDS[] = {
      "The archives are damaged or cut short; nothing after the damage was extracted:", "archive damaged or cut short"},
     {"The archive could not be written (is the disk full?):", "The archives could not be written (is the disk full?):",
      "archive could not be written"},
+    {"Velmora can unpack .tzst and .zip archives; this file is neither:",
+     "Velmora can unpack .tzst and .zip archives; these files are neither:", "neither a .tzst nor a .zip, not unpacked"},
+    {"A drive or share root cannot be compressed; choose a folder in it:",
+     "Drive or share roots cannot be compressed; choose a folder in them:",
+     "a drive or share root cannot be compressed; choose a folder in it"},
+    {"The tarball could not be read back to compress it, so no archive was made:",
+     "The tarballs could not be read back to compress them, so no archives were made:",
+     "tarball could not be read back, no archive made"},
 };
 
-static_assert(sizeof(WORDS) / sizeof(WORDS[0]) == static_cast<size_t>(Problem::output_not_written) + 1,
+static_assert(sizeof(WORDS) / sizeof(WORDS[0]) == static_cast<size_t>(Problem::tarball_not_read_back) + 1,
               "one entry of words per kind of problem");
 
 const ProblemWords& words_of(Problem kind) { return WORDS[static_cast<size_t>(kind)]; }

@@ -19,5 +19,7 @@ void name_kept_tarball(ArchiveJob& job);
 
 // Streams tar_file one Zstandard frame into the ".tzst" beside it.
 // The frame is written under a temporary name and takes the final name only
-// when it is complete. Returns true then.
+// when it is complete, every byte of the tarball read back and written.
+// Returns true then; otherwise, unless a cancel ended it, notes why (the
+// tarball could not be read back, or the archive not written).
 bool compress_tarball(ArchiveJob& job);

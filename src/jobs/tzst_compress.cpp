@@ -11,7 +11,6 @@
 #include "io/file_reader.h"
 #include "io/file_writer.h"
 #include "io/platform.h"
-#include "jobs/after_job.h"
 #include "jobs/directory_scan.h"
 #include "jobs/job_paths.h"
 #include "jobs/tar_common.h"
@@ -175,24 +174,24 @@ bool add_folder_to_tarball(ArchiveJob& job, const char* folder) {
     return true;
 }
 
-// The end of a compression job: the outcome, busy cleared, the report and
-// the after-job action.
-void finish_compression(ArchiveJob& job, bool made) {
+// What a compression made: the archive beside the tarball when made. An
+// archive missing for a reason other than a cancel is noted.
+JobResult compression_result(ArchiveJob& job, bool made) {
     const String archive = replace_extension(job.tar_path.c_str(), ".tzst");
     if (!made && !cancel_requested(job)) note_problem(job, Problem::output_not_written, archive.c_str());
-    set_outcome(job, made, archive.c_str());
-    set_busy(job, false);
-    after_compression(job, archive.c_str(), "tzst");
+    return JobResult{made, archive.c_str()};
 }
 
-// Closes the tarball, which is whole, compresses it into the archive and
-// ends the job.
-void compress_whole_tarball(ArchiveJob& job) {
-    const bool tarball_closed = close_tar_writer(job);
-    if (tarball_closed) name_kept_tarball(job);
-    const bool made = tarball_closed && compress_tarball(job);
-    if (!tarball_closed) delete_file(job.tar_file.c_str());
-    finish_compression(job, made);
+// Closes the tarball, which is whole, and compresses it into the archive
+// (compress_tarball notes why an archive was not made).
+JobResult compress_whole_tarball(ArchiveJob& job) {
+    if (!close_tar_writer(job)) {
+        delete_file(job.tar_file.c_str());
+        return compression_result(job, false);
+    }
+    name_kept_tarball(job);
+    const String archive = replace_extension(job.tar_path.c_str(), ".tzst");
+    return JobResult{compress_tarball(job), archive.c_str()};
 }
 
 // Ends a job whose tarball will not be finished: nothing of it stays.
@@ -272,82 +271,105 @@ void name_kept_tarball(ArchiveJob& job) {
     }
 }
 
-bool compress_tarball(ArchiveJob& job) {
-    set_phase(job, Phase::compressing_tarball);
-    job.stage_in.resize(STAGE_IN);
-    job.stage_out.resize(STAGE_OUT);
-    job.zstd_cctx = reinterpret_cast<ZSTD_CCtx_s*>(ZSTD_createCCtx());
-    if (!job.zstd_cctx) {
-        if (!job.keep_tarball) delete_file(job.tar_file.c_str());
-        return false;
+namespace {
+
+// A compression context at the job's level and checksum; null when the
+// library refused it.
+ZSTD_CCtx* create_cctx(const ArchiveJob& job) {
+    ZSTD_CCtx* cctx = ZSTD_createCCtx();
+    if (cctx && (ZSTD_isError(ZSTD_CCtx_setParameter(cctx, ZSTD_c_compressionLevel, job.zstd_level)) ||
+                 ZSTD_isError(ZSTD_CCtx_setParameter(cctx, ZSTD_c_checksumFlag, job.zstd_checksum)))) {
+        ZSTD_freeCCtx(cctx);
+        cctx = nullptr;
     }
-    ZSTD_CCtx_setParameter(cctx_of(job), ZSTD_c_compressionLevel, job.zstd_level);
-    ZSTD_CCtx_setParameter(cctx_of(job), ZSTD_c_checksumFlag, job.zstd_checksum);
+    return cctx;
+}
 
-    const String archive = replace_extension(job.tar_path.c_str(), ".tzst");
-    const String partial = partial_path(archive.c_str());
-    delete job.stage_reader;
-    job.stage_reader = new FileReader(job.tar_file.c_str());
-    if (job.stage_reader->is_open()) job.stage_writer = new FileWriter(partial.c_str());
-    const bool opened = job.stage_reader->is_open() && job.stage_writer->is_open();
+// Streams the open stage reader into the open stage writer as one frame.
+// Returns how far it got: ended when the frame was closed after the
+// tarball's last byte.
+enum class Streamed { ended, read_failed, compress_failed, cancelled };
 
-    bool ended = false;
-    bool failed = false;
-    if (opened) {
-        const uint64_t size = job.stage_reader->size();
-        size_t n;
-        bool last;
+Streamed stream_frame(ArchiveJob& job) {
+    const uint64_t size = job.stage_reader->size();
+    for (;;) {
+        const size_t n = job.stage_reader->read(job.stage_in.storage, STAGE_IN);
+        // A short read ends the frame; it must be the tarball's end, not a
+        // failed read, or the frame would hold only the tarball's first part.
+        const bool last = n < STAGE_IN;
+        if (last && (job.stage_reader->failed() || job.stage_reader->position() != size)) return Streamed::read_failed;
+        job.overall_percent.store(100, std::memory_order_relaxed);
+        job.item_percent.store(
+            counted_percent(static_cast<int64_t>(job.stage_reader->position()), static_cast<int64_t>(size)),
+            std::memory_order_relaxed);
+        ZSTD_inBuffer input = {job.stage_in.storage, n, 0};
+        bool finished = false;
         do {
-            n = job.stage_reader->read(job.stage_in.storage, STAGE_IN);
-            last = n < STAGE_IN;
-            job.overall_percent.store(100, std::memory_order_relaxed);
-            job.item_percent.store(counted_percent(static_cast<int64_t>(job.stage_reader->position()),
-                                                   static_cast<int64_t>(size)),
-                                   std::memory_order_relaxed);
-            ZSTD_inBuffer input = {job.stage_in.storage, n, 0};
-            bool finished = false;
-            do {
-                ZSTD_outBuffer output = {job.stage_out.storage, STAGE_OUT, 0};
-                const size_t remaining =
-                    ZSTD_compressStream2(cctx_of(job), &output, &input, last ? ZSTD_e_end : ZSTD_e_continue);
-                if (ZSTD_isError(remaining)) {
-                    failed = true;
-                    break;
-                }
-                job.stage_writer->write(job.stage_out.storage, output.pos);
-                finished = last ? remaining == 0 : input.pos == n;
-                ended = last && remaining == 0;
-            } while (!finished && !cancel_requested(job));
-            // The short read that ends the frame ends the stage too.
-        } while (!last && !failed && !cancel_requested(job));
+            ZSTD_outBuffer output = {job.stage_out.storage, STAGE_OUT, 0};
+            const size_t remaining =
+                ZSTD_compressStream2(cctx_of(job), &output, &input, last ? ZSTD_e_end : ZSTD_e_continue);
+            if (ZSTD_isError(remaining)) return Streamed::compress_failed;
+            job.stage_writer->write(job.stage_out.storage, output.pos);
+            finished = last ? remaining == 0 : input.pos == n;
+            if (cancel_requested(job)) return Streamed::cancelled;
+        } while (!finished);
+        if (last) return Streamed::ended;
     }
-    const bool written = opened && job.stage_writer->close();
+}
+
+void release_compression_stage(ArchiveJob& job) {
     delete job.stage_reader;
     delete job.stage_writer;
     job.stage_reader = nullptr;
     job.stage_writer = nullptr;
     ZSTD_freeCCtx(cctx_of(job));
     job.zstd_cctx = nullptr;
+}
+
+}  // namespace
+
+bool compress_tarball(ArchiveJob& job) {
+    set_phase(job, Phase::compressing_tarball);
+    const String archive = replace_extension(job.tar_path.c_str(), ".tzst");
+    const String partial = partial_path(archive.c_str());
+    Streamed streamed = Streamed::compress_failed;
+    bool written = false;
+    job.zstd_cctx = reinterpret_cast<ZSTD_CCtx_s*>(create_cctx(job));
+    if (job.zstd_cctx && job.stage_in.resize(STAGE_IN) && job.stage_out.resize(STAGE_OUT)) {
+        job.stage_reader = new FileReader(job.tar_file.c_str());
+        if (!job.stage_reader->is_open()) {
+            streamed = Streamed::read_failed;
+        } else {
+            job.stage_writer = new FileWriter(partial.c_str());
+            if (job.stage_writer->is_open()) streamed = stream_frame(job);
+            written = job.stage_writer->close();
+        }
+    }
+    release_compression_stage(job);
 
     // Only a whole frame, written without a fault, takes the archive's name.
-    const bool complete =
-        ended && !failed && written && !cancel_requested(job) && move_file_replacing(partial.c_str(), archive.c_str());
+    const bool complete = streamed == Streamed::ended && written && !cancel_requested(job) &&
+                          move_file_replacing(partial.c_str(), archive.c_str());
     if (!complete) delete_file(partial.c_str());
+    if (!complete && !cancel_requested(job)) {
+        const bool unread = streamed == Streamed::read_failed;
+        note_problem(job, unread ? Problem::tarball_not_read_back : Problem::output_not_written,
+                     unread ? job.tar_file.c_str() : archive.c_str());
+    }
     // The tarball lives only for the job unless it is kept; one that could not
-    // be compressed goes too (the job reports the missing archive).
+    // be compressed goes too.
     if (!job.keep_tarball) delete_file(job.tar_file.c_str());
     return complete;
 }
 
-void compress_folder_tzst(ArchiveJob& job) {
-    clear_outcome(job);
+JobResult compress_folder_tzst(ArchiveJob& job) {
     const char* folder = job.job_folder.c_str();
-    const size_t length = job.job_folder.length();
-    // A drive root has no name to derive the tarball from, and its tarball
-    // would lie inside the folder being archived: refused.
-    if (length == 0 || folder[length - 1] == '\\' || folder[length - 1] == '/') {
-        set_outcome(job, false, "");
-        return;
+    set_phase(job, Phase::preparing);
+    // A drive or share root has no name to derive the tarball from, and its
+    // tarball would lie inside the folder being archived: refused.
+    if (is_root_path(folder)) {
+        note_problem(job, Problem::root_refused, folder);
+        return JobResult{};
     }
     job.tar_path = concat(folder, ".tar");
     if (!open_tar_writer(job)) {
@@ -357,38 +379,25 @@ void compress_folder_tzst(ArchiveJob& job) {
             job.tar_writer = nullptr;
         }
         discard_tarball(job);
-        finish_compression(job, false);
-        return;
+        return compression_result(job, false);
     }
-    clear_percentages(job);
-    set_busy_and_cancel(job, true, false);
-    clear_counters(job);
     count_folder_files(job, folder);
     add_folder_to_tarball(job, folder);
     // A walk cut short by a cancel makes no archive, and its tarball goes.
     if (cancel_requested(job)) {
         discard_tarball(job);
-        finish_compression(job, false);
-        return;
+        return compression_result(job, false);
     }
-    compress_whole_tarball(job);
+    return compress_whole_tarball(job);
 }
 
-void compress_files_tzst(ArchiveJob& job) {
-    clear_outcome(job);
-    set_cancel_requested(job, false);
+JobResult compress_files_tzst(ArchiveJob& job) {
     set_phase(job, Phase::writing_tarball);
     const std::vector<std::string> inputs = selection_paths(job.job_inputs);
-    if (inputs.empty() || !choose_tarball_name(job, inputs)) {
-        set_outcome(job, false, "");
-        return;
-    }
-    clear_percentages(job);
-    set_busy(job, true);
+    if (inputs.empty() || !choose_tarball_name(job, inputs)) return JobResult{};
     if (!open_tar_writer(job)) {
         discard_tarball(job);
-        finish_compression(job, false);
-        return;
+        return compression_result(job, false);
     }
     const size_t count = inputs.size();
     size_t stored_count = 0;
@@ -412,10 +421,7 @@ void compress_files_tzst(ArchiveJob& job) {
     // Cancelled, or nothing could be stored: no archive, and no tarball left.
     if (cancel_requested(job) || stored_count == 0) {
         discard_tarball(job);
-        set_outcome(job, false, "");
-        set_busy(job, false);
-        after_compression(job, "", "tzst");  // the report of what could not be read
-        return;
+        return JobResult{};
     }
-    compress_whole_tarball(job);
+    return compress_whole_tarball(job);
 }

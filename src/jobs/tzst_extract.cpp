@@ -8,7 +8,6 @@
 #include "io/file_reader.h"
 #include "io/file_writer.h"
 #include "io/platform.h"
-#include "jobs/after_job.h"
 #include "jobs/job_paths.h"
 #include "jobs/tar_common.h"
 #include "io/banned.h"
@@ -52,7 +51,6 @@ bool decompress_to_tarball(ArchiveJob& job, bool* whole) {
         release_stage(job);
         return false;
     }
-    set_cancel_requested(job, false);
     const uint64_t size = job.stage_reader->size();
     bool failed = false;
     size_t frame_state = 1;  // 0 once the last frame seen was complete
@@ -201,11 +199,8 @@ TarballResult extract_tarball(ArchiveJob& job) {
 
 }  // namespace
 
-void decompress_tzst_job(ArchiveJob& job) {
-    clear_outcome(job);
+JobResult decompress_tzst_job(ArchiveJob& job) {
     job.archive_path.set(job.job_inputs.c_str());
-    clear_percentages(job);
-    set_busy_and_cancel(job, true, false);
 
     bool stream_whole = false;
     TarballResult tarball;
@@ -235,7 +230,5 @@ void decompress_tzst_job(ArchiveJob& job) {
     }
     if (decompressed && !tarball_stays) delete_file(job.tar_file.c_str());
     const String destination = replace_extension(job.archive_path.c_str(), "");
-    set_outcome(job, tarball.opened && !cancel_requested(job), destination.c_str());
-    set_busy(job, false);
-    after_decompression(job, folder_part(job.job_inputs.c_str()).c_str());
+    return JobResult{tarball.opened && !cancel_requested(job), destination.c_str()};
 }

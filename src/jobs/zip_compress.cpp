@@ -13,7 +13,6 @@
 
 #include "io/file_reader.h"
 #include "io/platform.h"
-#include "jobs/after_job.h"
 #include "jobs/archive_job.h"
 #include "jobs/directory_scan.h"
 #include "jobs/job_paths.h"
@@ -203,14 +202,13 @@ bool create_archive(ArchiveJob& job) {
     return job.zip_file != nullptr;
 }
 
-// Closes the archive and ends the job: outcome, busy, report and after-job
-// action. A whole archive takes its name; one that the disk did not take
-// whole goes, and so does a cancelled one (minizip can only close it with
-// the entry in progress cut short, which would then read as whole): a file
-// that had the name keeps it. A write refused at any point fails the close,
-// since the file functions keep their failure until then. With keep false
-// (nothing worth keeping was stored) the archive goes too.
-void finish_archive(ArchiveJob& job, bool keep) {
+// Closes the archive. A whole archive takes its name; one that the disk
+// did not take whole goes, and so does a cancelled one (minizip can only
+// close it with the entry in progress cut short, which would then read as
+// whole): a file that had the name keeps it. A write refused at any point
+// fails the close, since the file functions keep their failure until then.
+// With keep false (nothing worth keeping was stored) the archive goes too.
+JobResult finish_archive(ArchiveJob& job, bool keep) {
     const bool closed = zipClose(zip_of(job), nullptr) == ZIP_OK;
     job.zip_file = nullptr;
     const bool cancelled = cancel_requested(job);
@@ -218,9 +216,7 @@ void finish_archive(ArchiveJob& job, bool keep) {
         keep && !cancelled && closed && move_file_replacing(job.zip_partial.c_str(), job.zip_path.c_str());
     if (!made) delete_file(job.zip_partial.c_str());
     if (keep && !cancelled && !made) note_problem(job, Problem::output_not_written, job.zip_path.c_str());
-    set_outcome(job, made, job.zip_path.c_str());
-    set_busy(job, false);
-    after_compression(job, job.zip_path.c_str(), "zip");
+    return JobResult{made, job.zip_path.c_str()};
 }
 
 bool names_an_input(const std::vector<std::string>& inputs, const String& path) {
@@ -242,49 +238,33 @@ bool choose_archive_name(ArchiveJob& job, const std::vector<std::string>& inputs
 
 }  // namespace
 
-void compress_folder_zip(ArchiveJob& job) {
-    clear_outcome(job);
-    set_cancel_requested(job, false);
+JobResult compress_folder_zip(ArchiveJob& job) {
+    set_phase(job, Phase::compressing_zip);
     const char* folder = job.job_folder.c_str();
-    const size_t length = job.job_folder.length();
-    // A drive root has no name for its archive, which would lie inside the
-    // folder being archived: refused.
-    if (length == 0 || is_separator(folder[length - 1])) {
-        set_outcome(job, false, "");
-        return;
+    // A drive or share root has no name for its archive, which would lie
+    // inside the folder being archived: refused.
+    if (is_root_path(folder)) {
+        note_problem(job, Problem::root_refused, folder);
+        return JobResult{};
     }
     job.zip_path = concat(folder, ".zip");
-    clear_counters(job);
     if (!create_archive(job)) {
         note_problem(job, Problem::output_not_written, job.zip_path.c_str());
-        set_outcome(job, false, "");
-        after_compression(job, "", "zip");  // the report
-        return;
+        return JobResult{};
     }
-    clear_percentages(job);
-    set_busy(job, true);
     count_folder_files(job, folder);
     add_folder_to_zip(job, folder);
-    finish_archive(job, true);
+    return finish_archive(job, true);
 }
 
-void compress_files_zip(ArchiveJob& job) {
-    clear_outcome(job);
-    set_cancel_requested(job, false);
+JobResult compress_files_zip(ArchiveJob& job) {
     set_phase(job, Phase::compressing_zip);
     const std::vector<std::string> inputs = selection_paths(job.job_inputs);
-    if (inputs.empty() || !choose_archive_name(job, inputs)) {
-        set_outcome(job, false, "");
-        return;
-    }
+    if (inputs.empty() || !choose_archive_name(job, inputs)) return JobResult{};
     if (!create_archive(job)) {
         note_problem(job, Problem::output_not_written, job.zip_path.c_str());
-        set_outcome(job, false, "");
-        after_compression(job, "", "zip");  // the report
-        return;
+        return JobResult{};
     }
-    clear_percentages(job);
-    set_busy(job, true);
     const size_t count = inputs.size();
     size_t stored = 0;
     for (size_t k = 0; k < count; ++k) {
@@ -296,5 +276,5 @@ void compress_files_zip(ArchiveJob& job) {
         if (cancel_requested(job)) break;
     }
     // An archive of none of the chosen files is no archive of them.
-    finish_archive(job, stored > 0);
+    return finish_archive(job, stored > 0);
 }

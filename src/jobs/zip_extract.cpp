@@ -9,7 +9,6 @@
 
 #include "io/file_writer.h"
 #include "io/platform.h"
-#include "jobs/after_job.h"
 #include "jobs/archive_job.h"
 #include "jobs/job_paths.h"
 #include "jobs/zip_io.h"
@@ -153,8 +152,7 @@ bool extract_entries(ArchiveJob& job, unzFile zip, const std::string& destinatio
 
 }  // namespace
 
-void decompress_zip_job(ArchiveJob& job) {
-    clear_outcome(job);
+JobResult decompress_zip_job(ArchiveJob& job) {
     set_phase(job, Phase::decompressing_zip);
     const char* archive = job.job_inputs.c_str();
     job.zip_path.set(archive);
@@ -163,11 +161,9 @@ void decompress_zip_job(ArchiveJob& job) {
     const String destination_folder = replace_extension(archive, "");
     const size_t length = destination_folder.length();
     if (length == 0 || is_separator(destination_folder.c_str()[length - 1])) {
-        set_outcome(job, false, "");
-        return;
+        note_problem(job, Problem::unreadable_archive, archive);
+        return JobResult{};
     }
-    clear_percentages(job);
-    set_busy_and_cancel(job, true, false);
     const std::string destination = std::string(destination_folder.c_str()) + "\\";
 
     unzFile zip = open_zip_archive(archive);
@@ -179,7 +175,5 @@ void decompress_zip_job(ArchiveJob& job) {
         ran_to_end = extract_entries(job, zip, destination);
         unzClose(zip);
     }
-    set_outcome(job, ran_to_end && !cancel_requested(job), destination_folder.c_str());
-    set_busy(job, false);
-    after_decompression(job, folder_part(archive).c_str());
+    return JobResult{ran_to_end && !cancel_requested(job), destination_folder.c_str()};
 }

@@ -31,12 +31,18 @@ JobOutcome outcome_of(JobHandle& job) { return static_cast<JobOutcome>(job->outc
 void compress_folder(JobHandle& job, const std::string& folder) {
     job->compressor = 1;
     job->job_folder.set(folder.c_str());
-    compress_folder_tzst(*job);
+    run_job(*job, JobKind::compress_folder);
+}
+
+// Runs the file job on the selection already in job_inputs.
+void compress_files_as_tzst(ArchiveJob& job) {
+    job.compressor = 1;
+    run_job(job, JobKind::compress_files);
 }
 
 void decompress(JobHandle& job, const std::string& archive) {
     job->job_inputs = make_selection_list({archive});
-    decompress_tzst_job(*job);
+    run_job(*job, JobKind::decompress);
 }
 
 // True when the file is exactly one complete Zstandard frame.
@@ -151,7 +157,7 @@ TEST(Tzst, a_users_file_named_like_the_tarball_survives_unless_tarballs_are_kept
     folder.write("f.txt", "file job");
     folder.write("f.tar", theirs);
     job->job_inputs = make_selection_list({path_in(folder, "f.txt")});
-    compress_files_tzst(*job);
+    compress_files_as_tzst(*job);
     ASSERT_EQ(outcome_of(job), JobOutcome::complete);
     EXPECT_EQ(folder.read("f.tar"), theirs);
     decompress(job, path_in(folder, "d.tzst"));
@@ -175,7 +181,7 @@ TEST(Tzst, a_tarball_of_a_multiple_of_131072_bytes_ends_in_one_frame) {
     job->compressor = 1;
     job->keep_tarball = true;
     job->job_inputs = make_selection_list({path_in(folder, "exact.bin")});
-    compress_files_tzst(*job);
+    compress_files_as_tzst(*job);
     ASSERT_EQ(outcome_of(job), JobOutcome::complete);
     ASSERT_EQ(folder.read("exact.tar").size(), 655360u);
     const std::string packed = folder.read("exact.tzst");
@@ -194,7 +200,7 @@ TEST(Tzst, selected_files_are_named_after_the_first_and_inputs_survive) {
     JobHandle job;
     job->compressor = 1;
     job->job_inputs = make_selection_list({path_in(folder, "a.txt"), path_in(folder, "b.txt"), path_in(folder, "x")});
-    compress_files_tzst(*job);
+    compress_files_as_tzst(*job);
     ASSERT_EQ(outcome_of(job), JobOutcome::complete);
     decompress(job, path_in(folder, "a.tzst"));
     EXPECT_TRUE(same_tree(Tree{{"a.txt", "first"}, {"b.txt", "second"}, {"x", "one letter"}}, read_tree(path_in(folder, "a\\"))));
@@ -203,11 +209,11 @@ TEST(Tzst, selected_files_are_named_after_the_first_and_inputs_survive) {
     folder.write("report.tar", "my own tarball");
     folder.write("keep.tzst", "my own archive");
     job->job_inputs = make_selection_list({path_in(folder, "report.tar")});
-    compress_files_tzst(*job);
+    compress_files_as_tzst(*job);
     EXPECT_EQ(folder.read("report.tar"), "my own tarball");
     EXPECT_TRUE(folder.exists("report.tar.tzst"));
     job->job_inputs = make_selection_list({path_in(folder, "keep.tzst"), path_in(folder, "b.txt")});
-    compress_files_tzst(*job);
+    compress_files_as_tzst(*job);
     EXPECT_EQ(folder.read("keep.tzst"), "my own archive");
     EXPECT_TRUE(folder.exists("keep.tzst.tzst"));
 }
@@ -358,13 +364,13 @@ TEST(TzstFaults, a_locked_file_is_left_out_and_reported_while_its_siblings_are_s
     // The file job: the others are stored; one file alone makes no archive
     // and leaves nothing behind.
     job->job_inputs = make_selection_list({path_in(folder, "d\\f1.txt"), locked_path, path_in(folder, "d\\f2.txt")});
-    compress_files_tzst(*job);
+    compress_files_as_tzst(*job);
     EXPECT_EQ(outcome_of(job), JobOutcome::failed);
     EXPECT_EQ(tzst_entries(folder.read("d\\f1.tzst")),
               (std::map<std::string, std::string>{{"f1.txt", "file 1"}, {"f2.txt", "file 2"}}));
     for (int attempt = 0; attempt < 2; ++attempt) {
         job->job_inputs = make_selection_list({locked_path});
-        compress_files_tzst(*job);
+        compress_files_as_tzst(*job);
         EXPECT_EQ(outcome_of(job), JobOutcome::failed);
         EXPECT_FALSE(job->output_made);
         EXPECT_EQ(problem_report(*job), "Velmora: 1 file could not be read and is not in the archive:\nlocked.txt");
@@ -474,7 +480,7 @@ TEST(TzstCompression, the_level_and_checksum_of_the_preferences_reach_the_frame)
         ArchiveJob* job = create_archive_job_without_worker(settings);
         job->interactive = false;
         job->job_inputs = make_selection_list({path_in(folder, "big.bin")});
-        compress_files_tzst(*job);
+        compress_files_as_tzst(*job);
         ASSERT_EQ(static_cast<JobOutcome>(job->outcome.load()), JobOutcome::complete);
         destroy_archive_job(job);
         const std::string packed = folder.read("big.tzst");

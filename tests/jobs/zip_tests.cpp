@@ -31,17 +31,19 @@ JobOutcome outcome_of(JobHandle& job) { return static_cast<JobOutcome>(job->outc
 
 void compress_folder(JobHandle& job, const std::string& folder) {
     job->job_folder.set(folder.c_str());
-    compress_folder_zip(*job);
+    job->compressor = 0;
+    run_job(*job, JobKind::compress_folder);
 }
 
 void compress_files(JobHandle& job, const std::vector<std::string>& paths) {
     job->job_inputs = make_selection_list(paths);
-    compress_files_zip(*job);
+    job->compressor = 0;
+    run_job(*job, JobKind::compress_files);
 }
 
 void decompress(JobHandle& job, const std::string& archive) {
     job->job_inputs = make_selection_list({archive});
-    decompress_zip_job(*job);
+    run_job(*job, JobKind::decompress);
 }
 
 // One entry as minizip reads it back, with its data.
