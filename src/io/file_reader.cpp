@@ -48,6 +48,7 @@ void FileReader::List::remove_at(int at) {
 
 FileReader::FileReader(const char* path) {
     if (!path) return;
+    takes_part_in_faults_ = takes_part_in_faults(path);
     handle_ = open_for_reading(path, FILE_SHARE_READ, &converted_path_);
     if (handle_ == INVALID_HANDLE_VALUE && GetLastError() == ERROR_SHARING_VIOLATION) {
         handle_ = open_for_reading(path, FILE_SHARE_READ | FILE_SHARE_WRITE, &converted_path_);
@@ -139,7 +140,8 @@ bool FileReader::issue_read() {
     DWORD transferred = 0;
     BOOL ok = FALSE;
     DWORD error = NO_ERROR;
-    if (__atomic_add_fetch(&io_faults.reads_issued, 1, __ATOMIC_RELAXED) == io_faults.fail_read_at) {
+    if (takes_part_in_faults_ &&
+        __atomic_add_fetch(&io_faults.reads_issued, 1, __ATOMIC_RELAXED) == io_faults.fail_read_at) {
         error = ERROR_READ_FAULT;
     } else {
         ok = ReadFile(handle_, request.slice, BLOCK_SIZE, &transferred, &request.overlapped);

@@ -72,6 +72,7 @@ private:
     uint64_t size_ = 0;
     bool shared_for_write_ = false;
     bool converted_path_ = false;
+    bool takes_part_in_faults_ = true;  // the test seam counts this file's reads
     uint64_t position_ = 0;
     uint64_t readahead_position_ = 0;
     bool error_ = false;

@@ -30,8 +30,9 @@ constexpr uintptr_t STORAGE_ALIGNMENT = 4096;
 // set to the bytes the request may really write. The request that takes the
 // simulated disk to its limit writes only what still fits (a short write);
 // later ones fail with ERROR_DISK_FULL.
-DWORD injected_write_fault(uint32_t bytes, uint32_t* allowed) {
+DWORD injected_write_fault(bool takes_part, uint32_t bytes, uint32_t* allowed) {
     *allowed = bytes;
+    if (!takes_part) return NO_ERROR;
     const int64_t index = __atomic_add_fetch(&io_faults.writes_issued, 1, __ATOMIC_RELAXED);
     if (index == io_faults.fail_write_at) return ERROR_WRITE_FAULT;
     const int64_t limit = io_faults.disk_full_after;
@@ -77,6 +78,7 @@ FileWriter::Block* FileWriter::BlockQueue::pop_front() {
 
 FileWriter::FileWriter(const char* path) {
     if (path) {
+        takes_part_in_faults_ = takes_part_in_faults(path);
         handle_ = create_file(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS, WRITE_FLAGS,
                               false, &converted_path_);
     }
@@ -150,7 +152,7 @@ bool FileWriter::start_write(Block* block, uint64_t offset) {
     DWORD transferred = 0;
     BOOL ok = FALSE;
     uint32_t allowed = 0;
-    DWORD error = injected_write_fault(block->fill, &allowed);
+    DWORD error = injected_write_fault(takes_part_in_faults_, block->fill, &allowed);
     if (error == NO_ERROR) {
         ok = WriteFile(handle_, block->data, allowed, &transferred, &block->overlapped);
         if (!ok) error = GetLastError();

@@ -90,6 +90,7 @@ private:
     HANDLE handle_ = INVALID_HANDLE_VALUE;
     int mode_ = 0;
     bool converted_path_ = false;
+    bool takes_part_in_faults_ = true;  // the test seam counts this file's writes
     uint64_t position_ = 0;
     uint64_t max_size_ = 0;
     uint64_t bytes_written_ = 0;

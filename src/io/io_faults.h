@@ -13,8 +13,14 @@ struct IoFaults {
     int64_t reads_issued = 0;       // counters, for tests that count requests
     int64_t writes_issued = 0;
     int64_t bytes_accepted = 0;
+    // When set, only files whose path ends with this text (compared without
+    // regard to case) take part: their requests alone are counted and failed,
+    // so a test can reach the Nth read of one file among many.
+    const char* only_path_ending = nullptr;
 };
 
 extern IoFaults io_faults;
 
 void reset_io_faults();
+// True when a file at path takes part in the injected faults.
+bool takes_part_in_faults(const char* path);

@@ -13,6 +13,8 @@
 #include <string>
 
 #include "io/io_faults.h"
+#include "jobs/job_paths.h"
+#include "jobs/job_report.h"
 #include "jobs/job_test_util.h"
 #include "robust_util.h"
 
@@ -146,6 +148,60 @@ TEST(Faults, injected_read_write_and_full_disk_faults_lose_nothing) {
         }
     }
     std::printf("  faults injected: %d\n", injected);
+}
+
+// A read of the finished tarball that fails while it is compressed (the
+// seam fails the Nth read of the tarball alone): the frame must not be
+// closed on what was read so far and pass for the whole archive.
+TEST(Faults, a_failed_read_of_the_tarball_while_it_is_compressed_makes_no_archive) {
+    Bench bench(Kind::tzst_folder);
+    const std::string many = bench.folder + "\\many\\";
+    std::vector<std::string> selection;
+    for (int i = 0; i < 40; ++i) selection.push_back(many + "f" + std::to_string(i) + ".bin");
+    struct Case {
+        const char* name;
+        bool folder_job;
+        bool keep_tarball;
+        const char* tarball;  // the file that fails, below the scratch folder
+    };
+    const Case cases[] = {
+        {"folder job", true, false, "in.tar.partial"},
+        {"folder job, tarball kept", true, true, "in.tar"},
+        {"file job", false, false, "in\\many\\f0.tar.partial"},
+    };
+    for (const Case& c : cases) {
+        for (const int64_t read : {1, 20, 100}) {
+            SCOPED_TRACE(std::string(c.name) + ", read " + std::to_string(read));
+            JobHandle job;
+            job->compressor = 1;
+            job->keep_tarball = c.keep_tarball;
+            reset_io_faults();
+            io_faults.only_path_ending = c.tarball;
+            io_faults.fail_read_at = read;
+            if (c.folder_job) {
+                submit_compress_folder(*job, bench.folder.c_str());
+            } else {
+                submit_compress_files(*job, make_selection_list(selection));
+            }
+            ASSERT_TRUE(serve_within(*job, 60));
+            const int64_t reads = io_faults.reads_issued;
+            reset_io_faults();
+            ASSERT_GE(reads, read) << "the fault was reached";
+            EXPECT_STREQ(outcome_word(*job), "failed");
+            EXPECT_FALSE(job->output_made);
+            const std::string archive = c.folder_job ? bench.folder + ".tzst" : many + "f0.tzst";
+            EXPECT_FALSE(path_exists(archive)) << "no archive of part of the tarball";
+            EXPECT_EQ(problem_report(*job),
+                      "Velmora: The tarball could not be read back to compress it, so no archive was made:\n" +
+                          bench.scratch.path() + c.tarball);
+            if (c.keep_tarball) {
+                EXPECT_TRUE(path_exists(bench.scratch.path() + c.tarball)) << "the kept tarball is whole and stays";
+                DeleteFileA((bench.scratch.path() + c.tarball).c_str());
+            }
+            JobHandle unused;
+            bench.check(*unused, Kind::tzst_folder);
+        }
+    }
 }
 
 // Cancels at random moments, from another thread, as the Progress window does.
