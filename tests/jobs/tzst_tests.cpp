@@ -243,13 +243,31 @@ TEST(Tzst, cancel_leaves_no_archive_that_looks_finished) {
     for (const auto& entry : read_tree(folder.path().c_str())) names.push_back(entry.first);
     EXPECT_EQ(names, std::vector<std::string>{"big.bin"});
 
-    // Cancelled while compressing: the partial frame is removed.
-    const uint32_t served = job->requests_served.load();
-    job->keep_tarball = false;
-    submit_compress_folder(*job, folder.path().c_str());
-    destroy_archive_job(job);  // cancels the running job and waits for it
-    (void)served;
-    EXPECT_EQ(folder.read("big.bin").size(), 48u << 20) << "the input is intact";
+    destroy_archive_job(job);
+
+    // Cancelled while the tarball is compressed, and cut off by the program's
+    // end while it is written: neither the partial frame nor the tarball stays.
+    create_directory(path_in(folder, "src").c_str());
+    ASSERT_TRUE(move_file_replacing(path_in(folder, "big.bin").c_str(), path_in(folder, "src\\big.bin").c_str()));
+    for (const Phase phase : {Phase::compressing_tarball, Phase::writing_tarball}) {
+        SCOPED_TRACE(phase_name(phase));
+        job = create_archive_job(JobSettings{});
+        job->interactive = false;
+        job->compressor = 1;
+        job->keep_tarball = false;
+        submit_compress_folder(*job, path_in(folder, "src").c_str());
+        while (!(job->phase.load() == static_cast<int32_t>(phase) && job->item_percent.load() >= 5)) Sleep(1);
+        if (phase == Phase::compressing_tarball) {
+            set_busy_and_cancel(*job, false, true);
+            while (job->requests_served.load() == 0) Sleep(5);
+            EXPECT_EQ(static_cast<JobOutcome>(job->outcome.load()), JobOutcome::cancelled);
+        }
+        destroy_archive_job(job);  // cancels a running job and waits for it
+        names.clear();
+        for (const auto& entry : read_tree(folder.path().c_str())) names.push_back(entry.first);
+        EXPECT_EQ(names, (std::vector<std::string>{"src\\", "src\\big.bin"}));
+        EXPECT_EQ(folder.read("src\\big.bin"), pattern_bytes(48u << 20, 3)) << "the input is intact";
+    }
 }
 
 TEST(Tzst, hostile_and_foreign_tarballs_stay_inside_the_destination) {
