@@ -140,24 +140,33 @@ std::string choose_save_file(HWND owner, const char* extension_word) {
 }
 
 bool move_file_by_copy(const char* source, const char* target) {
-    uint64_t copied = 0;
-    uint64_t expected = 0;
+    if (same_path(source, target)) return true;  // already there
+    // The copy is made under a name of its own and takes the target's name
+    // only when whole, so a failed copy leaves no part of the archive under
+    // the chosen name and an existing file there untouched.
+    const String partial = partial_path(target);
     bool complete = false;
     {
         FileReader reader(source);
         if (!reader.is_open()) return false;
-        FileWriter writer(target);
+        FileWriter writer(partial.c_str());
         if (!writer.is_open()) return false;
-        expected = reader.size();
+        const uint64_t expected = reader.size();
+        uint64_t copied = 0;
         char block[COPY_BLOCK];
         size_t n;
-        while ((n = reader.read(block, sizeof(block))) > 0) copied += writer.write(block, n);
+        while ((n = reader.read(block, sizeof(block))) > 0 && !writer.failed()) copied += writer.write(block, n);
         const bool closed = writer.close();
         complete = closed && !reader.failed() && copied == expected && writer.bytes_written() == expected;
     }
-    // The archive leaves its first place only when the target holds all of it.
-    if (!complete) return false;
-    return delete_file(source);
+    if (!complete || !move_file_replacing_retrying(partial.c_str(), target)) {
+        delete_file_retrying(partial.c_str());
+        return false;
+    }
+    // The archive leaves its first place only once the target holds all of
+    // it; a first copy that cannot be deleted stays as a spare.
+    delete_file_retrying(source);
+    return true;
 }
 
 void after_compression(ArchiveJob& job, const char* path, const char* extension_word) {
@@ -170,7 +179,9 @@ void after_compression(ArchiveJob& job, const char* path, const char* extension_
     case 1: {
         wait_for_quiet_main_window(job);
         const std::string target = choose_save_file(save_dialog_owner, extension_word);
-        if (!target.empty()) move_file_by_copy(path, target.c_str());
+        if (!target.empty() && !move_file_by_copy(path, target.c_str())) {
+            message_box(save_dialog_owner, move_failure_report(path, target.c_str()).c_str(), "Velmora");
+        }
         break;
     }
     case 2: open_file_manager(folder_before_last_separator(path).c_str()); break;

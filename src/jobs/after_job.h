@@ -23,7 +23,11 @@ void after_decompression(ArchiveJob& job, const char* folder);
 std::string choose_save_file(HWND owner, const char* extension_word);
 
 // Copies source to target and deletes source only when the target holds every
-// byte of it. Returns true when the move completed.
+// byte of it. The copy is written under a partial name beside target and
+// renamed over it when whole, so a copy that fails (a full disk) leaves
+// neither a part of source under target's name nor a change to a file
+// already there, and source where it was. Returns true when target holds
+// source's bytes (also when the two name the same file).
 bool move_file_by_copy(const char* source, const char* target);
 
 // The owner of the save dialog (the main window); null until it exists.

@@ -102,3 +102,7 @@ std::string problem_report(const ArchiveJob& job) {
     }
     return text;
 }
+
+std::string move_failure_report(const char* source, const char* target) {
+    return std::string("Velmora: The archive could not be saved as:\n") + target + "\nIt is still at:\n" + source;
+}

@@ -12,6 +12,10 @@
 // "" when the job noted nothing.
 std::string problem_report(const ArchiveJob& job);
 
+// The message after a move of a finished archive (the save dialog's
+// choice) failed: names the chosen place and where the archive still is.
+std::string move_failure_report(const char* source, const char* target);
+
 // A few words for one problem, for a line of the console companion
 // ("could not be read, left out").
 const char* problem_label(Problem kind);

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "io/io_faults.h"
+#include "jobs/after_job.h"
 #include "jobs/job_paths.h"
 #include "jobs/job_report.h"
 #include "jobs/job_test_util.h"
@@ -202,6 +203,38 @@ TEST(Faults, a_failed_read_of_the_tarball_while_it_is_compressed_makes_no_archiv
             bench.check(*unused, Kind::tzst_folder);
         }
     }
+}
+
+// The move after the save dialog, on a disk that fills after 10,000 bytes:
+// nothing of the archive is left under the chosen name, a file that was
+// there is untouched, and the archive stays where the job wrote it.
+TEST(Faults, a_save_as_copy_that_fills_the_disk_leaves_the_archive_where_it_was) {
+    ScratchFolder scratch("save-as");
+    const std::string archive = scratch.path() + "photos.tzst";
+    const std::string bytes = pattern_bytes(200000, 9);
+    ASSERT_TRUE(write_file(archive, bytes));
+    for (const bool target_existed : {false, true}) {
+        SCOPED_TRACE(target_existed ? "over an existing file" : "to a new name");
+        const std::string target = scratch.path() + "chosen.tzst";
+        if (target_existed) ASSERT_TRUE(write_file(target, "the user's older file"));
+        reset_io_faults();
+        io_faults.disk_full_after = 10000;
+        EXPECT_FALSE(move_file_by_copy(archive.c_str(), target.c_str()));
+        reset_io_faults();
+        EXPECT_TRUE(read_file(archive) == bytes) << "the archive stays where it was";
+        EXPECT_TRUE(path_exists(target) == target_existed) << "no part of the archive under the chosen name";
+        if (target_existed) EXPECT_EQ(read_file(target), "the user's older file");
+        EXPECT_FALSE(path_exists(target + ".partial"));
+    }
+    EXPECT_EQ(move_failure_report(archive.c_str(), (scratch.path() + "chosen.tzst").c_str()),
+              "Velmora: The archive could not be saved as:\n" + scratch.path() + "chosen.tzst\nIt is still at:\n" +
+                  archive);
+    // With room, the move completes; a move onto itself keeps the archive.
+    EXPECT_TRUE(move_file_by_copy(archive.c_str(), archive.c_str()));
+    EXPECT_TRUE(read_file(archive) == bytes);
+    EXPECT_TRUE(move_file_by_copy(archive.c_str(), (scratch.path() + "chosen.tzst").c_str()));
+    EXPECT_TRUE(read_file(scratch.path() + "chosen.tzst") == bytes);
+    EXPECT_FALSE(path_exists(archive));
 }
 
 // Cancels at random moments, from another thread, as the Progress window does.
