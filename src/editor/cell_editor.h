@@ -183,6 +183,10 @@ public:
     // scroll, one pane scrolled to the top and no mouse drag. The find text
     // and the settings that every editor shares stay.
     void reset_interaction();
+    // The bytes save() writes: every line with its end (CR LF when the file
+    // had them), leading spaces turned back into tabs when save_tab_width
+    // is set.
+    std::string file_bytes() const;
     bool modified() const { return undo_pos != saved_pos; }
     bool find_prompt_open() const { return state == PROMPT_FIND; }
     int32_t line_count() const { return static_cast<int32_t>(lines.size()); }

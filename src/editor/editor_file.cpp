@@ -213,36 +213,38 @@ int CellEditor::reload(bool discard_undo) {
     return 0;
 }
 
+std::string CellEditor::file_bytes() const {
+    std::string bytes;
+    for (const auto& line : lines) {
+        const char* text = line->c_str();
+        size_t length = line->length();
+        if (save_tab_width > 0 && length) {
+            const size_t step = static_cast<size_t>(save_tab_width);
+            size_t spaces = 0;
+            while (spaces < length && text[spaces] == ' ') ++spaces;
+            bytes.append(spaces / step, '\t');
+            text += spaces / step * step;
+            length -= spaces / step * step;
+        }
+        bytes.append(text, length);
+        if (crlf) bytes.push_back('\r');
+        bytes.push_back('\n');
+    }
+    return bytes;
+}
+
 int CellEditor::save() {
     if (file_path.empty()) return 1;
     // A read-only file is refused, as opening it for writing would be.
     const DWORD attributes = file_attributes(file_path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return 1;
     const String temporary = concat(file_path.c_str(), SAVE_SUFFIX);
-    uint64_t expected = 0;
+    const std::string bytes = file_bytes();
     {
         FileWriter writer(temporary.c_str());
         if (!writer.is_open()) return 1;
-        auto put = [&](const char* bytes, size_t count) {
-            expected += count;
-            writer.write(bytes, count);
-        };
-        for (const auto& line : lines) {
-            const char* text = line->c_str();
-            size_t length = line->length();
-            if (save_tab_width > 0 && length) {
-                const size_t step = static_cast<size_t>(save_tab_width);
-                size_t spaces = 0;
-                while (spaces < length && text[spaces] == ' ') ++spaces;
-                for (size_t group = 0; group < spaces / step; ++group) put("\t", 1);
-                text += spaces / step * step;
-                length -= spaces / step * step;
-            }
-            put(text, length);
-            if (crlf) put("\r", 1);
-            put("\n", 1);
-        }
-        const bool complete = writer.close() && !writer.failed() && writer.bytes_written() == expected;
+        writer.write(bytes.data(), bytes.size());
+        const bool complete = writer.close() && !writer.failed() && writer.bytes_written() == bytes.size();
         if (!complete) {
             delete_file(temporary.c_str());
             return 1;

@@ -13,7 +13,6 @@
 namespace {
 
 constexpr int CTRL_C = 3, CTRL_F = 6, CTRL_G = 7, CTRL_O = 15, CTRL_P = 16, CTRL_S = 19, CTRL_W = 23;
-constexpr size_t LINE_PIECE_LIMIT = 1024;
 
 bool ctrl_with_key(const CellEditor& editor) { return ctrl_is_held ? ctrl_is_held() : editor.key_modifiers().ctrl; }
 
@@ -76,13 +75,8 @@ int UserPaneEditor::on_key(int code) {
 }
 
 void UserPaneEditor::validate_and_save() {
-    std::string text;
-    for (const auto& line : lines) {
-        std::string piece(line->c_str(), line->length());
-        piece.push_back('\n');
-        if (piece.size() > LINE_PIECE_LIMIT) piece.resize(LINE_PIECE_LIMIT);
-        text += piece;
-    }
+    // What is checked is exactly what the save writes.
+    const std::string text = file_bytes();
     String error;
     const bool parsed = preferences_text_parses(text.c_str(), text.size(), &error);
     if (parsed) {

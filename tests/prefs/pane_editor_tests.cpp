@@ -95,6 +95,39 @@ TEST_F(PaneEditors, ctrl_s_saves_only_text_that_parses) {
     EXPECT_FALSE(editor.modified());
 }
 
+// Lines past 1,024 bytes: what Ctrl+S checks is what it writes, so text
+// that the next start cannot parse is never saved, and long text that
+// parses is saved and read back at start.
+TEST_F(PaneEditors, ctrl_s_checks_the_whole_of_long_lines) {
+    const std::string blanks(1060, ' ');
+    const struct {
+        const char* name;
+        std::string text;
+        bool parses;
+    } cases[] = {
+        {"broken after 1,024 bytes", "{\"zlib_compression_level\": 7" + blanks + ", \"tail\": }\n}\n", false},
+        {"valid past 1,024 bytes", "{\"zlib_compression_level\": 7" + blanks + ", \"tail\": 1\n}\n", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        set_grid_size(&screen, 20, 60);  // the last editor let its cells go
+        UserPaneEditor editor(&screen);
+        load(editor, "preferences.txt", c.text);
+        keys(editor, {' '});
+        ctrl_held_for_test = true;
+        editor.on_key(19);
+        ctrl_held_for_test = false;
+        const std::string typed = " " + c.text;
+        EXPECT_EQ(folder.read("preferences.txt"), c.parses ? typed : c.text);
+        EXPECT_NE(help_row().find(c.parses ? "Parsed and saved successfully" : "Parse error before:"),
+                  std::string::npos)
+            << help_row();
+        // The next start reads what was saved.
+        EXPECT_EQ(load_preferences(false), c.parses);
+        if (c.parses) EXPECT_EQ(pref_zlib_compression_level(), 7);
+    }
+}
+
 TEST_F(PaneEditors, plain_tab_types_and_ctrl_f12_asks_for_a_relaunch) {
     UserPaneEditor editor(&screen);
     static bool relaunched;
