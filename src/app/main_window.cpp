@@ -65,7 +65,8 @@ void on_init_dialog() {
     SetWindowPos(current.window, nullptr, r.left, r.top, r.right, r.bottom, SWP_NOACTIVATE | SWP_NOZORDER);
     ShowWindow(current.window, read_ini_int("main_wnd_maximized", 0) ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL);
     main_state.job = create_archive_job(job_settings_from_preferences());
-    main_state.job->compressor = static_cast<uint32_t>(read_ini_int("compressor", 1));
+    // A value other than Deflate (0) or Zstandard (1) falls back to Zstandard.
+    main_state.job->compressor = read_ini_int("compressor", 1) == 0 ? 0 : 1;
     SetTimer(current.window, JOB_POLL_TIMER_ID, 50, nullptr);
     SetTimer(current.window, COMPRESSOR_MENU_TIMER_ID, 500, nullptr);
 }

@@ -51,6 +51,14 @@ void compress_file(HWND main, const std::string& file) {
     choose_in_dialog(chooser, file);
 }
 
+// Starts "Decompress file" from the menu command and chooses file.
+void decompress_file(HWND main, const std::string& file) {
+    PostMessageA(main, WM_COMMAND, CMD_DECOMPRESS_FILE, 0);
+    const HWND chooser = wait_for_window("#32770", "Decompress file", 10000);
+    ASSERT_NE(chooser, nullptr);
+    choose_in_dialog(chooser, file);
+}
+
 bool wait_until(const std::function<bool()>& condition, DWORD timeout_ms) {
     const DWORD start = GetTickCount();
     while (!condition()) {
@@ -239,4 +247,34 @@ TEST(AfterJob, exit_while_the_save_dialog_is_up_ends_the_program) {
     PostMessageA(main, WM_COMMAND, CMD_EXIT, 0);
     EXPECT_EQ(velmora.wait_exit(5000), 0) << "the program ends within seconds";
     EXPECT_EQ(tzst_entries(velmora.files().read("photos.tzst")), expected);
+}
+
+// Choices that used to do nothing: a compressor value in velmora.ini other
+// than 0 or 1 compresses with Zstandard, and a file to unpack that is
+// neither a .tzst nor a .zip is reported.
+TEST(AfterJob, a_bad_compressor_value_means_zstandard_and_an_unknown_archive_is_reported) {
+    Installed velmora("after-choices");
+    velmora.set_data("velmora.ini", "[velmora]\r\ncompressor=7\r\n");
+    const auto expected = make_folder(velmora, "photos");
+    velmora.files().write("notes.rar", "not an archive Velmora unpacks");
+    ASSERT_TRUE(velmora.start());
+    const HWND main = main_window();
+    ASSERT_NE(main, nullptr);
+
+    decompress_file(main, path_in(velmora, "notes.rar"));
+    const HWND report = wait_for_window("#32770", "Velmora", 15000);
+    ASSERT_NE(report, nullptr) << "the user is told why nothing happens";
+    EXPECT_EQ(control_text(GetDlgItem(report, 0xffff)),
+              "Velmora: Not unpacked: Velmora can unpack .tzst and .zip archives, and this file is neither:\n" +
+                  path_in(velmora, "notes.rar"));
+    PostMessageA(report, WM_COMMAND, IDOK, 0);
+    EXPECT_FALSE(velmora.files().exists("notes"));
+
+    compress_folder(main, path_in(velmora, "photos"));
+    ASSERT_TRUE(wait_until([&] { return velmora.files().exists("photos.tzst"); }, 30000));
+    Sleep(500);
+    EXPECT_EQ(tzst_entries(velmora.files().read("photos.tzst")), expected);
+    close_main_window(main);
+    EXPECT_EQ(velmora.wait_exit(), 0);
+    EXPECT_EQ(velmora.ini("compressor"), "1");
 }
