@@ -26,25 +26,6 @@ namespace {
 constexpr DWORD WRITE_FLAGS = FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL;
 constexpr uintptr_t STORAGE_ALIGNMENT = 4096;
 
-// The test seam for writes: the fault it injects, or NO_ERROR with allowed
-// set to the bytes the request may really write. The request that takes the
-// simulated disk to its limit writes only what still fits (a short write);
-// later ones fail with ERROR_DISK_FULL.
-DWORD injected_write_fault(bool takes_part, uint32_t bytes, uint32_t* allowed) {
-    *allowed = bytes;
-    if (!takes_part) return NO_ERROR;
-    const int64_t index = __atomic_add_fetch(&io_faults.writes_issued, 1, __ATOMIC_RELAXED);
-    if (index == io_faults.fail_write_at) return ERROR_WRITE_FAULT;
-    const int64_t limit = io_faults.disk_full_after;
-    if (limit >= 0) {
-        const int64_t room = limit - __atomic_load_n(&io_faults.bytes_accepted, __ATOMIC_RELAXED);
-        if (room <= 0) return ERROR_DISK_FULL;
-        if (room < int64_t{bytes}) *allowed = static_cast<uint32_t>(room);  // room < bytes fits
-    }
-    __atomic_add_fetch(&io_faults.bytes_accepted, int64_t{*allowed}, __ATOMIC_RELAXED);
-    return NO_ERROR;
-}
-
 }  // namespace
 
 FileWriter::BlockQueue::~BlockQueue() { std::free(slots); }
@@ -131,14 +112,20 @@ void FileWriter::free_blocks() {
     }
 }
 
-void FileWriter::finish(Block* block, BOOL ok, DWORD transferred) {
+void FileWriter::finish(Block* block, BOOL ok, DWORD transferred, DWORD error) {
     if (ok) {
         bytes_written_ += transferred;
-        if (transferred < block->fill) failed_ = true;
+        // A write that took less than it was given ran out of room.
+        if (transferred < block->fill) fail(ERROR_DISK_FULL);
     } else {
-        failed_ = true;
+        fail(error);
     }
     block->fill = 0;
+}
+
+void FileWriter::fail(DWORD error) {
+    if (!failed_ || error_ == NO_ERROR) error_ = error != NO_ERROR ? error : ERROR_WRITE_FAULT;
+    failed_ = true;
 }
 
 bool FileWriter::start_write(Block* block, uint64_t offset) {
@@ -161,7 +148,7 @@ bool FileWriter::start_write(Block* block, uint64_t offset) {
     // Done at once, or failed outright: nothing is in flight, and the block
     // is emptied either way so the writer always moves on.
     if (!ok) SetEvent(block->event);
-    finish(block, ok, transferred);
+    finish(block, ok, transferred, error);
     return false;
 }
 
@@ -180,7 +167,7 @@ bool FileWriter::reclaim_oldest(bool wait) {
     DWORD transferred = 0;
     if (GetOverlappedResult(handle_, &block->overlapped, &transferred, wait ? TRUE : FALSE)) {
         pending_.pop_front();
-        finish(block, TRUE, transferred);
+        finish(block, TRUE, transferred, NO_ERROR);
         empty_.push_back(block);
         return true;
     }
@@ -196,7 +183,7 @@ bool FileWriter::reclaim_oldest(bool wait) {
     }
     if (!wait) return false;  // a failed block is settled when it is waited for
     pending_.pop_front();
-    finish(block, FALSE, 0);
+    finish(block, FALSE, 0, error);
     empty_.push_back(block);
     return true;
 }
@@ -236,7 +223,7 @@ void FileWriter::flush(bool final) {
 bool FileWriter::close() {
     if (is_open()) {
         flush(true);
-        if (!CloseHandle(handle_)) failed_ = true;
+        if (!CloseHandle(handle_)) fail(GetLastError());
         handle_ = INVALID_HANDLE_VALUE;
     }
     free_blocks();

@@ -40,6 +40,9 @@ public:
     // True once any write failed, fell short or the close failed, and when
     // the file could not be created.
     bool failed() const { return failed_; }
+    // The system's error code of the first failure (ERROR_DISK_FULL for a
+    // write the disk took only in part); NO_ERROR while none failed.
+    DWORD error() const { return error_; }
     // Bytes the system confirmed as written.
     uint64_t bytes_written() const { return bytes_written_; }
     // Offset of the next block; the largest end offset written so far.
@@ -82,7 +85,9 @@ private:
     void submit_first();
     // Starts writing block at offset; true when the write is now pending.
     bool start_write(Block* block, uint64_t offset);
-    void finish(Block* block, BOOL ok, DWORD transferred);
+    void finish(Block* block, BOOL ok, DWORD transferred, DWORD error);
+    // Sets the failure flag, keeping the first error code.
+    void fail(DWORD error);
     // Settles the oldest pending block (waiting for it when wait is set);
     // false when it is still in flight.
     bool reclaim_oldest(bool wait);
@@ -95,6 +100,7 @@ private:
     uint64_t max_size_ = 0;
     uint64_t bytes_written_ = 0;
     bool failed_ = false;
+    DWORD error_ = NO_ERROR;
     size_t block_count_ = 0;
     BlockQueue empty_;
     BlockQueue pending_;

@@ -14,6 +14,7 @@
 #include "jobs/after_job.h"
 #include "jobs/directory_scan.h"
 #include "jobs/job_paths.h"
+#include "jobs/job_report.h"
 #include "io/banned.h"
 
 namespace {
@@ -105,6 +106,7 @@ void begin_job(ArchiveJob& job) {
     job.output_path.clear();
     job.output_made = false;
     job.problems.clear();
+    job.output_error = NO_ERROR;
     clear_percentages(job);
     clear_counters(job);
     set_phase(job, Phase::none);
@@ -282,6 +284,19 @@ int32_t counted_percent(int64_t done, int64_t total) {
 }
 
 void note_problem(ArchiveJob& job, Problem kind, const std::string& name) { job.problems.push_back({kind, name}); }
+
+void set_output_error(ArchiveJob& job, DWORD error) {
+    if (job.output_error == NO_ERROR) job.output_error = error != NO_ERROR ? error : ERROR_WRITE_FAULT;
+}
+
+void note_output_not_written(ArchiveJob& job, const char* path) {
+    for (const JobProblem& problem : job.problems) {
+        if (problem.kind == Problem::output_not_written) return;
+    }
+    std::string text = path;
+    if (job.output_error != NO_ERROR) text += ": " + write_failure_reason(job.output_error, path);
+    note_problem(job, Problem::output_not_written, text);
+}
 
 namespace {
 

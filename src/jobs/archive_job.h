@@ -106,7 +106,8 @@ struct ArchiveJob {
     int32_t zstd_checksum = 0;
     ZSTD_DCtx_s* zstd_dctx = nullptr;
     archive* tar_writer = nullptr;
-    FILE* tar_stream = nullptr;  // the tarball being written, closed by us
+    HANDLE tar_handle = INVALID_HANDLE_VALUE;  // the tarball being written, closed by us
+    bool tar_faults = false;     // the test seam's write faults reach the tarball
     String tar_path;
     // The tarball on disk: a partial name while it is written, tar_path once
     // a kept tarball is whole (see choose_tarball_file).
@@ -151,6 +152,11 @@ struct ArchiveJob {
     // What the current job could not do, in the order it happened. Written by
     // the worker; read by others only once the job has been served.
     std::vector<JobProblem> problems;
+    // The system's code of the first failed write of this job's output (the
+    // archive, or its tarball); NO_ERROR while none failed. A job stops at
+    // it and cleans up as for a cancel: with a full disk nothing later could
+    // be written either.
+    DWORD output_error = NO_ERROR;
     std::atomic<uint32_t> requests_served{0};
     // Counted by the main window at each tick that finds no job working and
     // no Progress window open: the worker shows its report and its dialogs
@@ -204,6 +210,10 @@ void set_busy_and_cancel(ArchiveJob& job, bool busy, bool cancel);
 void clear_percentages(ArchiveJob& job);
 void clear_counters(ArchiveJob& job);
 void set_phase(ArchiveJob& job, Phase phase);
+// True when the job must wind down: a cancel, or its output failed to write.
+inline bool job_stopping(const ArchiveJob& job) { return cancel_requested(job) || job.output_error != NO_ERROR; }
+// Keeps error as the output's first failure (ERROR_WRITE_FAULT for none).
+void set_output_error(ArchiveJob& job, DWORD error);
 // The fixed text of the current phase ("" before any job).
 const char* phase_text(const ArchiveJob& job);
 const char* phase_name(Phase phase);
@@ -211,6 +221,9 @@ const char* phase_name(Phase phase);
 int32_t counted_percent(int64_t done_plus_one, int64_t total);
 // Notes that an entry (or the output) could not be handled as it should.
 void note_problem(ArchiveJob& job, Problem kind, const std::string& name);
+// Notes, once per job, that the output at path could not be written, with
+// the reason of output_error when there is one ("D:\\a.zip: the disk is full").
+void note_output_not_written(ArchiveJob& job, const char* path);
 
 // Counts the files below folder into items_total ("Preparing...").
 void count_folder_files(ArchiveJob& job, const char* folder);

@@ -1,9 +1,12 @@
 // The words of a job's report. Any thread.
 #include "jobs/job_report.h"
 
+#include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
+#include "io/platform.h"
 #include "io/banned.h"
 
 namespace {
@@ -48,8 +51,7 @@ const ProblemWords WORDS[] = {
      "The archives could not be read (they are damaged, or not archives of their kind):", "archive could not be read"},
     {"The archive is damaged or cut short; nothing after the damage was extracted:",
      "The archives are damaged or cut short; nothing after the damage was extracted:", "archive damaged or cut short"},
-    {"The archive could not be written (is the disk full?):", "The archives could not be written (is the disk full?):",
-     "archive could not be written"},
+    {"The archive could not be written:", "The archives could not be written:", "archive could not be written"},
     {"Not unpacked: Velmora can unpack .tzst and .zip archives, and this file is neither:",
      "Not unpacked: Velmora can unpack .tzst and .zip archives, and these files are neither:",
      "neither a .tzst nor a .zip, not unpacked"},
@@ -106,4 +108,49 @@ std::string problem_report(const ArchiveJob& job) {
 
 std::string move_failure_report(const char* source, const char* target) {
     return std::string("Velmora: The archive could not be saved as:\n") + target + "\nIt is still at:\n" + source;
+}
+
+namespace {
+
+constexpr uint64_t ROOM_LEFT = 1u << 20;
+
+// True when path lies on a FAT or FAT32 drive that has room left.
+bool fat_drive_with_room(const char* path) {
+    const std::wstring wide = window_wide(path, std::strlen(path));
+    wchar_t volume[MAX_PATH + 1];
+    if (!GetVolumePathNameW(wide.c_str(), volume, MAX_PATH + 1)) return false;
+    wchar_t system[MAX_PATH + 1];
+    if (!GetVolumeInformationW(volume, nullptr, 0, nullptr, nullptr, nullptr, system, MAX_PATH + 1)) return false;
+    ULARGE_INTEGER free_bytes{};
+    return (_wcsicmp(system, L"FAT32") == 0 || _wcsicmp(system, L"FAT") == 0) &&
+           GetDiskFreeSpaceExW(volume, &free_bytes, nullptr, nullptr) && free_bytes.QuadPart >= ROOM_LEFT;
+}
+
+}  // namespace
+
+std::string write_failure_reason(DWORD error, bool fat_with_room) {
+    const bool full = error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+    if (error == ERROR_FILE_TOO_LARGE || (full && fat_with_room)) {
+        return "the file is larger than this drive allows (FAT32: 4 GiB)";
+    }
+    if (full) return "the disk is full";
+    wchar_t* text = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+    String utf8;
+    const bool converted = length > 0 && wide_to_utf8(text, utf8);
+    if (text) LocalFree(text);
+    std::string reason = converted ? utf8.c_str() : "";
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' ' ||
+                               reason.back() == '.')) {
+        reason.pop_back();
+    }
+    if (!reason.empty()) reason[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(reason[0])));
+    return reason.empty() ? "system error " + std::to_string(error) : reason;
+}
+
+std::string write_failure_reason(DWORD error, const char* path) {
+    const bool full = error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL;
+    return write_failure_reason(error, full && fat_drive_with_room(path));
 }

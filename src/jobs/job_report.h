@@ -3,6 +3,8 @@
 // problem list; any thread, once the job has been served.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 #include "jobs/archive_job.h"
@@ -15,6 +17,14 @@ std::string problem_report(const ArchiveJob& job);
 // The message after a move of a finished archive (the save dialog's
 // choice) failed: names the chosen place and where the archive still is.
 std::string move_failure_report(const char* source, const char* target);
+
+// Why a write failed, in a few words for the report: "the disk is full",
+// "the file is larger than this drive allows (FAT32: 4 GiB)", or the
+// system's own text for error. path is the file that failed: a full-disk
+// error on a FAT drive that still has room is its 4 GiB limit.
+std::string write_failure_reason(DWORD error, const char* path);
+// The same from what is known of the drive (the rule, for tests).
+std::string write_failure_reason(DWORD error, bool fat_drive_with_room);
 
 // A few words for one problem, for a line of the console companion
 // ("could not be read, left out").

@@ -5,11 +5,11 @@
 #include <archive_entry.h>
 #include <zstd.h>
 
-#include <cstdio>
 #include <cstring>
 
 #include "io/file_reader.h"
 #include "io/file_writer.h"
+#include "io/io_faults.h"
 #include "io/platform.h"
 #include "jobs/directory_scan.h"
 #include "jobs/job_paths.h"
@@ -24,19 +24,38 @@ constexpr size_t STAGE_OUT = 131591;  // ZSTD_CStreamOutSize()
 
 ZSTD_CCtx* cctx_of(ArchiveJob& job) { return reinterpret_cast<ZSTD_CCtx*>(job.zstd_cctx); }
 
+// The tarball's writes and close, straight to the file (libarchive hands
+// over whole 10240-byte blocks); the client is the job, whose output error
+// keeps the first failure's reason.
 la_ssize_t write_tar_block(archive*, void* client, const void* buffer, size_t length) {
-    FILE* stream = *static_cast<FILE**>(client);
-    return stream && std::fwrite(buffer, 1, length, stream) == length ? static_cast<la_ssize_t>(length) : -1;
+    ArchiveJob& job = *static_cast<ArchiveJob*>(client);
+    uint32_t allowed = 0;
+    const DWORD injected = injected_write_fault(job.tar_faults, static_cast<uint32_t>(length), &allowed);
+    if (injected != NO_ERROR) {
+        set_output_error(job, injected);
+        return -1;
+    }
+    DWORD written = 0;
+    if (!WriteFile(job.tar_handle, buffer, allowed, &written, nullptr)) {
+        set_output_error(job, GetLastError());
+        return -1;
+    }
+    if (written < length) {
+        set_output_error(job, ERROR_DISK_FULL);  // the disk took only a part
+        return -1;
+    }
+    return static_cast<la_ssize_t>(length);
 }
 
 int close_tar_stream(archive*, void* client) {
-    FILE*& stream = *static_cast<FILE**>(client);
-    const bool closed = stream && std::fclose(stream) == 0;
-    stream = nullptr;
+    ArchiveJob& job = *static_cast<ArchiveJob*>(client);
+    const bool closed = job.tar_handle != INVALID_HANDLE_VALUE && CloseHandle(job.tar_handle);
+    if (!closed) set_output_error(job, GetLastError());
+    job.tar_handle = INVALID_HANDLE_VALUE;
     return closed ? ARCHIVE_OK : ARCHIVE_FATAL;
 }
 
-// The tarball is written through a stream of our own: libarchive does not
+// The tarball is written through a file of our own: libarchive does not
 // close the file of an archive abandoned with archive_write_fail, which
 // would keep an incomplete tarball open (and locked) until the program ends.
 bool open_tar_writer(ArchiveJob& job) {
@@ -44,10 +63,12 @@ bool open_tar_writer(ArchiveJob& job) {
     if (!job.tar_writer) return false;
     archive_write_set_format_gnutar(job.tar_writer);
     choose_tarball_file(job);
-    job.tar_stream = open_stream(job.tar_file.c_str(), "wb");
-    if (!job.tar_stream) return false;
-    return archive_write_open2(job.tar_writer, &job.tar_stream, nullptr, write_tar_block, close_tar_stream,
-                               nullptr) == ARCHIVE_OK;
+    job.tar_handle = create_file(job.tar_file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, false);
+    if (job.tar_handle == INVALID_HANDLE_VALUE) return false;
+    job.tar_faults = takes_part_in_faults(job.tar_file.c_str());
+    return archive_write_open2(job.tar_writer, &job, nullptr, write_tar_block, close_tar_stream, nullptr) ==
+           ARCHIVE_OK;
 }
 
 void abandon_tar_writer(ArchiveJob& job) {
@@ -56,8 +77,8 @@ void abandon_tar_writer(ArchiveJob& job) {
         archive_write_free(job.tar_writer);
         job.tar_writer = nullptr;
     }
-    if (job.tar_stream) std::fclose(job.tar_stream);
-    job.tar_stream = nullptr;
+    if (job.tar_handle != INVALID_HANDLE_VALUE) CloseHandle(job.tar_handle);
+    job.tar_handle = INVALID_HANDLE_VALUE;
 }
 
 bool close_tar_writer(ArchiveJob& job) {
@@ -69,8 +90,9 @@ bool close_tar_writer(ArchiveJob& job) {
 }
 
 // How storing one entry went: stored, its metadata could not be read from
-// the disk, or the tarball refused its header.
-enum class Stored { yes, unreadable, refused };
+// the disk, the tarball refused its header, or the tarball's disk did not
+// take it (the job stops).
+enum class Stored { yes, unreadable, refused, write_failed };
 
 // Copies a file's data into the open entry in 4096-byte blocks, publishing
 // overall with each block. Stops at the file's end, at a read that gives
@@ -82,12 +104,17 @@ void copy_file_data(ArchiveJob& job, FileReader& reader, const char* name, int32
     while (reader.position() < size) {
         const size_t n = reader.read(block, sizeof(block));
         if (n == 0) break;
-        archive_write_data(job.tar_writer, block, n);
+        // Fewer bytes than given only means the file grew past the size in
+        // its header; a negative result is a tarball that cannot be written.
+        if (archive_write_data(job.tar_writer, block, n) < 0) {
+            set_output_error(job, NO_ERROR);  // the write's own reason is kept when it had one
+            return;
+        }
         job.overall_percent.store(overall, std::memory_order_relaxed);
         job.item_percent.store(
             counted_percent(static_cast<int64_t>(reader.position()), static_cast<int64_t>(size)),
             std::memory_order_relaxed);
-        if (cancel_requested(job)) return;
+        if (job_stopping(job)) return;
     }
     if (reader.position() < size || reader.failed()) note_problem(job, Problem::read_short, name);
 }
@@ -106,10 +133,13 @@ Stored store_entry(ArchiveJob& job, const char* source, const char* name, FileRe
         if (entry && archive_read_next_header2(disk, entry) == ARCHIVE_OK) {
             archive_read_disk_descend(disk);
             archive_entry_copy_pathname(entry, name);
-            stored = archive_write_header(job.tar_writer, entry) == ARCHIVE_OK ? Stored::yes : Stored::refused;
+            stored = archive_write_header(job.tar_writer, entry) == ARCHIVE_OK ? Stored::yes
+                     : job.output_error != NO_ERROR                              ? Stored::write_failed
+                                                                                 : Stored::refused;
         }
     }
     if (stored == Stored::yes && reader) copy_file_data(job, *reader, name, overall);
+    if (stored == Stored::yes && job.output_error != NO_ERROR) stored = Stored::write_failed;
     if (entry) archive_entry_free(entry);
     archive_read_close(disk);
     archive_read_free(disk);
@@ -118,6 +148,7 @@ Stored store_entry(ArchiveJob& job, const char* source, const char* name, FileRe
 
 // Notes an input that store_entry could not store.
 void note_not_stored(ArchiveJob& job, Stored stored, const std::string& name) {
+    if (stored == Stored::write_failed) return;  // the tarball's failure is noted once, for the job
     note_problem(job, stored == Stored::unreadable ? Problem::unreadable : Problem::not_stored, name);
 }
 
@@ -152,9 +183,12 @@ bool add_folder_to_tarball(ArchiveJob& job, const char* folder) {
         set_entry_name(job, source);
         if (scan.is_directory()) {
             const std::string name = job.entry_name.c_str();
-            const bool stored = store_entry(job, source.c_str(), name.c_str(), nullptr, 0) == Stored::yes;
+            const Stored stored = store_entry(job, source.c_str(), name.c_str(), nullptr, 0);
+            if (stored == Stored::write_failed) break;
             // A folder that cannot be listed is noted once, by the walk below.
-            if (add_folder_to_tarball(job, source.c_str()) && !stored) note_problem(job, Problem::not_stored, name + "/");
+            if (add_folder_to_tarball(job, source.c_str()) && stored != Stored::yes && !job_stopping(job)) {
+                note_problem(job, Problem::not_stored, name + "/");
+            }
             set_phase(job, Phase::writing_tarball);
             continue;
         }
@@ -170,7 +204,7 @@ bool add_folder_to_tarball(ArchiveJob& job, const char* folder) {
         } else {
             note_not_stored(job, stored, job.entry_name.c_str());
         }
-    } while (!cancel_requested(job) && scan.next());
+    } while (!job_stopping(job) && scan.next());
     return true;
 }
 
@@ -178,7 +212,10 @@ bool add_folder_to_tarball(ArchiveJob& job, const char* folder) {
 // archive missing for a reason other than a cancel is noted.
 JobResult compression_result(ArchiveJob& job, bool made) {
     const String archive = replace_extension(job.tar_path.c_str(), ".tzst");
-    if (!made && !cancel_requested(job)) note_problem(job, Problem::output_not_written, archive.c_str());
+    if (!made && !cancel_requested(job)) {
+        // A tarball that failed to write is named with its reason.
+        note_output_not_written(job, job.output_error != NO_ERROR ? job.tar_file.c_str() : archive.c_str());
+    }
     return JobResult{made, archive.c_str()};
 }
 
@@ -288,7 +325,7 @@ ZSTD_CCtx* create_cctx(const ArchiveJob& job) {
 // Streams the open stage reader into the open stage writer as one frame.
 // Returns how far it got: ended when the frame was closed after the
 // tarball's last byte.
-enum class Streamed { ended, read_failed, compress_failed, cancelled };
+enum class Streamed { ended, read_failed, compress_failed, write_failed, cancelled };
 
 Streamed stream_frame(ArchiveJob& job) {
     const uint64_t size = job.stage_reader->size();
@@ -310,6 +347,7 @@ Streamed stream_frame(ArchiveJob& job) {
                 ZSTD_compressStream2(cctx_of(job), &output, &input, last ? ZSTD_e_end : ZSTD_e_continue);
             if (ZSTD_isError(remaining)) return Streamed::compress_failed;
             job.stage_writer->write(job.stage_out.storage, output.pos);
+            if (job.stage_writer->failed()) return Streamed::write_failed;
             finished = last ? remaining == 0 : input.pos == n;
             if (cancel_requested(job)) return Streamed::cancelled;
         } while (!finished);
@@ -343,6 +381,7 @@ bool compress_tarball(ArchiveJob& job) {
             job.stage_writer = new FileWriter(partial.c_str());
             if (job.stage_writer->is_open()) streamed = stream_frame(job);
             written = job.stage_writer->close();
+            if (!written) set_output_error(job, job.stage_writer->error());
         }
     }
     release_compression_stage(job);
@@ -352,9 +391,11 @@ bool compress_tarball(ArchiveJob& job) {
                           move_file_replacing(partial.c_str(), archive.c_str());
     if (!complete) delete_file(partial.c_str());
     if (!complete && !cancel_requested(job)) {
-        const bool unread = streamed == Streamed::read_failed;
-        note_problem(job, unread ? Problem::tarball_not_read_back : Problem::output_not_written,
-                     unread ? job.tar_file.c_str() : archive.c_str());
+        if (streamed == Streamed::read_failed) {
+            note_problem(job, Problem::tarball_not_read_back, job.tar_file.c_str());
+        } else {
+            note_output_not_written(job, archive.c_str());
+        }
     }
     // The tarball lives only for the job unless it is kept; one that could not
     // be compressed goes too.
@@ -383,8 +424,9 @@ JobResult compress_folder_tzst(ArchiveJob& job) {
     }
     count_folder_files(job, folder);
     add_folder_to_tarball(job, folder);
-    // A walk cut short by a cancel makes no archive, and its tarball goes.
-    if (cancel_requested(job)) {
+    // A walk cut short by a cancel or by a tarball that could not be written
+    // makes no archive, and its tarball goes.
+    if (job_stopping(job)) {
         discard_tarball(job);
         return compression_result(job, false);
     }
@@ -416,12 +458,13 @@ JobResult compress_files_tzst(ArchiveJob& job) {
         } else {
             note_not_stored(job, stored, name);
         }
-        if (cancel_requested(job)) break;
+        if (job_stopping(job)) break;
     }
-    // Cancelled, or nothing could be stored: no archive, and no tarball left.
-    if (cancel_requested(job) || stored_count == 0) {
+    // Cancelled, stopped by a tarball that could not be written, or nothing
+    // could be stored: no archive, and no tarball left.
+    if (job_stopping(job) || stored_count == 0) {
         discard_tarball(job);
-        return JobResult{};
+        return job.output_error != NO_ERROR ? compression_result(job, false) : JobResult{};
     }
     return compress_whole_tarball(job);
 }

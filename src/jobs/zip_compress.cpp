@@ -88,13 +88,16 @@ void copy_into_entry(ArchiveJob& job, FileReader& reader, const char* name, int3
     size_t n;
     do {
         n = reader.read(piece, sizeof(piece));
-        if (n > 0) zipWriteInFileInZip(zip_of(job), piece, static_cast<unsigned>(n));
+        if (n > 0 && zipWriteInFileInZip(zip_of(job), piece, static_cast<unsigned>(n)) != ZIP_OK) {
+            set_output_error(job, NO_ERROR);  // the file functions keep the write's own reason
+            return;
+        }
         job.overall_percent.store(overall, std::memory_order_relaxed);
         job.item_percent.store(
             counted_percent(static_cast<int64_t>(reader.position()), static_cast<int64_t>(size)),
             std::memory_order_relaxed);
-    } while (reader.position() < size && n > 0 && !cancel_requested(job));
-    if (cancel_requested(job)) return;
+    } while (reader.position() < size && n > 0 && !job_stopping(job));
+    if (job_stopping(job)) return;
     if (reader.position() < size || reader.failed()) note_problem(job, Problem::read_short, name);
 }
 
@@ -107,12 +110,13 @@ bool store_file(ArchiveJob& job, const char* path, const char* name, int32_t ove
         return false;
     }
     if (!open_entry(job, name, Z_DEFLATED, job.zlib_level, reader.size())) {
-        note_problem(job, Problem::not_stored, name);
+        // An entry the archive's disk did not take stops the job instead.
+        if (!job_stopping(job)) note_problem(job, Problem::not_stored, name);
         return false;
     }
     copy_into_entry(job, reader, name, overall);
-    zipCloseFileInZip(zip_of(job));
-    return true;
+    if (zipCloseFileInZip(zip_of(job)) != ZIP_OK) set_output_error(job, NO_ERROR);
+    return job.output_error == NO_ERROR;
 }
 
 // The entry name of a path below the chosen folder: the folder's path and
@@ -145,8 +149,12 @@ std::unique_ptr<WalkLevel> store_walk_entry(ArchiveJob& job, WalkLevel& level, s
     if (level.scan.is_directory()) {
         const std::string name = relative_entry_name(full, folder_length) + "/";
         job.entry_name.set(name.c_str());
-        const bool stored = open_entry(job, name.c_str(), 0, 0, 0);
-        if (stored) zipCloseFileInZip(zip_of(job));
+        bool stored = open_entry(job, name.c_str(), 0, 0, 0);
+        if (stored && zipCloseFileInZip(zip_of(job)) != ZIP_OK) {
+            set_output_error(job, NO_ERROR);
+            stored = false;
+        }
+        if (job_stopping(job)) return nullptr;
         auto inner = std::make_unique<WalkLevel>();
         if (inner->scan.first(full.c_str())) {
             if (!stored) note_problem(job, Problem::not_stored, name);
@@ -187,7 +195,7 @@ void add_folder_to_zip(ArchiveJob& job, const char* folder) {
                 }
             }
         }
-        if (cancel_requested(job) || !level.scan.next()) {
+        if (job_stopping(job) || !level.scan.next()) {
             levels.pop_back();
             continue;
         }
@@ -198,7 +206,7 @@ void add_folder_to_zip(ArchiveJob& job, const char* folder) {
 // Creates the archive under its partial name; false when it cannot be made.
 bool create_archive(ArchiveJob& job) {
     job.zip_partial = partial_path(job.zip_path.c_str());
-    job.zip_file = create_zip_archive(job.zip_partial.c_str());
+    job.zip_file = create_zip_archive(job.zip_partial.c_str(), &job.output_error);
     return job.zip_file != nullptr;
 }
 
@@ -215,7 +223,7 @@ JobResult finish_archive(ArchiveJob& job, bool keep) {
     const bool made =
         keep && !cancelled && closed && move_file_replacing(job.zip_partial.c_str(), job.zip_path.c_str());
     if (!made) delete_file(job.zip_partial.c_str());
-    if (keep && !cancelled && !made) note_problem(job, Problem::output_not_written, job.zip_path.c_str());
+    if ((keep || job.output_error != NO_ERROR) && !cancelled && !made) note_output_not_written(job, job.zip_path.c_str());
     return JobResult{made, job.zip_path.c_str()};
 }
 
@@ -249,7 +257,7 @@ JobResult compress_folder_zip(ArchiveJob& job) {
     }
     job.zip_path = concat(folder, ".zip");
     if (!create_archive(job)) {
-        note_problem(job, Problem::output_not_written, job.zip_path.c_str());
+        note_output_not_written(job, job.zip_path.c_str());
         return JobResult{};
     }
     count_folder_files(job, folder);
@@ -262,7 +270,7 @@ JobResult compress_files_zip(ArchiveJob& job) {
     const std::vector<std::string> inputs = selection_paths(job.job_inputs);
     if (inputs.empty() || !choose_archive_name(job, inputs)) return JobResult{};
     if (!create_archive(job)) {
-        note_problem(job, Problem::output_not_written, job.zip_path.c_str());
+        note_output_not_written(job, job.zip_path.c_str());
         return JobResult{};
     }
     const size_t count = inputs.size();
@@ -273,7 +281,7 @@ JobResult compress_files_zip(ArchiveJob& job) {
         const int32_t overall = counted_percent(static_cast<int64_t>(k) + 1, static_cast<int64_t>(count));
         // An unreadable or refused file is left out and the job goes on.
         if (store_file(job, inputs[k].c_str(), name.c_str(), overall)) ++stored;
-        if (cancel_requested(job)) break;
+        if (job_stopping(job)) break;
     }
     // An archive of none of the chosen files is no archive of them.
     return finish_archive(job, stored > 0);

@@ -1,12 +1,15 @@
-// The UTF-16 route from the program's paths to minizip's file functions.
+// minizip's file functions on the program's UTF-8 paths: the Windows file
+// API behind a buffer, with the write faults of the test seam, a flush to
+// the disk before an archive written is closed, and the system's reason for
+// the first failed write kept for the job's report. Any thread; each open
+// archive's state lives in its own streams.
 #include "jobs/zip_io.h"
-
-#include <minizip/iowin32.h>
 
 #include <algorithm>
 #include <cstring>
 
 #include "io/file_reader.h"
+#include "io/io_faults.h"
 #include "io/platform.h"
 #include "io/banned.h"
 
@@ -19,6 +22,96 @@ uint32_t little_endian(const unsigned char* p, int bytes) {
     uint32_t value = 0;
     for (int i = bytes; i-- > 0;) value = (value << 8) | p[i];
     return value;
+}
+
+// One archive file open through the Windows API. error is the system's
+// code of the first failure; it is also handed to the opener's sink.
+struct Win32File {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    bool writable = false;
+    bool takes_part_in_faults = true;
+    DWORD error = NO_ERROR;
+    DWORD* error_sink = nullptr;
+};
+
+void record_failure(Win32File& file, DWORD error) {
+    if (file.error != NO_ERROR) return;
+    file.error = error != NO_ERROR ? error : ERROR_WRITE_FAULT;
+    if (file.error_sink && *file.error_sink == NO_ERROR) *file.error_sink = file.error;
+}
+
+voidpf ZCALLBACK win32_open(voidpf opaque, const void* name, int mode) {
+    const char* path = static_cast<const char*>(name);
+    const bool reading = (mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) == ZLIB_FILEFUNC_MODE_READ;
+    const DWORD access = reading ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+    const DWORD disposition = reading || (mode & ZLIB_FILEFUNC_MODE_EXISTING) ? OPEN_EXISTING : CREATE_ALWAYS;
+    const HANDLE handle =
+        create_file(path, access, reading ? FILE_SHARE_READ : 0, disposition, FILE_ATTRIBUTE_NORMAL, reading);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    auto* file = new Win32File;
+    file->handle = handle;
+    file->writable = !reading;
+    file->takes_part_in_faults = takes_part_in_faults(path);
+    file->error_sink = static_cast<DWORD*>(opaque);
+    return file;
+}
+
+uLong ZCALLBACK win32_read(voidpf, voidpf stream, void* out, uLong size) {
+    auto& file = *static_cast<Win32File*>(stream);
+    DWORD got = 0;
+    if (!ReadFile(file.handle, out, size, &got, nullptr)) record_failure(file, GetLastError());
+    return got;
+}
+
+uLong ZCALLBACK win32_write(voidpf, voidpf stream, const void* in, uLong size) {
+    auto& file = *static_cast<Win32File*>(stream);
+    uint32_t allowed = 0;
+    const DWORD injected = injected_write_fault(file.takes_part_in_faults, size, &allowed);
+    if (injected != NO_ERROR) {
+        record_failure(file, injected);
+        return 0;
+    }
+    DWORD written = 0;
+    if (!WriteFile(file.handle, in, allowed, &written, nullptr)) {
+        record_failure(file, GetLastError());
+    } else if (written < size) {
+        record_failure(file, ERROR_DISK_FULL);
+    }
+    return written;
+}
+
+ZPOS64_T ZCALLBACK win32_tell(voidpf, voidpf stream) {
+    auto& file = *static_cast<Win32File*>(stream);
+    LARGE_INTEGER position{};
+    const LARGE_INTEGER zero{};
+    if (!SetFilePointerEx(file.handle, zero, &position, FILE_CURRENT)) return static_cast<ZPOS64_T>(-1);
+    return static_cast<ZPOS64_T>(position.QuadPart);
+}
+
+long ZCALLBACK win32_seek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
+    auto& file = *static_cast<Win32File*>(stream);
+    const DWORD method = origin == ZLIB_FILEFUNC_SEEK_CUR ? FILE_CURRENT
+                         : origin == ZLIB_FILEFUNC_SEEK_END ? FILE_END
+                                                            : FILE_BEGIN;
+    LARGE_INTEGER distance{};
+    distance.QuadPart = static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(file.handle, distance, nullptr, method) ? 0 : -1;
+}
+
+// An archive that was written reaches the disk before it is closed, so a
+// late failure (a network share, a removable drive) fails the close rather
+// than leaving a short archive that passes for whole.
+int ZCALLBACK win32_close(voidpf, voidpf stream) {
+    auto* file = static_cast<Win32File*>(stream);
+    if (file->writable && !FlushFileBuffers(file->handle)) record_failure(*file, GetLastError());
+    if (!CloseHandle(file->handle) && file->writable) record_failure(*file, GetLastError());
+    const bool failed = file->writable && file->error != NO_ERROR;
+    delete file;
+    return failed ? -1 : 0;
+}
+
+int ZCALLBACK win32_error(voidpf, voidpf stream) {
+    return static_cast<Win32File*>(stream)->error != NO_ERROR ? -1 : 0;
 }
 
 // minizip reads and writes its headers a field, often a byte, at a time.
@@ -162,33 +255,28 @@ int ZCALLBACK buffered_error(voidpf, voidpf stream) {
     return b.failed ? -1 : b.inner.zerror_file(b.inner.opaque, b.stream);
 }
 
-// Calls open with the path and the file functions that suit it, behind the
-// buffer.
+// Calls open with the path and the Windows file functions behind the
+// buffer; the first write failure's code goes to error_sink when given.
 template <typename Open>
-auto open_through_win32(const char* path, Open open) {
-    zlib_filefunc64_def inner;
-    WideText wide(path, std::strlen(path));
-    const bool utf16 = wide.ok() && wide.make_long_path();
-    if (utf16) {
-        fill_win32_filefunc64W(&inner);
-    } else {
-        fill_win32_filefunc64A(&inner);
-    }
+auto open_through_win32(const char* path, DWORD* error_sink, Open open) {
+    zlib_filefunc64_def inner = {win32_open, win32_read, win32_write, win32_tell,
+                                 win32_seek, win32_close, win32_error, error_sink};
     zlib_filefunc64_def functions = {buffered_open, buffered_read, buffered_write, buffered_tell,
                                      buffered_seek, buffered_close, buffered_error, &inner};
-    return open(utf16 ? static_cast<const void*>(wide.c_str()) : static_cast<const void*>(path), &functions);
+    return open(path, &functions);
 }
 
 }  // namespace
 
-zipFile create_zip_archive(const char* path) {
-    return open_through_win32(path, [](const void* name, zlib_filefunc64_def* functions) {
+zipFile create_zip_archive(const char* path, DWORD* write_error) {
+    if (write_error) *write_error = NO_ERROR;
+    return open_through_win32(path, write_error, [](const void* name, zlib_filefunc64_def* functions) {
         return zipOpen2_64(name, APPEND_STATUS_CREATE, nullptr, functions);
     });
 }
 
 unzFile open_zip_archive(const char* path) {
-    return open_through_win32(path, [](const void* name, zlib_filefunc64_def* functions) {
+    return open_through_win32(path, nullptr, [](const void* name, zlib_filefunc64_def* functions) {
         return unzOpen2_64(name, functions);
     });
 }

@@ -1,9 +1,10 @@
 // Opening ZIP archives with minizip through the program's UTF-8 paths. The
-// path reaches minizip's UTF-16 file functions (with the long-path prefix
-// when it is long), so archives at non-ASCII and long paths open; a path
-// that is not valid UTF-8 goes to the ANSI functions unchanged. Any thread;
-// nothing here keeps state.
+// path reaches the Windows file API by the platform layer's rule (UTF-16
+// with the long-path prefix where needed), so archives at non-ASCII and long
+// paths open. Any thread; nothing here keeps state.
 #pragma once
+
+#include <windows.h>
 
 #include <cstdint>
 
@@ -12,8 +13,11 @@
 
 // Creates the archive at path for writing, replacing an existing file.
 // Returns null when it cannot be created; the caller closes it with zipClose,
-// which fails when any write to the file was refused along the way.
-zipFile create_zip_archive(const char* path);
+// which fails when any write to the file was refused along the way (the
+// archive is flushed to the disk first). write_error, when given, receives
+// the system's code of the first failed write (NO_ERROR while none failed)
+// and must outlive the archive.
+zipFile create_zip_archive(const char* path, DWORD* write_error = nullptr);
 
 // Opens the archive at path for reading, positioned at its first entry.
 // Returns null when the file is missing or is no ZIP archive; the caller

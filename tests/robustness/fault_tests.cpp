@@ -205,6 +205,62 @@ TEST(Faults, a_failed_read_of_the_tarball_while_it_is_compressed_makes_no_archiv
     }
 }
 
+// The archive's disk fills, or the archive passes what the drive allows
+// (FAT32's 4 GiB, through the seam: Wine has no FAT32 drive): the job stops
+// at the first failed write, says so once with the reason, and leaves no
+// part of its output.
+TEST(Faults, a_job_stops_at_the_first_failed_write_of_its_output_and_says_why_once) {
+    Bench bench(Kind::tzst_folder);
+    const std::string in = bench.scratch.path() + "in";
+    struct Case {
+        const char* name;
+        uint32_t compressor;
+        const char* failing;   // the file whose writes fail, below the scratch folder
+        const char* reported;  // the file the report names
+    };
+    const Case cases[] = {
+        {"zip archive", 0, "in.zip.partial", "in.zip"},
+        {"tarball", 1, "in.tar.partial", "in.tar.partial"},
+        {"tzst archive", 1, "in.tzst.partial", "in.tzst"},
+    };
+    const struct {
+        const char* name;
+        bool disk_full;
+        const char* reason;
+    } faults[] = {
+        {"full disk", true, "the disk is full"},
+        {"FAT32 limit", false, "the file is larger than this drive allows (FAT32: 4 GiB)"},
+    };
+    for (const Case& c : cases) {
+        for (const auto& fault : faults) {
+            SCOPED_TRACE(std::string(c.name) + ", " + fault.name);
+            JobHandle job;
+            job->compressor = c.compressor;
+            job->keep_tarball = false;
+            reset_io_faults();
+            io_faults.only_path_ending = c.failing;
+            if (fault.disk_full) {
+                io_faults.disk_full_after = 30000;
+            } else {
+                io_faults.fail_write_at = 4;
+                io_faults.write_error = ERROR_FILE_TOO_LARGE;
+            }
+            submit_compress_folder(*job, in.c_str());
+            ASSERT_TRUE(serve_within(*job, 60));
+            const int64_t writes = io_faults.writes_issued;
+            reset_io_faults();
+            EXPECT_STREQ(outcome_word(*job), "failed");
+            EXPECT_EQ(problem_report(*job), "Velmora: The archive could not be written:\n" + bench.scratch.path() +
+                                                c.reported + ": " + fault.reason);
+            // Stopped at the failure: a few writes after it at most, not one
+            // attempt for every later file.
+            EXPECT_LT(writes, 40) << "writes tried";
+            JobHandle unused;
+            bench.check(*unused, Kind::tzst_folder);
+        }
+    }
+}
+
 // The move after the save dialog, on a disk that fills after 10,000 bytes:
 // nothing of the archive is left under the chosen name, a file that was
 // there is untouched, and the archive stays where the job wrote it.

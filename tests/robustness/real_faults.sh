@@ -263,6 +263,9 @@ full_disk_case() {
     before=$(fingerprint "$FULL/$input")
     cli "$@"
     check "$label exits 1" exit_is 1
+    case $kind in
+        zip | tzst) check "$label says once that the disk is full, and nothing per file" said_disk_full_once ;;
+    esac
     check "$label leaves the input intact" test "$(fingerprint "$FULL/$input")" = "$before"
     left_behind "$label" "$FULL" "$input" filler
     case $kind in
@@ -277,6 +280,12 @@ full_disk_case() {
         zip | tzst) check "$label: with room again $output holds the input" round_trips "$FULL/$output" "$expected" ;;
         folder) check "$label: with room again $output/ holds the archive's files" same_tree "$FULL/$output" "$expected" ;;
     esac
+}
+
+# A compression that ran out of room stops there and says so in one line.
+said_disk_full_once() {
+    [ "$(grep -c '^velmora-cli: archive could not be written: .*: the disk is full' "$WORK/cli.err")" = 1 ] &&
+        ! grep -q 'could not be added' "$WORK/cli.err" || { cat "$WORK/cli.err"; return 1; }
 }
 
 full_disk() {
