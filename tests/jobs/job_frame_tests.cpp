@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cctype>
 #include <vector>
 
 
@@ -175,4 +176,25 @@ TEST(Report, problems_are_grouped_by_kind_with_at_most_ten_names_each) {
               "Velmora: 2 entries are encrypted and were skipped:\nsecret.txt\ndiary.txt\n\n"
               "12 files are damaged or cut short in the archive and were not extracted:\n"
               "part1\npart2\npart3\npart4\npart5\npart6\npart7\npart8\npart9\npart10\n... and 2 more");
+}
+
+TEST(Report, a_failed_write_is_told_by_its_reason) {
+    const struct {
+        DWORD error;
+        bool fat_drive_with_room;
+        const char* reason;
+    } cases[] = {
+        {ERROR_DISK_FULL, false, "the disk is full"},
+        {ERROR_HANDLE_DISK_FULL, false, "the disk is full"},
+        {ERROR_DISK_FULL, true, "the file is larger than this drive allows (FAT32: 4 GiB)"},
+        {ERROR_FILE_TOO_LARGE, false, "the file is larger than this drive allows (FAT32: 4 GiB)"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(write_failure_reason(c.error, c.fat_drive_with_room), c.reason) << c.error;
+    // Other errors in the system's words, fit for the middle of a sentence.
+    const std::string denied = write_failure_reason(ERROR_ACCESS_DENIED, false);
+    ASSERT_FALSE(denied.empty());
+    EXPECT_NE(denied.find("ccess"), std::string::npos) << denied;
+    EXPECT_TRUE(std::islower(static_cast<unsigned char>(denied[0]))) << denied;
+    EXPECT_NE(denied.back(), '.') << denied;
+    EXPECT_NE(denied.back(), '\n') << denied;
 }

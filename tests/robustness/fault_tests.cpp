@@ -261,6 +261,27 @@ TEST(Faults, a_job_stops_at_the_first_failed_write_of_its_output_and_says_why_on
     }
 }
 
+// A failure that comes late: the flush of a finished ZIP (a network share
+// that fails its last writes). No archive passes for whole, and the user
+// is told.
+TEST(Faults, a_late_flush_failure_makes_no_archive) {
+    Bench bench(Kind::zip_folder);
+    const std::string in = bench.scratch.path() + "in";
+    JobHandle job;
+    job->compressor = 0;
+    reset_io_faults();
+    io_faults.fail_flush = true;
+    submit_compress_folder(*job, in.c_str());
+    ASSERT_TRUE(serve_within(*job, 60));
+    reset_io_faults();
+    EXPECT_STREQ(outcome_word(*job), "failed");
+    EXPECT_FALSE(path_exists(in + ".zip"));
+    const std::string report = problem_report(*job);
+    EXPECT_EQ(report.rfind("Velmora: The archive could not be written:\n" + in + ".zip: ", 0), 0u) << report;
+    JobHandle unused;
+    bench.check(*unused, Kind::zip_folder);
+}
+
 // The move after the save dialog, on a disk that fills after 10,000 bytes:
 // nothing of the archive is left under the chosen name, a file that was
 // there is untouched, and the archive stays where the job wrote it.
