@@ -147,5 +147,12 @@ notar_is_reported() {
 }
 check "a zstd stream that holds no tarball is kept and reported" notar_is_reported
 
+root_is_refused_with_a_reason() {
+    ! cli compress 'Z:\' >/dev/null 2>"$WORK/root.err" &&
+        grep -q '^velmora-cli: a drive or share root cannot be compressed; choose a folder in it: Z:\\' "$WORK/root.err" &&
+        [ ! -e /.tar.partial ] && [ ! -e /.zip.partial ] || { cat "$WORK/root.err"; return 1; }
+}
+check "a drive root is refused with the reason" root_is_refused_with_a_reason
+
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]

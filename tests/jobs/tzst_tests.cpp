@@ -218,12 +218,30 @@ TEST(Tzst, selected_files_are_named_after_the_first_and_inputs_survive) {
     EXPECT_TRUE(folder.exists("keep.tzst.tzst"));
 }
 
-TEST(Tzst, a_drive_root_is_refused_before_anything_is_written) {
-    JobHandle job;
-    compress_folder(job, "C:\\");
-    EXPECT_EQ(outcome_of(job), JobOutcome::failed);
+// A drive or share root has no name for its archive, which would lie
+// inside it: refused, in both formats, with the reason.
+TEST(Tzst, a_drive_or_share_root_is_refused_before_anything_is_written) {
+    for (const uint32_t compressor : {1u, 0u}) {
+        for (const char* root : {"C:\\", "C:", "\\\\server\\share", "\\\\server\\share\\", "\\\\?\\UNC\\server\\share"}) {
+            SCOPED_TRACE(std::string(root) + (compressor ? " tzst" : " zip"));
+            JobHandle job;
+            job->compressor = compressor;
+            job->job_folder.set(root);
+            run_job(*job, JobKind::compress_folder);
+            EXPECT_EQ(outcome_of(job), JobOutcome::failed);
+            EXPECT_EQ(problem_report(*job),
+                      std::string("Velmora: A drive or share root cannot be compressed; choose a folder in it:\n") + root);
+            EXPECT_FALSE(job_busy(*job));
+        }
+    }
     EXPECT_EQ(file_attributes("C:\\.tar"), INVALID_FILE_ATTRIBUTES);
-    EXPECT_FALSE(job_busy(*job));
+    EXPECT_EQ(file_attributes("C:\\.tar.partial"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(file_attributes("C:\\.zip.partial"), INVALID_FILE_ATTRIBUTES);
+    // Folders inside a share or a drive are no roots.
+    EXPECT_FALSE(is_root_path("\\\\server\\share\\photos"));
+    EXPECT_FALSE(is_root_path("C:\\photos"));
+    EXPECT_FALSE(is_root_path("\\\\?\\C:\\photos"));
+    EXPECT_TRUE(is_root_path("\\\\?\\C:\\"));
 }
 
 TEST(Tzst, cancel_leaves_no_archive_that_looks_finished) {
