@@ -69,6 +69,7 @@ enum class Problem : int32_t {
     unknown_archive_kind,  // a file to unpack that is neither a .zip nor a .tzst
     root_refused,      // a drive or share root chosen for compression
     tarball_not_read_back,  // the finished tarball failed to read back for compression
+    saved_aside,       // a finished output kept under another name: the old one was held
 };
 
 struct JobProblem {

@@ -202,8 +202,8 @@ std::wstring folded(const std::string& relative) {
     return wide;
 }
 
-// a\b\name.txt with n gives a\b\name (n).txt; a name without an extension
-// (or only one, as .profile) gets the number at its end.
+}  // namespace
+
 std::string numbered(const std::string& relative, int n) {
     const size_t name_at = relative.rfind('\\') == std::string::npos ? 0 : relative.rfind('\\') + 1;
     size_t dot = relative.rfind('.');
@@ -211,7 +211,16 @@ std::string numbered(const std::string& relative, int n) {
     return relative.substr(0, dot) + " (" + std::to_string(n) + ")" + relative.substr(dot);
 }
 
-}  // namespace
+std::string place_finished_output(const char* partial, const char* path) {
+    if (move_file_replacing_retrying(partial, path)) return path;
+    for (int n = 2; n < 1000; ++n) {
+        const std::string aside = numbered(path, n);
+        if (file_attributes(aside.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
+        if (move_file_replacing(partial, aside.c_str())) return aside;
+        break;
+    }
+    return partial;
+}
 
 bool WrittenFiles::taken(const std::string& relative) const { return folded_.count(folded(relative)) != 0; }
 

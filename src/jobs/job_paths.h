@@ -46,6 +46,18 @@ std::string safe_entry_path(const char* entry_name);
 // (an input's, or a leftover of a job that was killed). Reads the disk.
 String partial_path(const char* path);
 
+// a\b\name.txt with n gives a\b\name (n).txt; a name without an extension
+// (or only one, as .profile) gets the number at its end.
+std::string numbered(const std::string& path, int n);
+
+// Moves a finished output from its partial name to path, replacing an
+// older file there; another program's brief hold on that file is waited
+// out. When it is still held, the output takes the first free
+// "name (2).ext", "name (3).ext", ... beside it instead. Returns where the
+// output is now: path, that other name, or partial itself when no rename
+// could be made. A finished output is never deleted here.
+std::string place_finished_output(const char* partial, const char* path);
+
 // Creates the folder at path unless it exists; false when there is no
 // folder there afterwards.
 bool make_folder(const char* path);

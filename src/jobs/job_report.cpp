@@ -61,9 +61,12 @@ const ProblemWords WORDS[] = {
     {"The tarball could not be read back to compress it, so no archive was made:",
      "The tarballs could not be read back to compress them, so no archives were made:",
      "tarball could not be read back, no archive made"},
+    {"Another program held the file of the same name, so the new one was saved as:",
+     "Other programs held the files of the same names, so the new ones were saved as:",
+     "an older file of its name was held by another program; saved as"},
 };
 
-static_assert(sizeof(WORDS) / sizeof(WORDS[0]) == static_cast<size_t>(Problem::tarball_not_read_back) + 1,
+static_assert(sizeof(WORDS) / sizeof(WORDS[0]) == static_cast<size_t>(Problem::saved_aside) + 1,
               "one entry of words per kind of problem");
 
 const ProblemWords& words_of(Problem kind) { return WORDS[static_cast<size_t>(kind)]; }

@@ -14,12 +14,16 @@ std::wstring archive_wide_path(const char* path);
 // tarball that looks whole, and a tarball that only lives for the job never
 // overwrites (and then deletes) a file that had its name.
 void choose_tarball_file(ArchiveJob& job);
-// A whole tarball that is kept takes tar_path, replacing a file of that name.
+// A whole tarball that is kept takes tar_path, replacing a file of that
+// name, or a free name beside it when another program holds that file
+// (noted); tar_file names where it is.
 void name_kept_tarball(ArchiveJob& job);
 
 // Streams tar_file one Zstandard frame into the ".tzst" beside it.
 // The frame is written under a temporary name and takes the final name only
-// when it is complete, every byte of the tarball read back and written.
-// Returns true then; otherwise, unless a cancel ended it, notes why (the
-// tarball could not be read back, or the archive not written).
-bool compress_tarball(ArchiveJob& job);
+// when it is complete, every byte of the tarball read back and written (a
+// free name beside it when another program holds an older archive of that
+// name, noted). Returns where the archive is then, or "" when none was
+// made: unless a cancel ended the job, why is noted (the tarball could not
+// be read back, or the archive not written).
+std::string compress_tarball(ArchiveJob& job);

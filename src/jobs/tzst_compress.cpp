@@ -223,18 +223,19 @@ JobResult compression_result(ArchiveJob& job, bool made) {
 // (compress_tarball notes why an archive was not made).
 JobResult compress_whole_tarball(ArchiveJob& job) {
     if (!close_tar_writer(job)) {
-        delete_file(job.tar_file.c_str());
+        delete_file_retrying(job.tar_file.c_str());
         return compression_result(job, false);
     }
     name_kept_tarball(job);
-    const String archive = replace_extension(job.tar_path.c_str(), ".tzst");
-    return JobResult{compress_tarball(job), archive.c_str()};
+    const std::string archive = compress_tarball(job);
+    return archive.empty() ? JobResult{false, replace_extension(job.tar_path.c_str(), ".tzst").c_str()}
+                           : JobResult{true, archive};
 }
 
 // Ends a job whose tarball will not be finished: nothing of it stays.
 void discard_tarball(ArchiveJob& job) {
     abandon_tar_writer(job);
-    delete_file(job.tar_file.c_str());
+    delete_file_retrying(job.tar_file.c_str());
 }
 
 bool collides_with(const std::vector<std::string>& inputs, const String& path) {
@@ -303,9 +304,10 @@ std::wstring archive_wide_path(const char* path) {
 void choose_tarball_file(ArchiveJob& job) { job.tar_file = partial_path(job.tar_path.c_str()); }
 
 void name_kept_tarball(ArchiveJob& job) {
-    if (job.keep_tarball && move_file_replacing(job.tar_file.c_str(), job.tar_path.c_str())) {
-        job.tar_file.set(job.tar_path.c_str());
-    }
+    if (!job.keep_tarball) return;
+    const std::string placed = place_finished_output(job.tar_file.c_str(), job.tar_path.c_str());
+    if (placed != job.tar_path.c_str()) note_problem(job, Problem::saved_aside, placed);
+    job.tar_file.set(placed.c_str());
 }
 
 namespace {
@@ -366,7 +368,7 @@ void release_compression_stage(ArchiveJob& job) {
 
 }  // namespace
 
-bool compress_tarball(ArchiveJob& job) {
+std::string compress_tarball(ArchiveJob& job) {
     set_phase(job, Phase::compressing_tarball);
     const String archive = replace_extension(job.tar_path.c_str(), ".tzst");
     const String partial = partial_path(archive.c_str());
@@ -387,9 +389,14 @@ bool compress_tarball(ArchiveJob& job) {
     release_compression_stage(job);
 
     // Only a whole frame, written without a fault, takes the archive's name.
-    const bool complete = streamed == Streamed::ended && written && !cancel_requested(job) &&
-                          move_file_replacing(partial.c_str(), archive.c_str());
-    if (!complete) delete_file(partial.c_str());
+    const bool complete = streamed == Streamed::ended && written && !cancel_requested(job);
+    std::string placed;
+    if (complete) {
+        placed = place_finished_output(partial.c_str(), archive.c_str());
+        if (placed != archive.c_str()) note_problem(job, Problem::saved_aside, placed);
+    } else {
+        delete_file_retrying(partial.c_str());
+    }
     if (!complete && !cancel_requested(job)) {
         if (streamed == Streamed::read_failed) {
             note_problem(job, Problem::tarball_not_read_back, job.tar_file.c_str());
@@ -399,8 +406,8 @@ bool compress_tarball(ArchiveJob& job) {
     }
     // The tarball lives only for the job unless it is kept; one that could not
     // be compressed goes too.
-    if (!job.keep_tarball) delete_file(job.tar_file.c_str());
-    return complete;
+    if (!job.keep_tarball) delete_file_retrying(job.tar_file.c_str());
+    return placed;
 }
 
 JobResult compress_folder_tzst(ArchiveJob& job) {

@@ -220,11 +220,14 @@ JobResult finish_archive(ArchiveJob& job, bool keep) {
     const bool closed = zipClose(zip_of(job), nullptr) == ZIP_OK;
     job.zip_file = nullptr;
     const bool cancelled = cancel_requested(job);
-    const bool made =
-        keep && !cancelled && closed && move_file_replacing(job.zip_partial.c_str(), job.zip_path.c_str());
-    if (!made) delete_file(job.zip_partial.c_str());
-    if ((keep || job.output_error != NO_ERROR) && !cancelled && !made) note_output_not_written(job, job.zip_path.c_str());
-    return JobResult{made, job.zip_path.c_str()};
+    if (!keep || cancelled || !closed) {
+        delete_file_retrying(job.zip_partial.c_str());
+        if ((keep || job.output_error != NO_ERROR) && !cancelled) note_output_not_written(job, job.zip_path.c_str());
+        return JobResult{false, job.zip_path.c_str()};
+    }
+    const std::string placed = place_finished_output(job.zip_partial.c_str(), job.zip_path.c_str());
+    if (placed != job.zip_path.c_str()) note_problem(job, Problem::saved_aside, placed);
+    return JobResult{true, placed};
 }
 
 bool names_an_input(const std::vector<std::string>& inputs, const String& path) {

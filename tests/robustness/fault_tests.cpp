@@ -343,6 +343,60 @@ TEST(Faults, random_cancels_lose_nothing_and_leave_no_whole_looking_output) {
     std::printf("  cancels: %d\n", cancels);
 }
 
+// Runs velmora-cli with arguments in a process of its own and waits for it;
+// what it printed goes to *said. Returns its exit code.
+DWORD run_velmora_cli(const Bench& bench, const std::string& arguments, std::string* said) {
+    const std::string build = std::getenv("VELMORA_BUILD_DIR");
+    std::string command = "\"Z:" + build + "/velmora-cli.exe\" " + arguments;
+    for (size_t i = 0; i < command.find(".exe"); ++i) command[i] = command[i] == '/' ? '\\' : command[i];
+    const std::string said_path = bench.scratch.path() + "said.txt";
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    const HANDLE out = CreateFileA(said_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, nullptr);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdError = out;
+    startup.hStdOutput = out;
+    PROCESS_INFORMATION process{};
+    DWORD code = 0xFFFFFFFF;
+    if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+        if (WaitForSingleObject(process.hProcess, 90000) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(out);
+    *said = read_file(said_path);
+    DeleteFileA(said_path.c_str());
+    return code;
+}
+
+// Holds a file open without sharing, as a virus scanner or a preview does,
+// for a while or until released.
+struct HeldFile {
+    HANDLE handle;
+    HANDLE releaser = nullptr;
+    DWORD hold_ms;
+    HeldFile(const std::string& path, DWORD ms)
+        : handle(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr)), hold_ms(ms) {
+        if (ms != INFINITE) {
+            releaser = CreateThread(nullptr, 0, [](void* self) -> DWORD {
+                auto* held = static_cast<HeldFile*>(self);
+                Sleep(held->hold_ms);
+                CloseHandle(held->handle);
+                return 0;
+            }, this, 0, nullptr);
+        }
+    }
+    ~HeldFile() {
+        if (releaser) {
+            WaitForSingleObject(releaser, INFINITE);
+            CloseHandle(releaser);
+        } else {
+            CloseHandle(handle);
+        }
+    }
+};
+
 // An input held open without sharing by another process (velmora-cli runs
 // the job; this process holds the file): the archive holds everything else,
 // velmora-cli names the file it left out and says the archive is not whole.
@@ -357,28 +411,9 @@ TEST(Faults, an_input_locked_by_another_process_is_reported_and_left_alone) {
     expected.erase("many\\f3.bin");
     for (const char* format : {"tzst", "zip"}) {
         SCOPED_TRACE(format);
-        std::string build_dir = build;
-        std::string command = "\"Z:" + build_dir + "/velmora-cli.exe\" compress --format " + format + " \"" + bench.folder + "\"";
-        for (char& c : command) c = c == '/' ? '\\' : c;
-        const std::string errors_path = bench.scratch.path() + "errors.txt";
-        SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-        const HANDLE errors = CreateFileA(errors_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0,
-                                          nullptr);
-        STARTUPINFOA startup{};
-        startup.cb = sizeof(startup);
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdError = errors;
-        startup.hStdOutput = errors;
-        PROCESS_INFORMATION process{};
-        ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process));
-        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 60000));
-        DWORD code = 0;
-        GetExitCodeProcess(process.hProcess, &code);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-        CloseHandle(errors);
-        const std::string said = read_tree(bench.scratch.path())["errors.txt"];
-        DeleteFileA(errors_path.c_str());
+        std::string said;
+        const DWORD code =
+            run_velmora_cli(bench, std::string("compress --format ") + format + " \"" + bench.folder + "\"", &said);
         EXPECT_EQ(1u, code) << "a job missing a file must not report a complete archive";
         EXPECT_NE(said.find("velmora-cli: could not be read, left out: many/f3.bin"), std::string::npos) << said;
         const std::string archive = bench.folder + "." + format;
@@ -388,6 +423,49 @@ TEST(Faults, an_input_locked_by_another_process_is_reported_and_left_alone) {
     CloseHandle(hold);
     JobHandle job;
     bench.check(*job, Kind::zip_folder);
+}
+
+// An older archive of the same name held open by another program (this
+// process; velmora-cli runs the job): held for 6 s, the finished archive
+// waits and takes its name; held throughout, it is kept beside it as
+// "in (2).tzst" and the user is told. Never is the finished archive lost.
+TEST(Faults, a_finished_archive_outlives_an_old_one_held_by_another_program) {
+    if (!std::getenv("VELMORA_BUILD_DIR")) GTEST_SKIP() << "VELMORA_BUILD_DIR not set";
+    Bench bench(Kind::tzst_folder);
+    const struct {
+        const char* format;
+        DWORD hold_ms;
+    } cases[] = {{"zip", 6000}, {"tzst", INFINITE}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.format);
+        const std::string archive = bench.folder + "." + c.format;
+        const std::string aside = bench.folder + " (2)." + c.format;
+        ASSERT_TRUE(write_file(archive, "an older archive"));
+        std::string said;
+        DWORD code;
+        {
+            HeldFile held(archive, c.hold_ms);
+            ASSERT_NE(held.handle, INVALID_HANDLE_VALUE);
+            code = run_velmora_cli(bench, std::string("compress --format ") + c.format + " \"" + bench.folder + "\"",
+                                   &said);
+        }
+        if (c.hold_ms != INFINITE) {
+            EXPECT_EQ(0u, code) << said;
+            EXPECT_TRUE(bench.read_back_matches(archive)) << "the new archive took its name";
+            EXPECT_FALSE(path_exists(aside));
+        } else {
+            EXPECT_EQ(1u, code) << said;
+            EXPECT_NE(said.find("velmora-cli: an older file of its name was held by another program; saved as: " + aside),
+                      std::string::npos)
+                << said;
+            EXPECT_EQ(read_file(archive), "an older archive");
+            EXPECT_TRUE(bench.read_back_matches(aside)) << "the finished archive is kept beside";
+            DeleteFileA(aside.c_str());
+        }
+        DeleteFileA(archive.c_str());
+        JobHandle unused;
+        bench.check(*unused, Kind::tzst_folder);
+    }
 }
 
 }  // namespace
