@@ -20,7 +20,7 @@
 #include "windows/changelog_window.h"
 #include "windows/license_window.h"
 #include "windows/progress_window.h"
-#include "windows/window_layout.h"
+#include "graphics/window_layout.h"
 #include "io/banned.h"
 
 namespace {

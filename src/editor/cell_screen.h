@@ -42,6 +42,15 @@ constexpr int KEY_DELETE = 4105;
 constexpr int KEY_F1 = 4106;
 constexpr int KEY_F12 = 4117;
 
+// Ctrl+letter, as the key codes 1 to 26 (Ctrl+H, Ctrl+I, Ctrl+L, Ctrl+M and
+// Ctrl+[ arrive as Backspace, Tab, the redraw, Enter and Escape).
+constexpr int ctrl_key(char letter) { return letter - 'A' + 1; }
+constexpr int CTRL_A = ctrl_key('A'), CTRL_C = ctrl_key('C'), CTRL_D = ctrl_key('D'), CTRL_F = ctrl_key('F'),
+              CTRL_G = ctrl_key('G'), CTRL_J = ctrl_key('J'), CTRL_K = ctrl_key('K'), CTRL_N = ctrl_key('N'),
+              CTRL_O = ctrl_key('O'), CTRL_P = ctrl_key('P'), CTRL_Q = ctrl_key('Q'), CTRL_R = ctrl_key('R'),
+              CTRL_S = ctrl_key('S'), CTRL_T = ctrl_key('T'), CTRL_U = ctrl_key('U'), CTRL_V = ctrl_key('V'),
+              CTRL_W = ctrl_key('W'), CTRL_X = ctrl_key('X'), CTRL_Y = ctrl_key('Y'), CTRL_Z = ctrl_key('Z');
+
 // The modifier keys held when a key's message arrived, stored with the key.
 constexpr uint8_t KEY_WITH_SHIFT = 1;
 constexpr uint8_t KEY_WITH_CTRL = 2;

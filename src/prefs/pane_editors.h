@@ -1,32 +1,14 @@
-// The two editors of the Preferences window, also used by the Changelog
-// window: a read-only view that takes only navigation, search and copy, and
-// the user's editor that validates before it saves and can restart the
-// program. User-interface thread only.
+// The user's editor of the Preferences window: it validates the text by the
+// preferences rules before it saves, and can restart the program. (The
+// left pane is the editor's read-only view, DefaultPaneEditor.)
+// User-interface thread only.
 #pragma once
 
 #include <windows.h>
 
-#include "editor/cell_editor.h"
+#include "editor/default_pane_editor.h"
 
-constexpr UINT WM_PREFS_SWITCH_PANE = WM_USER + 200;
 constexpr char SAVED_MESSAGE[] = "Parsed and saved successfully";
-
-// Tells whether Ctrl was held with the key being handled. Null (the
-// program's value) takes it from the key (CellEditor::key_modifiers); tests
-// may set their own.
-extern bool (*ctrl_is_held)();
-
-// Loads path into editor (an empty document marked as saved when it cannot
-// be read) as at its first opening, whatever the editor was left doing,
-// draws the whole view and brings the cursor into view.
-void load_pane_file(CellEditor& editor, const char* path);
-
-class DefaultPaneEditor : public CellEditor {
-public:
-    using CellEditor::CellEditor;
-    int on_key(int code) override;
-    HWND host = nullptr;
-};
 
 class UserPaneEditor : public CellEditor {
 public:

@@ -7,7 +7,7 @@
 #include "io/platform.h"
 #include "io/window_store.h"
 #include "prefs/preferences.h"
-#include "windows/window_layout.h"
+#include "graphics/window_layout.h"
 #include "io/banned.h"
 
 HWND preferences_window = nullptr;

@@ -6,7 +6,7 @@
 #include "resources/build_info.h"
 #include "graphics/picture.h"
 #include "io/window_store.h"
-#include "windows/window_layout.h"
+#include "graphics/window_layout.h"
 #include "io/banned.h"
 
 HWND about_window = nullptr;

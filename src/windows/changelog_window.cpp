@@ -8,8 +8,8 @@
 
 #include "io/platform.h"
 #include "io/window_store.h"
-#include "prefs/pane_editors.h"
-#include "windows/window_layout.h"
+#include "editor/default_pane_editor.h"
+#include "graphics/window_layout.h"
 #include "io/banned.h"
 
 HWND changelog_window = nullptr;

@@ -5,7 +5,7 @@
 #include "io/file_reader.h"
 #include "io/platform.h"
 #include "io/window_store.h"
-#include "windows/window_layout.h"
+#include "graphics/window_layout.h"
 #include "io/banned.h"
 
 HWND license_window = nullptr;

@@ -1,7 +1,7 @@
 // Anchor layout arithmetic, and a real dialog-like window laid out again.
 #include <gtest/gtest.h>
 
-#include "windows/window_layout.h"
+#include "graphics/window_layout.h"
 
 TEST(WindowLayout, anchors_share_the_growth_with_truncation_toward_zero) {
     const RECT registered = {10, 20, 110, 220};

@@ -1,4 +1,4 @@
-#include "windows/window_layout.h"
+#include "graphics/window_layout.h"
 
 #include <climits>
 #include <cmath>
