@@ -350,7 +350,6 @@ int run_command(const std::vector<std::string>& arguments) {
     CoInitialize(nullptr);
     load_user_preferences();
     ArchiveJob* job = create_archive_job(job_settings_from_preferences());
-    job->interactive = false;
     const int code = arguments[0] == "compress" ? compress(*job, arguments) : decompress(*job, arguments);
     destroy_archive_job(job);
     destroy_preferences_state(preferences_state);

@@ -68,13 +68,17 @@ void set_start_folder(IFileDialog* dialog, const String& folder) {
     }
 }
 
-// Shows an item dialog; returns its result's file-system path, "" when
-// cancelled; created tells whether the dialog could be made at all.
-std::string run_item_dialog(HWND owner, const char* title, const std::vector<ChooserFilter>& filters,
+enum class Purpose { open, save };
+
+// Shows an item dialog (the open or the save one); returns its result's
+// file-system path, "" when cancelled; created tells whether the dialog
+// could be made at all.
+std::string run_item_dialog(Purpose purpose, HWND owner, const char* title, const std::vector<ChooserFilter>& filters,
                             const char* default_extension, FILEOPENDIALOGOPTIONS extra, const String& start,
                             bool& created) {
-    IFileOpenDialog* dialog = nullptr;
-    created = SUCCEEDED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_IFileOpenDialog,
+    IFileDialog* dialog = nullptr;
+    created = SUCCEEDED(CoCreateInstance(purpose == Purpose::save ? CLSID_FileSaveDialog : CLSID_FileOpenDialog,
+                                         nullptr, CLSCTX_INPROC_SERVER, IID_IFileDialog,
                                          reinterpret_cast<void**>(&dialog)));
     if (!created) return "";
     FILEOPENDIALOGOPTIONS options = 0;
@@ -110,9 +114,9 @@ std::string run_item_dialog(HWND owner, const char* title, const std::vector<Cho
     return result;
 }
 
-std::string run_classic_dialog(HWND owner, const char* title, const std::vector<ChooserFilter>& filters,
-                               const char* default_extension, bool keep_directory, bool multiple,
-                               const String& start) {
+std::string run_classic_dialog(Purpose purpose, HWND owner, const char* title,
+                               const std::vector<ChooserFilter>& filters, const char* default_extension,
+                               bool keep_directory, bool multiple, const String& start) {
     std::wstring filter;
     for (const ChooserFilter& f : filters) {
         filter += wide(f.name) + L'\0' + wide(f.pattern) + L'\0';
@@ -133,10 +137,11 @@ std::string run_classic_dialog(HWND owner, const char* title, const std::vector<
     dialog.lpstrTitle = wide_title.c_str();
     dialog.lpstrDefExt = extension.empty() ? nullptr : extension.c_str();
     dialog.lpstrInitialDir = folder.c_str();
-    dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_HIDEREADONLY;
+    dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY;
+    dialog.Flags |= purpose == Purpose::save ? OFN_OVERWRITEPROMPT : OFN_FILEMUSTEXIST;
     if (multiple) dialog.Flags |= OFN_ALLOWMULTISELECT;
     if (keep_directory) dialog.Flags |= OFN_NOCHANGEDIR;
-    if (!GetOpenFileNameW(&dialog)) return "";
+    if (!(purpose == Purpose::save ? GetSaveFileNameW(&dialog) : GetOpenFileNameW(&dialog))) return "";
     if (multiple) return selection_list_from_wide(buffer.data(), MULTIPLE_RESULT_BYTES);
     const std::string path = utf8_of(buffer.data());
     return path.size() > SINGLE_PATH_LIMIT ? "" : path;
@@ -176,11 +181,22 @@ std::string choose_open_file(HWND owner, const char* title, const std::vector<Ch
     const DisabledAncestors disabled(owner);
     if (!multiple) {
         bool created = false;
-        std::string path = run_item_dialog(owner, title, filters, default_extension, FOS_FILEMUSTEXIST, kept.saved(),
-                                           created);
+        std::string path = run_item_dialog(Purpose::open, owner, title, filters, default_extension, FOS_FILEMUSTEXIST,
+                                           kept.saved(), created);
         if (created) return path.size() > SINGLE_PATH_LIMIT ? "" : path;
     }
-    return run_classic_dialog(owner, title, filters, default_extension, keep_directory, multiple, kept.saved());
+    return run_classic_dialog(Purpose::open, owner, title, filters, default_extension, keep_directory, multiple,
+                              kept.saved());
+}
+
+std::string choose_save_file(HWND owner, const char* title, const std::vector<ChooserFilter>& filters,
+                             const char* default_extension) {
+    const KeptDirectory kept(true);
+    bool created = false;
+    const std::string path = run_item_dialog(Purpose::save, owner, title, filters, default_extension,
+                                             FOS_DONTADDTORECENT, kept.saved(), created);
+    if (created) return path.size() > SINGLE_PATH_LIMIT ? "" : path;
+    return run_classic_dialog(Purpose::save, owner, title, filters, default_extension, true, false, kept.saved());
 }
 
 bool choose_folder(HWND owner, std::string& folder, size_t size, bool keep_directory) {
@@ -188,7 +204,8 @@ bool choose_folder(HWND owner, std::string& folder, size_t size, bool keep_direc
     const DisabledAncestors disabled(owner);
     folder.clear();
     bool created = false;
-    std::string path = run_item_dialog(owner, "Compress folder", {}, nullptr, FOS_PICKFOLDERS, kept.saved(), created);
+    std::string path =
+        run_item_dialog(Purpose::open, owner, "Compress folder", {}, nullptr, FOS_PICKFOLDERS, kept.saved(), created);
     bool chosen = !path.empty();
     if (!created) {
         BROWSEINFOW browse{};

@@ -1,5 +1,7 @@
-// The file and folder choosers of the main window's commands. UTF-8 in and
-// out. User-interface thread (COM initialised).
+// The file and folder choosers of the main window's commands, and the save
+// chooser of the move after a job. UTF-8 in and out. Any thread that has
+// initialised COM (the open choosers: the user-interface thread; the save
+// chooser: the worker).
 #pragma once
 
 #include <windows.h>
@@ -18,6 +20,11 @@ struct ChooserFilter {
 // current directory back afterwards.
 std::string choose_open_file(HWND owner, const char* title, const std::vector<ChooserFilter>& filters,
                              const char* default_extension, bool keep_directory, bool multiple);
+// Returns the path the user chose to save to ("" when cancelled), asking
+// before an existing file is replaced; the current directory is the same
+// afterwards.
+std::string choose_save_file(HWND owner, const char* title, const std::vector<ChooserFilter>& filters,
+                             const char* default_extension);
 // Fills folder with the chosen folder; true when the user chose one (folder
 // stays empty when the path does not fit in size - 2 bytes).
 bool choose_folder(HWND owner, std::string& folder, size_t size, bool keep_directory);

@@ -11,7 +11,7 @@
 #include "app/shell.h"
 #include "io/platform.h"
 #include "io/window_store.h"
-#include "jobs/after_job.h"
+#include "app/job_host.h"
 #include "jobs/archive_job.h"
 #include "prefs/preferences.h"
 #include "resources/resource_ids.h"
@@ -43,6 +43,7 @@ struct MainWindowState {
     RECT recorded{};  // left, top, width, height of the restored window
     WindowLayout layout;
     ArchiveJob* job = nullptr;
+    ProgramJobHost job_host;
 };
 MainWindowState main_state;
 
@@ -54,7 +55,7 @@ void record_rectangle() {
 
 void on_init_dialog() {
     shell.main_window = current.window;
-    save_dialog_owner = current.window;
+    main_state.job_host.owner = current.window;
     set_window_text(current.window, "Velmora");
     main_state.layout.init(current.window);
     main_state.menu = LoadMenuA(shell.instance, MAKEINTRESOURCEA(IDM_MAIN));
@@ -64,7 +65,7 @@ void on_init_dialog() {
     const RECT& r = main_state.recorded;
     SetWindowPos(current.window, nullptr, r.left, r.top, r.right, r.bottom, SWP_NOACTIVATE | SWP_NOZORDER);
     ShowWindow(current.window, read_ini_int("main_wnd_maximized", 0) ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL);
-    main_state.job = create_archive_job(job_settings_from_preferences());
+    main_state.job = create_archive_job(job_settings_from_preferences(), program_job_host(main_state.job_host));
     // A value other than Deflate (0) or Zstandard (1) falls back to Zstandard.
     main_state.job->compressor = read_ini_int("compressor", 1) == 0 ? 0 : 1;
     SetTimer(current.window, JOB_POLL_TIMER_ID, 50, nullptr);
@@ -86,7 +87,7 @@ void on_destroy() {
     write_ini_int("compressor", static_cast<int>(main_state.job->compressor.load()));
     destroy_archive_job(main_state.job);
     main_state.job = nullptr;
-    save_dialog_owner = nullptr;
+    main_state.job_host.owner = nullptr;
     PostQuitMessage(0);
     shell.main_window = nullptr;
 }
@@ -189,7 +190,7 @@ void on_timer() {
         } else if (progress_window && !busy) {
             EndDialog(progress_window, 0);
         } else if (!progress_window && !busy) {
-            main_state.job->quiet_ticks.fetch_add(1);
+            main_state.job_host.quiet_ticks.fetch_add(1);
         }
     } else if (current.wparam == COMPRESSOR_MENU_TIMER_ID) {
         const uint32_t compressor = main_state.job->compressor.load();

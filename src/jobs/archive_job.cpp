@@ -125,19 +125,14 @@ void record_outcome(ArchiveJob& job, const JobResult& result) {
     job.outcome.store(static_cast<int32_t>(outcome));
 }
 
-// Closes a window of the worker (a save chooser or a report) as Escape would.
-BOOL CALLBACK close_worker_window(HWND window, LPARAM) {
-    if (IsWindowVisible(window)) PostMessageW(window, WM_CLOSE, 0, 0);
-    return TRUE;
-}
-
-// Waits for the worker to end. The worker may sit in a dialog, or be sending
-// to a window of this thread, which is why the wait serves sent messages and
-// closes the worker's windows until the thread is gone.
+// Waits for the worker to end. The worker may sit in a dialog of its host,
+// or be sending to a window of this thread, which is why the wait serves
+// sent messages and has the host dismiss what it shows until the thread is
+// gone.
 void wait_for_worker(ArchiveJob& job) {
     const DWORD worker = GetThreadId(job.worker_thread);
     for (;;) {
-        EnumThreadWindows(worker, close_worker_window, 0);
+        if (job.host.dismiss) job.host.dismiss(job.host.context, worker);
         const DWORD woke = MsgWaitForMultipleObjects(1, &job.worker_thread, FALSE, 100, QS_SENDMESSAGE);
         if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) return;
         if (woke == WAIT_OBJECT_0 + 1) {
@@ -149,8 +144,9 @@ void wait_for_worker(ArchiveJob& job) {
 
 }  // namespace
 
-ArchiveJob* create_archive_job(const JobSettings& settings) {
+ArchiveJob* create_archive_job(const JobSettings& settings, const JobHost& host) {
     ArchiveJob* job = new_job(settings);
+    job->host = host;
     job->worker_thread =
         reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, run_job_worker, job, 0, nullptr));
     return job;

@@ -21,6 +21,7 @@
 #include "io/file_reader.h"
 #include "io/file_writer.h"
 #include "io/grow_buffer.h"
+#include "jobs/job_host.h"
 #include "jobs/job_settings.h"
 
 struct ZSTD_CCtx_s;
@@ -140,9 +141,9 @@ struct ArchiveJob {
     bool keep_tarball = false;
     int32_t action_after_compression = 0;
     int32_t action_after_decompression = 0;
-    // False for the console companion and tests: no message and no after-job
-    // action; the caller reads the outcome instead.
-    bool interactive = true;
+    // What the end of a job asks of the program; empty for velmora-cli and
+    // tests, which read the outcome instead.
+    JobHost host;
     // Outcome of the last served request and its output (archive or folder).
     // output_made: this job completed its output (an archive under its final
     // name, or an extraction that ran to its end); only then does an
@@ -159,15 +160,11 @@ struct ArchiveJob {
     // be written either.
     DWORD output_error = NO_ERROR;
     std::atomic<uint32_t> requests_served{0};
-    // Counted by the main window at each tick that finds no job working and
-    // no Progress window open: the worker shows its report and its dialogs
-    // only after such a tick, so never beside or under the Progress window.
-    std::atomic<uint32_t> quiet_ticks{0};
 };
 
-// Builds the record with the given settings and starts the worker thread.
-// The caller owns the record.
-ArchiveJob* create_archive_job(const JobSettings& settings);
+// Builds the record with the given settings and host and starts the worker
+// thread. The caller owns the record.
+ArchiveJob* create_archive_job(const JobSettings& settings, const JobHost& host = JobHost{});
 // Builds the record without a worker (tests and tools serve requests by hand).
 ArchiveJob* create_archive_job_without_worker(const JobSettings& settings = JobSettings{});
 // Raises cancel and quit, waits for the worker without a time-out and frees

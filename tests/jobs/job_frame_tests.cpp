@@ -145,7 +145,6 @@ TEST(Worker, a_request_wakes_the_worker_at_once) {
     TestFolder folder("wake");
     const std::string missing = concat(folder.path().c_str(), "missing.zip").c_str();
     ArchiveJob* job = create_archive_job(JobSettings{});
-    job->interactive = false;
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
     std::vector<double> latencies;

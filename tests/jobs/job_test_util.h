@@ -14,7 +14,7 @@
 // A job record for one test, served by hand, with no after-job action.
 class JobHandle {
 public:
-    JobHandle() : job_(create_archive_job_without_worker()) { job_->interactive = false; }
+    JobHandle() : job_(create_archive_job_without_worker()) {}
     ~JobHandle() { destroy_archive_job(job_); }
     JobHandle(const JobHandle&) = delete;
     JobHandle& operator=(const JobHandle&) = delete;

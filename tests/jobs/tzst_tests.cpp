@@ -248,7 +248,6 @@ TEST(Tzst, cancel_leaves_no_archive_that_looks_finished) {
     TestFolder folder("tzst-cancel");
     folder.write("big.bin", pattern_bytes(48u << 20, 3));
     ArchiveJob* job = create_archive_job(JobSettings{});
-    job->interactive = false;
     job->compressor = 1;
     submit_compress_files(*job, make_selection_list({path_in(folder, "big.bin")}));
     while (!job_busy(*job)) Sleep(1);
@@ -270,7 +269,6 @@ TEST(Tzst, cancel_leaves_no_archive_that_looks_finished) {
     for (const Phase phase : {Phase::compressing_tarball, Phase::writing_tarball}) {
         SCOPED_TRACE(phase_name(phase));
         job = create_archive_job(JobSettings{});
-        job->interactive = false;
         job->compressor = 1;
         job->keep_tarball = false;
         submit_compress_folder(*job, path_in(folder, "src").c_str());
@@ -514,7 +512,6 @@ TEST(TzstCompression, the_level_and_checksum_of_the_preferences_reach_the_frame)
         preferences_state = saved;
 
         ArchiveJob* job = create_archive_job_without_worker(settings);
-        job->interactive = false;
         job->job_inputs = make_selection_list({path_in(folder, "big.bin")});
         compress_files_as_tzst(*job);
         ASSERT_EQ(static_cast<JobOutcome>(job->outcome.load()), JobOutcome::complete);
@@ -541,7 +538,6 @@ TEST(TzstExtraction, a_cancel_while_reading_the_tarball_stops_within_one_entry) 
     }
     ASSERT_TRUE(move_file_replacing(path_in(folder, "src.tzst").c_str(), path_in(folder, "out.tzst").c_str()));
     ArchiveJob* job = create_archive_job(JobSettings{});
-    job->interactive = false;
     submit_decompress(*job, path_in(folder, "out.tzst").c_str());
     while (!(job->phase.load() == static_cast<int32_t>(Phase::reading_tarball) && job->items_done.load() >= 10)) Sleep(0);
     set_busy_and_cancel(*job, false, true);  // as the Progress window cancels

@@ -163,7 +163,6 @@ std::string temp_folder() {
 
 struct Job {
     Job() : job(create_archive_job_without_worker()) {
-        job->interactive = false;
         job->keep_tarball = false;
     }
     ~Job() { destroy_archive_job(job); }

@@ -132,7 +132,6 @@ int main(int argc, char** argv) {
     write_all(tree + "\\sub\\empty", "");
 
     ArchiveJob* job = create_archive_job(JobSettings{});
-    job->interactive = false;
     job->keep_tarball = false;
     int failures = 0;
     Counts before;
