@@ -187,9 +187,9 @@ int compress(ArchiveJob& job, const std::vector<std::string>& arguments) {
     if (paths.empty()) return usage_error("nothing to compress");
     if (format == "zip" && level > 9) return usage_error("zip levels are 0 to 9");
 
-    job.compressor = format == "zip" ? 0 : 1;
+    job.compressor = format == "zip" ? COMPRESSOR_DEFLATE : COMPRESSOR_ZSTANDARD;
     if (level >= 0 && format == "zip") job.zlib_level = level;
-    if (level >= 0 && format == "tzst") job.zstd_level = level == 0 ? -131072 : level;
+    if (level >= 0 && format == "tzst") job.zstd_level = zstd_level_of_choice(level);
     if (checksum) job.zstd_checksum = 1;
     if (keep) job.keep_tarball = true;
 

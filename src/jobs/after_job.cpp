@@ -60,13 +60,13 @@ void after_compression(ArchiveJob& job, const char* path, const char* extension_
     if (!job.output_made || job.quit_requested.load()) return;
     const JobHost& host = job.host;
     switch (job.action_after_compression) {
-    case 1: {
+    case AFTER_COMPRESSION_SAVE_AS: {
         if (!host.choose_save_path) break;
         const std::string target = host.choose_save_path(host.context, job, extension_word);
         if (!target.empty() && !move_file_by_copy(path, target.c_str())) tell(job, move_failure_report(path, target.c_str()));
         break;
     }
-    case 2:
+    case AFTER_COMPRESSION_SHOW_FOLDER:
         if (host.show_folder) host.show_folder(host.context, folder_part(path).c_str());
         break;
     default: break;
@@ -76,5 +76,5 @@ void after_compression(ArchiveJob& job, const char* path, const char* extension_
 void after_decompression(ArchiveJob& job, const char* folder) {
     tell(job, problem_report(job));
     if (!job.output_made || job.quit_requested.load()) return;
-    if (job.action_after_decompression == 1 && job.host.show_folder) job.host.show_folder(job.host.context, folder);
+    if (job.action_after_decompression == AFTER_DECOMPRESSION_SHOW_FOLDER && job.host.show_folder) job.host.show_folder(job.host.context, folder);
 }

@@ -86,7 +86,7 @@ bool equals_ignoring_case(const std::string& text, const char* lower) {
 // The pipeline of the job. A compressor other than ZIP is the Zstandard
 // tarball, the default.
 JobResult run_pipeline(ArchiveJob& job, JobKind kind) {
-    const bool zip = job.compressor.load() == 0;
+    const bool zip = job.compressor.load() == COMPRESSOR_DEFLATE;
     switch (kind) {
     case JobKind::compress_folder: return zip ? compress_folder_zip(job) : compress_folder_tzst(job);
     case JobKind::compress_files: return zip ? compress_files_zip(job) : compress_files_tzst(job);
@@ -204,7 +204,7 @@ void run_job(ArchiveJob& job, JobKind kind) {
     if (kind == JobKind::decompress) {
         after_decompression(job, folder_part(job.job_inputs.c_str()).c_str());
     } else {
-        after_compression(job, result.output.c_str(), job.compressor.load() == 0 ? "zip" : "tzst");
+        after_compression(job, result.output.c_str(), job.compressor.load() == COMPRESSOR_DEFLATE ? "zip" : "tzst");
     }
     job.requests_served.fetch_add(1);
 }

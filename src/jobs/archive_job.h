@@ -126,7 +126,7 @@ struct ArchiveJob {
     // busy in the low byte, cancel_requested in the high byte: stored
     // together where a job starts and where the Progress window cancels.
     std::atomic<uint16_t> busy_and_cancel{0};
-    std::atomic<uint32_t> compressor{0};
+    std::atomic<uint32_t> compressor{COMPRESSOR_DEFLATE};  // a Compressor
 
     // ZIP jobs.
     String zip_path;

@@ -101,9 +101,7 @@ bool pref_zstd_enable_checksum() { return false_unless_true("zstd_enable_checksu
 bool pref_zstd_keep_tarball() { return false_unless_true("zstd_keep_tarball"); }
 
 int32_t pref_zstd_compression_level() {
-    const int32_t level = integer_or("zstd_compression_level", 1);
-    if (level == 0) return -131072;
-    return level >= 1 && level <= 19 ? level : 1;
+    return zstd_level_of_choice(integer_or("zstd_compression_level", 1));
 }
 
 int32_t pref_zlib_compression_level() {
@@ -112,13 +110,13 @@ int32_t pref_zlib_compression_level() {
 }
 
 int32_t pref_action_after_compression() {
-    const int32_t action = integer_or("action_after_compression", 0);
-    return static_cast<uint32_t>(action) <= 2 ? action : 0;
+    const int32_t action = integer_or("action_after_compression", AFTER_COMPRESSION_NOTHING);
+    return static_cast<uint32_t>(action) <= AFTER_COMPRESSION_SHOW_FOLDER ? action : AFTER_COMPRESSION_NOTHING;
 }
 
 int32_t pref_action_after_decompression() {
-    const int32_t action = integer_or("action_after_decompression", 0);
-    return static_cast<uint32_t>(action) <= 1 ? action : 0;
+    const int32_t action = integer_or("action_after_decompression", AFTER_DECOMPRESSION_NOTHING);
+    return static_cast<uint32_t>(action) <= AFTER_DECOMPRESSION_SHOW_FOLDER ? action : AFTER_DECOMPRESSION_NOTHING;
 }
 
 JobSettings job_settings_from_preferences() {
