@@ -370,7 +370,7 @@ void CellEditor::draw_status() {
 void CellEditor::show_message(const char* text) {
     if (!screen) return;
     const size_t length = std::strlen(text);
-    if (length && state == 0) state = 1;
+    if (length && state == STATE_NORMAL) state = STATE_MESSAGE;
     if (length) {
         screen->attr = ATTR_MESSAGE;
         screen->clear_attr = ATTR_MESSAGE;

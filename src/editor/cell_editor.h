@@ -115,10 +115,18 @@ struct TextPosition {
 };
 
 constexpr size_t LOAD_LINE_LIMIT = 0x2000000;
-// Editor states: 0 normal, 1 a message shown, then the three prompts.
-constexpr int PROMPT_FIND = 2;
-constexpr int PROMPT_REPLACE = 3;
-constexpr int PROMPT_GOTO = 4;
+// What the editor's bottom rows hold: the status (normal), a message that
+// the next key takes away, or one of the three prompts.
+enum EditorState : int32_t {
+    STATE_NORMAL = 0,
+    STATE_MESSAGE = 1,
+    PROMPT_FIND = 2,
+    PROMPT_REPLACE = 3,
+    PROMPT_GOTO = 4,
+};
+// What a held left button drags: nothing, the text of pane 0 or 1 (a
+// selection), or the divider between the panes.
+enum DragMode : int32_t { DRAG_NONE = 0, DRAG_TEXT_TOP = 1, DRAG_TEXT_BOTTOM = 2, DRAG_DIVIDER = 3 };
 constexpr char SAVE_FAILED_MESSAGE[] = "Error writing file, changes not saved!";
 
 class CellEditor {
@@ -274,14 +282,14 @@ public:
     std::vector<UndoSnapshot*> undo_history;  // owned
     int32_t undo_pos = -1;
     int32_t saved_pos = 0;
-    int32_t state = 0;
+    int32_t state = STATE_NORMAL;  // an EditorState
     int32_t selecting = 0;
     int32_t anchor_col = 0, anchor_line = 0;
     int32_t sel_col = 0, sel_line = 0;
     int32_t hscroll = 0;
     int32_t cursor_col = 0, cursor_line = 0;
     int32_t wanted_col = -1;
-    int32_t drag_mode = 0;
+    int32_t drag_mode = DRAG_NONE;  // a DragMode
     int32_t drag_offset = 0;
     int32_t active_pane = 0;
     double split = 1.0;

@@ -201,10 +201,10 @@ int translate_key(UINT message, WPARAM wparam, bool ctrl, bool alt) {
     case VK_END: return KEY_END;
     case VK_INSERT: return KEY_INSERT;
     case VK_DELETE: return KEY_DELETE;
-    case 91:
-    case VK_OEM_4: return ctrl_only ? 27 : KEY_NONE;
-    case 93:
-    case VK_OEM_6: return ctrl_only ? 29 : KEY_NONE;
+    case '[':
+    case VK_OEM_4: return ctrl_only ? KEY_ESCAPE : KEY_NONE;
+    case ']':
+    case VK_OEM_6: return ctrl_only ? KEY_CTRL_RIGHT_BRACKET : KEY_NONE;
     default: break;
     }
     if (wparam >= VK_F1 && wparam <= VK_F12) return KEY_F1 + static_cast<int>(wparam - VK_F1);

@@ -29,6 +29,7 @@ constexpr int KEY_TAB = 9;
 constexpr int KEY_ENTER = 13;
 constexpr int KEY_REDRAW = 12;
 constexpr int KEY_ESCAPE = 27;
+constexpr int KEY_CTRL_RIGHT_BRACKET = 29;  // Ctrl+]
 constexpr int KEY_DOWN = 4096;
 constexpr int KEY_UP = 4097;
 constexpr int KEY_PAGE_UP = 4098;

@@ -161,8 +161,8 @@ void CellEditor::clear_document() {
 }
 
 void CellEditor::reset_interaction() {
-    if (drag_mode != 0 && screen && screen->window && GetCapture() == screen->window) ReleaseCapture();
-    state = 0;
+    if (drag_mode != DRAG_NONE && screen && screen->window && GetCapture() == screen->window) ReleaseCapture();
+    state = STATE_NORMAL;
     prompt_typed = 0;
     selecting = 0;
     wanted_col = -1;
@@ -170,7 +170,7 @@ void CellEditor::reset_interaction() {
     split = 1.0;
     active_pane = 0;
     pane_scroll[0] = pane_scroll[1] = 0;
-    drag_mode = 0;
+    drag_mode = DRAG_NONE;
     drag_offset = 0;
     last_status_len = 0;
 }

@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr int KEY_CTRL_RIGHT_BRACKET = 29;
 constexpr int KEY_F3 = KEY_F1 + 2;
 constexpr int KEY_F10 = KEY_F1 + 9;
 
@@ -82,11 +81,11 @@ int word_class(uint32_t code) {
 }
 
 int CellEditor::on_key(int code) {
-    if (state == 1) {
-        state = 0;
+    if (state == STATE_MESSAGE) {
+        state = STATE_NORMAL;
         draw(-1);
         ensure_cursor_visible(false, -1);
-    } else if (state >= 2 && state <= 4) {
+    } else if (state >= PROMPT_FIND && state <= PROMPT_GOTO) {
         prompt_state_key(code);
         return 0;
     }
@@ -108,11 +107,11 @@ int CellEditor::on_key(int code) {
         return 0;
     }
     switch (code) {
-    case 1: if (plain) select_all(); break;
-    case 3: if (plain && selecting) copy_to_clipboard(false); break;
-    case 4: if (plain) duplicate(); break;
-    case 6: if (plain) open_search_prompt(false); break;
-    case 7:
+    case CTRL_A: if (plain) select_all(); break;
+    case CTRL_C: if (plain && selecting) copy_to_clipboard(false); break;
+    case CTRL_D: if (plain) duplicate(); break;
+    case CTRL_F: if (plain) open_search_prompt(false); break;
+    case CTRL_G:
     case KEY_F3:
         if (modifiers.alt) break;
         if (!find_text.empty()) find_next(modifiers.shift, false);
@@ -120,19 +119,19 @@ int CellEditor::on_key(int code) {
         break;
     case KEY_BACKSPACE: backspace_key(); break;
     case KEY_TAB: tab_key(modifiers.shift); break;
-    case 10: if (plain) open_goto_prompt(); break;
+    case CTRL_J: if (plain) open_goto_prompt(); break;
     case KEY_REDRAW:
         draw(-1);
         ensure_cursor_visible(false, -1);
         break;
     case KEY_ENTER: enter_key(modifiers.ctrl); break;
-    case 15: if (plain) other_pane(); break;
-    case 16: if (plain) toggle_split(); break;
-    case 18: if (plain) open_search_prompt(true); break;
-    case 22: if (plain) paste(); break;
-    case 24: if (plain && selecting) copy_to_clipboard(true); break;
-    case 25: if (plain) redo(); break;
-    case 26:
+    case CTRL_O: if (plain) other_pane(); break;
+    case CTRL_P: if (plain) toggle_split(); break;
+    case CTRL_R: if (plain) open_search_prompt(true); break;
+    case CTRL_V: if (plain) paste(); break;
+    case CTRL_X: if (plain && selecting) copy_to_clipboard(true); break;
+    case CTRL_Y: if (plain) redo(); break;
+    case CTRL_Z:
         if (modifiers.alt) break;
         if (modifiers.shift) redo();
         else undo();

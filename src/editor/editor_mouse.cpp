@@ -87,7 +87,7 @@ LRESULT CellEditor::on_mouse(HWND window, UINT message, WPARAM wparam, LPARAM lp
         return 0;
     case WM_LBUTTONUP:
         if (GetCapture() == window) ReleaseCapture();
-        drag_mode = 0;
+        drag_mode = DRAG_NONE;
         drag_offset = 0;
         return 0;
     case WM_MOUSEWHEEL:
@@ -119,10 +119,10 @@ LRESULT CellEditor::mouse_press(HWND window, UINT message, WPARAM wparam, int32_
     const PaneLayout layout = pane_layout();
     const int pane = pane_at_row(layout, row);
     if (message == WM_LBUTTONDBLCLK && pane >= 0 && open_link_at(window, pane, row, col)) return 1;
-    if (state != 0) {
+    if (state != STATE_NORMAL) {
         // A press ends a prompt or a message; its row goes at once, also
         // when the press only grabs a scroll-bar thumb or the divider.
-        state = 0;
+        state = STATE_NORMAL;
         draw_help_row();
         draw_status();
     }
@@ -130,7 +130,7 @@ LRESULT CellEditor::mouse_press(HWND window, UINT message, WPARAM wparam, int32_
     editor_shared.press_row = std::clamp(row, 0, screen->rows);
     if (message == WM_LBUTTONDOWN && layout.split && row == layout.divider_row) {
         SetCapture(window);
-        drag_mode = 3;
+        drag_mode = DRAG_DIVIDER;
         return 0;
     }
     const int32_t count = line_count();
@@ -146,7 +146,7 @@ LRESULT CellEditor::mouse_press(HWND window, UINT message, WPARAM wparam, int32_
             scroll = std::max(scroll, std::min(scroll + height, count - height + SCROLL_PAST_END));
         } else if (message == WM_LBUTTONDOWN) {
             SetCapture(window);
-            drag_mode = pane + 1;
+            drag_mode = pane == 0 ? DRAG_TEXT_TOP : DRAG_TEXT_BOTTOM;
             drag_offset = y - thumb_top;
         }
         if (scroll != old_scroll) {
@@ -193,7 +193,7 @@ LRESULT CellEditor::mouse_press(HWND window, UINT message, WPARAM wparam, int32_
     on_key(KEY_REDRAW);
     if (message == WM_LBUTTONDOWN) {
         SetCapture(window);
-        drag_mode = 0;
+        drag_mode = DRAG_NONE;
     } else if (message == WM_RBUTTONDOWN) {
         on_context_click(window);
     }
@@ -205,7 +205,7 @@ void CellEditor::mouse_drag(int32_t x, int32_t y) {
     const int32_t row = cell_index(y, screen->cell_height);
     const PaneLayout layout = pane_layout();
     const int32_t count = line_count();
-    if (drag_mode == 3) {
+    if (drag_mode == DRAG_DIVIDER) {
         const int32_t offset = row - top_rows;
         if (offset > 0 && offset < layout.total - 1) {
             if (offset == layout.split_offset) return;
@@ -221,8 +221,8 @@ void CellEditor::mouse_drag(int32_t x, int32_t y) {
         if (cursor_cell_visible(*this)) ensure_cursor_visible(false, -1);
         return;
     }
-    if (drag_mode == 1 || drag_mode == 2) {
-        const int pane = drag_mode - 1;
+    if (drag_mode == DRAG_TEXT_TOP || drag_mode == DRAG_TEXT_BOTTOM) {
+        const int pane = drag_mode == DRAG_TEXT_TOP ? 0 : 1;
         const int64_t height = layout.height[pane];
         const int64_t track = height * screen->cell_height;
         const int64_t thumb = screen->thumb_size[pane];

@@ -350,10 +350,10 @@ void CellEditor::prompt_key(int code, String& target) {
     case KEY_ESCAPE:
         draw(-1);
         ensure_cursor_visible(false, -1);
-        state = 0;
+        state = STATE_NORMAL;
         break;
-    case 10:
-    case KEY_ENTER: state = 0; break;
+    case CTRL_J:
+    case KEY_ENTER: state = STATE_NORMAL; break;
     case KEY_DOWN:
     case KEY_UP:
         if (!search_prompt) return;
