@@ -1,7 +1,7 @@
 // The editor's construction and destruction, its view (pane layout, drawing
 // the document, the title, the selection, the help and status rows and
-// messages), the cursor clamp and scroll rules, the host's key tick and the
-// key dispatch of the editing commands.
+// messages), the cursor clamp and scroll rules and the host's key tick. The
+// key dispatch of the editing commands is in editor_keys.cpp.
 //
 // User-interface thread only.
 #include "editor/cell_editor.h"

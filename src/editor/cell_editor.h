@@ -4,8 +4,8 @@
 // unchanged lines, and the editing commands with the clipboard.
 //
 // User-interface thread only. Hosts own one editor per cell control for the
-// life of the program and subclass it, replacing a few virtual operations;
-// the order of the virtual operations is fixed (slots 0 to 21). The screen is
+// life of the program and subclass it, replacing a few virtual operations
+// (the virtual functions declared together below). The screen is
 // the only thing the editor draws into. Invariants: 0 <= cursor_line <=
 // lines.size() (the position after the last line is allowed); undo_pos and
 // saved_pos are -1 or index into undo; the document is modified exactly when
@@ -136,48 +136,48 @@ public:
     explicit CellEditor(CellScreen* screen);
     // Detaches the screen, frees the document and its history, and stops
     // every running host_tick loop.
-    virtual ~CellEditor();                                            // slot 0
+    virtual ~CellEditor();
     CellEditor(const CellEditor&) = delete;
     CellEditor& operator=(const CellEditor&) = delete;
 
     // Handles one key code; nonzero ends the host tick's loop for this tick.
-    virtual int on_key(int code);                                     // 1
-    virtual void on_context_click(HWND window);                       // 2
+    virtual int on_key(int code);
+    virtual void on_context_click(HWND window);
     // Writes the document to file_path through a temporary file beside it
     // that replaces the file only when complete. 0 on success; 1 when
     // anything failed, the file and the modified state then unchanged.
-    virtual int save();                                               // 3
+    virtual int save();
     // Clamps the cursor, scrolls to show it (place in 0..1: put the cursor
     // line that far down the pane), draws the status and places the caret.
-    virtual void ensure_cursor_visible(bool vertical, double place);  // 4
+    virtual void ensure_cursor_visible(bool vertical, double place);
     // Loads path; when it cannot be read and initial_text is given, creates
     // the file with that text. 0 when loaded, 1 when the document was
     // started empty.
-    virtual int open_file(const char* path, const char* initial_text);  // 5
+    virtual int open_file(const char* path, const char* initial_text);
     // Loads file_path again; 1 when it cannot be opened (nothing changes).
-    virtual int reload(bool discard_undo);                            // 6
+    virtual int reload(bool discard_undo);
     // Draws one document line where it is visible, or everything with -1.
-    virtual void draw(int32_t line);                                  // 7
-    virtual void select_line(int32_t line);                           // 8
+    virtual void draw(int32_t line);
+    virtual void select_line(int32_t line);
     // Skips spaces and tabs at *cursor and returns the run of other
     // characters that follows (its length in *length), leaving *cursor after
     // it; null at end.
-    virtual const char* next_token(const char** cursor, const char* end, int32_t* length, int32_t* state);  // 9
-    virtual LRESULT on_mouse(HWND window, UINT message, WPARAM wparam, LPARAM lparam);  // 10
+    virtual const char* next_token(const char** cursor, const char* end, int32_t* length, int32_t* state);
+    virtual LRESULT on_mouse(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
     virtual int32_t find_in_line(const char* text, const char* line, int32_t start, bool backward,
-                                 int32_t* length);                    // 11
-    virtual int32_t line_state(int32_t line);                         // 12
-    virtual void draw_line(int32_t row, const String& text, int32_t state, int32_t line);  // 13
-    virtual void draw_title();                                        // 14
-    virtual void draw_help_extra();                                   // 15
+                                 int32_t* length);
+    virtual int32_t line_state(int32_t line);
+    virtual void draw_line(int32_t row, const String& text, int32_t state, int32_t line);
+    virtual void draw_title();
+    virtual void draw_help_extra();
     // Called before (byte_count bytes about to change) and after (0) an edit
     // inside one line; true asks for a full redraw instead of the line.
-    virtual bool line_changed(const String& text, size_t byte_offset, size_t byte_count);  // 16
-    virtual int document_count();                                     // 17
-    virtual CellEditor* document_at(int index);                       // 18
-    virtual bool create_document(const char* name);                   // 19
-    virtual void switch_document(int index, bool relative);           // 20
-    virtual void before_close();                                      // 21
+    virtual bool line_changed(const String& text, size_t byte_offset, size_t byte_count);
+    virtual int document_count();
+    virtual CellEditor* document_at(int index);
+    virtual bool create_document(const char* name);
+    virtual void switch_document(int index, bool relative);
+    virtual void before_close();
 
     // Document store and files (editor_file.cpp).
     // Appends the stream's text to the (emptied) lines: BOM, line ends, the

@@ -6,8 +6,13 @@
 // reads the progress fields; the worker takes a request (copying its input
 // into job_folder / job_inputs, so a newer choice can never change a running
 // job's input), runs one pipeline while holding job_lock, and publishes
-// progress. Every field shared between the threads is an atomic; the phase is
-// an identifier mapped to one of the fixed texts.
+// progress. What another thread reads while the worker runs is an atomic:
+// the request flags, quit, the progress counters, the phase (an identifier
+// mapped to one of the fixed texts), busy and cancel, the compressor, the
+// outcome and requests_served. A request's input crosses under request_lock.
+// Every other field is the worker's while busy is set; the outcome's details
+// (problems, output_made, output_path) are read only after busy clears, which
+// the worker does after writing them.
 #pragma once
 
 #include <windows.h>
