@@ -340,6 +340,3 @@ private:
 // destroys the editor.
 void host_tick(CellEditor* editor);
 
-// Replaces target with source (both UTF-8 paths), overwriting an existing
-// target. False when the move failed.
-bool replace_file(const char* source, const char* target);

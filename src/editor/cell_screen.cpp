@@ -164,7 +164,7 @@ void add_text(CellScreen* screen, const char* text, int64_t max_bytes) {
     size_t offset = 0;
     while (offset < length && col < screen->cols) {
         uint32_t code;
-        offset += decode_cell_char(text + offset, length - offset, &code);
+        offset += decode_utf8_char(text + offset, length - offset, &code);
         line[col].ch = static_cast<uint16_t>(code);  // the low 16 bits, by design
         line[col].attr = screen->attr;
         ++col;

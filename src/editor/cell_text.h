@@ -2,20 +2,17 @@
 // into the characters that occupy one cell each, and the conversions between
 // character columns and byte offsets. Pure functions; any thread.
 //
-// The rule: a byte below 0x80 is one character; a lead byte with enough
-// continuation bytes forms a 2-, 3- or 4-byte character when the form is not
-// over-long; 5- and 6-byte forms are consumed whole and shown as "_"; any
-// other byte is one character whose value is the byte itself.
+// A character is what decode_utf8_char of the platform layer takes: stray
+// bytes are one character each, 5- and 6-byte forms one "_".
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "io/grow_buffer.h"
+#include "io/platform.h"
 
-// The character that starts at text (left > 0 bytes available): its byte
-// length (1 to 6) and its code point ('_' for the 5- and 6-byte forms).
-size_t decode_cell_char(const char* text, size_t left, uint32_t* code);
+// The character that starts at text: decode_utf8_char of the platform layer.
 
 // Byte length of the first columns characters of text (length bytes),
 // stopping at its end. A negative columns counts as 0.

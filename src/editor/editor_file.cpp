@@ -250,7 +250,7 @@ int CellEditor::save() {
             return 1;
         }
     }
-    if (!replace_file(temporary.c_str(), file_path.c_str())) {
+    if (!move_file_replacing(temporary.c_str(), file_path.c_str(), true)) {
         delete_file(temporary.c_str());
         return 1;
     }
@@ -258,16 +258,3 @@ int CellEditor::save() {
     return 0;
 }
 
-bool replace_file(const char* source, const char* target) {
-    constexpr DWORD FLAGS = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-    const size_t source_length = std::strlen(source);
-    const size_t target_length = std::strlen(target);
-    if (path_needs_wide(source, source_length) || path_needs_wide(target, target_length)) {
-        WideText wide_source(source, source_length);
-        WideText wide_target(target, target_length);
-        if (wide_source.make_long_path() && wide_target.make_long_path()) {
-            return MoveFileExW(wide_source.c_str(), wide_target.c_str(), FLAGS) != 0;
-        }
-    }
-    return MoveFileExA(source, target, FLAGS) != 0;
-}

@@ -32,7 +32,7 @@ std::vector<uint32_t> characters_of(const String& text) {
     size_t offset = 0;
     while (offset < text.length()) {
         uint32_t code;
-        const size_t step = decode_cell_char(text.c_str() + offset, text.length() - offset, &code);
+        const size_t step = decode_utf8_char(text.c_str() + offset, text.length() - offset, &code);
         // Classes look at the first byte: every character from 0x80 up is
         // "anything else", even one that decodes below 0x80.
         out.push_back(static_cast<unsigned char>(text.c_str()[offset]) >= 0x80 ? 0x80 : code);

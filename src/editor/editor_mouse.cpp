@@ -178,7 +178,7 @@ LRESULT CellEditor::mouse_press(HWND window, UINT message, WPARAM wparam, int32_
         std::vector<uint32_t> chars;
         for (size_t offset = 0; offset < text.length();) {
             uint32_t code;
-            offset += decode_cell_char(text.c_str() + offset, text.length() - offset, &code);
+            offset += decode_utf8_char(text.c_str() + offset, text.length() - offset, &code);
             chars.push_back(code);
         }
         int32_t first = cursor_col;

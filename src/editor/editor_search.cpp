@@ -50,7 +50,7 @@ size_t last_character_start(const String& text) {
     uint32_t code;
     while (offset < text.length()) {
         last = offset;
-        offset += decode_cell_char(text.c_str() + offset, text.length() - offset, &code);
+        offset += decode_utf8_char(text.c_str() + offset, text.length() - offset, &code);
     }
     return last;
 }
@@ -78,12 +78,12 @@ String shorten_for_display(const char* text) {
     if (length <= SHORTEN_ABOVE) return String(text);
     uint32_t code;
     size_t head = 0;
-    while (head < SHORT_HEAD) head += decode_cell_char(text + head, length - head, &code);
+    while (head < SHORT_HEAD) head += decode_utf8_char(text + head, length - head, &code);
     // The tail starts at the first character that leaves head and tail
     // within the total, and never inside the head.
     const size_t earliest = std::max(head, length - (SHORT_TOTAL - head));
     size_t tail = head;
-    while (tail < earliest) tail += decode_cell_char(text + tail, length - tail, &code);
+    while (tail < earliest) tail += decode_utf8_char(text + tail, length - tail, &code);
     char shown[50];
     std::snprintf(shown, sizeof(shown), "%.*s...%s", static_cast<int>(head), text, text + tail);
     return String(shown);

@@ -3,6 +3,9 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <string>
+
+#include "io/window_store.h"
 
 #include "io/banned.h"
 
@@ -131,4 +134,34 @@ void WindowLayout::relayout() {
     }
     InvalidateRgn(dialog_, exposed, FALSE);
     DeleteObject(exposed);
+}
+
+namespace {
+
+int read_place(const char* name, const char* field, int default_value) {
+    return read_ini_int((std::string(name) + "_wnd_" + field).c_str(), default_value);
+}
+
+void write_place(const char* name, const char* field, int value) {
+    write_ini_int((std::string(name) + "_wnd_" + field).c_str(), value);
+}
+
+}  // namespace
+
+void restore_position(HWND window, const char* name, const WindowPlace& place) {
+    const int width = place.size_recorded ? read_place(name, "w", place.width) : place.width;
+    const int height = place.size_recorded ? read_place(name, "h", place.height) : place.height;
+    const UINT keep_size = width > 0 ? 0 : SWP_NOSIZE;
+    SetWindowPos(window, nullptr, read_place(name, "x", place.x), read_place(name, "y", place.y), width, height,
+                 keep_size | SWP_NOACTIVATE | SWP_NOZORDER);
+}
+
+void save_position(HWND window, const char* name, bool size_recorded) {
+    RECT r{};
+    GetWindowRect(window, &r);
+    write_place(name, "x", r.left);
+    write_place(name, "y", r.top);
+    if (!size_recorded) return;
+    write_place(name, "w", r.right - r.left);
+    write_place(name, "h", r.bottom - r.top);
 }

@@ -45,3 +45,18 @@ int window_dpi_scale(HWND window);
 // more takes the whole growth, one above 0 the truncated share, else none;
 // right never left of left, bottom never above top.
 RECT anchored_rect(const RECT& registered, const LayoutAnchors& anchors, int dx, int dy);
+
+// Where a window opens: its top-left corner as recorded in velmora.ini under
+// NAME_wnd_x and NAME_wnd_y, or x and y when they are absent. Its size is
+// width by height, also recorded (NAME_wnd_w, NAME_wnd_h) when size_recorded;
+// a width of 0 keeps the dialog template's size.
+struct WindowPlace {
+    int x, y;
+    int width = 0, height = 0;
+    bool size_recorded = false;
+};
+// Moves (and sizes) window to its place, from its WM_INITDIALOG.
+void restore_position(HWND window, const char* name, const WindowPlace& place);
+// Records where window is (its size too when size_recorded), from its
+// WM_DESTROY.
+void save_position(HWND window, const char* name, bool size_recorded = false);

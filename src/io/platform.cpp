@@ -120,6 +120,49 @@ bool has_utf8_sequence(const char* text, size_t length) {
     return false;
 }
 
+namespace {
+
+bool is_continuation_byte(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+
+bool continuations(const unsigned char* p, size_t left, size_t need) {
+    if (left < need) return false;
+    for (size_t i = 1; i < need; ++i) {
+        if (!is_continuation_byte(p[i])) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+size_t decode_utf8_char(const char* text, size_t left, uint32_t* code) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    const unsigned char lead = p[0];
+    *code = lead;
+    if (lead < 0x80) return 1;
+    if (lead >= 0xC0 && lead <= 0xDF && continuations(p, left, 2) && (lead & 0x1E)) {
+        *code = (uint32_t{lead} & 0x1F) << 6 | (p[1] & 0x3F);
+        return 2;
+    }
+    if (lead >= 0xE0 && lead <= 0xEF && continuations(p, left, 3) && ((lead & 0x0F) || (p[1] & 0x20))) {
+        *code = (uint32_t{lead} & 0x0F) << 12 | (uint32_t{p[1]} & 0x3F) << 6 | (p[2] & 0x3F);
+        return 3;
+    }
+    if (lead >= 0xF0 && lead <= 0xF7 && continuations(p, left, 4) && ((lead & 0x07) || (p[1] & 0x30))) {
+        *code = (uint32_t{lead} & 0x07) << 18 | (uint32_t{p[1]} & 0x3F) << 12 | (uint32_t{p[2]} & 0x3F) << 6 |
+                (p[3] & 0x3F);
+        return 4;
+    }
+    if (lead >= 0xF8 && lead <= 0xFB && continuations(p, left, 5)) {
+        *code = '_';
+        return 5;
+    }
+    if (lead >= 0xFC && lead <= 0xFD && continuations(p, left, 6)) {
+        *code = '_';
+        return 6;
+    }
+    return 1;
+}
+
 bool is_valid_utf8(const char* text, size_t length) { return survey_utf8(text, length).invalid == 0; }
 
 bool path_needs_wide(const char* path, size_t length) {
@@ -254,13 +297,14 @@ bool delete_file(const char* path) {
                      [](const char* p) { return DeleteFileA(p) != 0; });
 }
 
-bool move_file_replacing(const char* from, const char* to) {
+bool move_file_replacing(const char* from, const char* to, bool write_through) {
+    const DWORD flags = MOVEFILE_REPLACE_EXISTING | (write_through ? MOVEFILE_WRITE_THROUGH : 0);
     WideText wide_from(from, std::strlen(from));
     WideText wide_to(to, std::strlen(to));
     if (wide_from.make_long_path() && wide_from.ok() && wide_to.make_long_path() && wide_to.ok()) {
-        return MoveFileExW(wide_from.c_str(), wide_to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+        return MoveFileExW(wide_from.c_str(), wide_to.c_str(), flags) != 0;
     }
-    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
+    return MoveFileExA(from, to, flags) != 0;
 }
 
 const DWORD HELD_FILE_RETRY_MS[] = {50, 100, 200, 400, 800, 1200, 1600, 2000, 2000, 2000, 0};

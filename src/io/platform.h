@@ -26,6 +26,12 @@ constexpr size_t PLATFORM_RESULT_BYTES = 2048;
 // True when text holds a valid multi-byte UTF-8 sequence: a lead byte of 194
 // or above followed by the right number of continuation bytes.
 bool has_utf8_sequence(const char* text, size_t length);
+// The character that starts at text (left > 0 bytes available): its byte
+// length (1 to 6) and its code point. A byte below 0x80 is one character; a
+// lead byte with enough continuation bytes forms a 2-, 3- or 4-byte
+// character when the form is not over-long; 5- and 6-byte forms are taken
+// whole as '_'; any other byte is one character whose value is the byte.
+size_t decode_utf8_char(const char* text, size_t left, uint32_t* code);
 // True when the whole text is valid UTF-8.
 bool is_valid_utf8(const char* text, size_t length);
 // True when a path takes the UTF-16 route.
@@ -81,8 +87,9 @@ bool set_current_directory(const char* path);
 bool create_directory(const char* path);
 // Deletes a file; false when it fails (a missing file included).
 bool delete_file(const char* path);
-// Renames from to to, replacing an existing to; false when it fails.
-bool move_file_replacing(const char* from, const char* to);
+// Renames from to to, replacing an existing to; false when it fails. With
+// write_through the call returns only once the move is on the disk.
+bool move_file_replacing(const char* from, const char* to, bool write_through = false);
 
 // The same two, for the steps that finish or clean up a job's output: a
 // failure that another program's brief hold on either file explains (access

@@ -5,8 +5,9 @@
 
 #include "jobs/archive_job.h"
 
-// The UTF-16 form of a UTF-8 path for libarchive's wide calls: stray bytes
-// come through as single units, at most 2047 units.
+// The UTF-16 form of a UTF-8 path for libarchive's wide calls, character by
+// character as decode_utf8_char splits it (stray bytes come through as single
+// units), at most 2047 units.
 std::wstring archive_wide_path(const char* path);
 
 // Sets tar_file for a job whose tar_path is set: the tarball is written

@@ -262,32 +262,11 @@ bool choose_tarball_name(ArchiveJob& job, const std::vector<std::string>& inputs
 
 std::wstring archive_wide_path(const char* path) {
     std::wstring out;
-    const auto* p = reinterpret_cast<const unsigned char*>(path);
-    const auto continuation = [](unsigned char c) { return c >= 0x80 && c <= 0xBF; };
     constexpr size_t LIMIT = 2047;
-    while (*p && out.size() < LIMIT) {
-        const unsigned char c = *p;
-        uint32_t value = c;
-        size_t length = 1;
-        if (c >= 0x80 && c <= 0xDF && c != 0x80 && c != 0x81 && c != 0xC0 && c != 0xC1 && continuation(p[1])) {
-            value = ((c & 0x1Fu) << 6) | (p[1] & 0x3Fu);
-            length = 2;
-        } else if (c >= 0xE0 && c <= 0xEF && continuation(p[1]) && continuation(p[2]) && !(c == 0xE0 && p[1] < 0xA0)) {
-            value = ((c & 0x0Fu) << 12) | ((p[1] & 0x3Fu) << 6) | (p[2] & 0x3Fu);
-            length = 3;
-        } else if (c >= 0xF0 && c <= 0xF7 && continuation(p[1]) && continuation(p[2]) && continuation(p[3]) &&
-                   !(c == 0xF0 && p[1] < 0x90)) {
-            value = ((c & 0x07u) << 18) | ((p[1] & 0x3Fu) << 12) | ((p[2] & 0x3Fu) << 6) | (p[3] & 0x3Fu);
-            length = 4;
-        } else if (c >= 0xF8) {
-            const size_t need = c < 0xFC ? 4 : 5;
-            size_t have = 0;
-            while (have < need && continuation(p[1 + have])) ++have;
-            if (have == need) {
-                value = '_';
-                length = need + 1;
-            }
-        }
+    size_t left = std::strlen(path);
+    while (left && out.size() < LIMIT) {
+        uint32_t value = 0;
+        const size_t length = decode_utf8_char(path, left, &value);
         if (value >= 0x10000 && value <= 0x10FFFE) {
             if (LIMIT - out.size() < 2) break;
             value -= 0x10000;
@@ -296,7 +275,8 @@ std::wstring archive_wide_path(const char* path) {
         } else {
             out.push_back(static_cast<wchar_t>(value & 0xFFFF));
         }
-        p += length;
+        path += length;
+        left -= length;
     }
     return out;
 }

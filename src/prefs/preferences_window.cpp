@@ -5,7 +5,6 @@
 
 #include "graphics/picture.h"
 #include "io/platform.h"
-#include "io/window_store.h"
 #include "prefs/preferences.h"
 #include "graphics/window_layout.h"
 #include "io/banned.h"
@@ -40,9 +39,7 @@ void on_init_dialog(HWND window) {
     prefs_window.layout.add(GetDlgItem(window, LEFT_PANE), 0, 0, 0.5f, 1);
     prefs_window.layout.add(GetDlgItem(window, RIGHT_PANE), 0.5f, 0, 1, 1);
     prefs_window.laid_out = true;
-    SetWindowPos(window, nullptr, read_ini_int("preferences_wnd_x", 0), read_ini_int("preferences_wnd_y", 50),
-                 read_ini_int("preferences_wnd_w", 1120), read_ini_int("preferences_wnd_h", 720),
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+    restore_position(window, "preferences", {0, 50, 1120, 720, true});
     prefs_window.left->host = window;
     prefs_window.right->host = window;
     load_pane(*prefs_window.left, PREFERENCES_DEFAULT_FILE);
@@ -55,12 +52,7 @@ void on_destroy(HWND window) {
     prefs_window.left->clear_document();
     prefs_window.right->clear_document();
     KillTimer(window, EDITOR_TICK_TIMER_ID);
-    RECT r{};
-    GetWindowRect(window, &r);
-    write_ini_int("preferences_wnd_x", r.left);
-    write_ini_int("preferences_wnd_y", r.top);
-    write_ini_int("preferences_wnd_w", r.right - r.left);
-    write_ini_int("preferences_wnd_h", r.bottom - r.top);
+    save_position(window, "preferences", true);
     prefs_window.laid_out = false;
     preferences_window = nullptr;
 }

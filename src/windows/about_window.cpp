@@ -5,7 +5,6 @@
 
 #include "resources/build_info.h"
 #include "graphics/picture.h"
-#include "io/window_store.h"
 #include "graphics/window_layout.h"
 #include "io/banned.h"
 
@@ -94,8 +93,7 @@ void on_init_dialog(HWND window) {
     std::snprintf(about.revision_line, sizeof(about.revision_line), "Git commit: %s", BUILD_REVISION);
     about.layout.init(window);
     about.layout.add(GetDlgItem(window, PICTURE_CONTROL), 0, 0, 1, 1);
-    SetWindowPos(window, nullptr, read_ini_int("about_wnd_x", 0), read_ini_int("about_wnd_y", 50), 630, 210,
-                 SWP_NOACTIVATE | SWP_NOZORDER);
+    restore_position(window, "about", {0, 50, 630, 210});
     for (int i = 0; i < CREDIT_LINE_COUNT; ++i) {
         if (!*credit_lines[i]) about.roll.blank_line_indices.push_back(i);
     }
@@ -121,10 +119,7 @@ void on_paint(HWND window) {
 
 void on_destroy(HWND window) {
     KillTimer(window, ABOUT_TIMER_ID);
-    RECT r{};
-    GetWindowRect(window, &r);
-    write_ini_int("about_wnd_x", r.left);
-    write_ini_int("about_wnd_y", r.top);
+    save_position(window, "about");
     destroy_picture(about.picture);
     about.picture = nullptr;
     delete about.text;

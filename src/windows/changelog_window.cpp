@@ -7,7 +7,6 @@
 #include <memory>
 
 #include "io/platform.h"
-#include "io/window_store.h"
 #include "editor/default_pane_editor.h"
 #include "graphics/window_layout.h"
 #include "io/banned.h"
@@ -49,8 +48,7 @@ void on_init_dialog(HWND window) {
     attach_window(&changelog.screen, control);
     changelog.layout.init(window);
     changelog.layout.add(control, 0, 0, 1, 1);
-    SetWindowPos(window, nullptr, read_ini_int("changelog_wnd_x", 0), read_ini_int("changelog_wnd_y", 50), 620, 505,
-                 SWP_NOACTIVATE | SWP_NOZORDER);
+    restore_position(window, "changelog", {0, 50, 620, 505});
     ChangelogEditor& editor = *changelog.editor;
     editor.host = window;
     load_pane_file(editor, concat(changelog.folder.c_str(), "changelog.txt").c_str());
@@ -61,10 +59,7 @@ void on_init_dialog(HWND window) {
 void on_destroy(HWND window) {
     changelog.editor->clear_document();
     KillTimer(window, EDITOR_TICK_TIMER_ID);
-    RECT r{};
-    GetWindowRect(window, &r);
-    write_ini_int("changelog_wnd_x", r.left);
-    write_ini_int("changelog_wnd_y", r.top);
+    save_position(window, "changelog");
     changelog_window = nullptr;
 }
 

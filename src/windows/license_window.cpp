@@ -4,7 +4,6 @@
 
 #include "io/file_reader.h"
 #include "io/platform.h"
-#include "io/window_store.h"
 #include "graphics/window_layout.h"
 #include "io/banned.h"
 
@@ -31,8 +30,7 @@ void on_init_dialog(HWND window) {
     license_layout.init(window);
     const HWND text_control = GetDlgItem(window, TEXT_CONTROL);
     license_layout.add(text_control, 0, 0, 1, 1);
-    SetWindowPos(window, nullptr, read_ini_int("license_wnd_x", 0), read_ini_int("license_wnd_y", 50), 400, 400,
-                 SWP_NOACTIVATE | SWP_NOZORDER);
+    restore_position(window, "license", {0, 50, 400, 400});
     const std::string text = read_whole_file(concat(license_folder.c_str(), "license.txt").c_str());
     SetFocus(text_control);
     set_window_text(text_control, text.c_str());
@@ -40,10 +38,7 @@ void on_init_dialog(HWND window) {
 }
 
 void on_destroy(HWND window) {
-    RECT r{};
-    GetWindowRect(window, &r);
-    write_ini_int("license_wnd_x", r.left);
-    write_ini_int("license_wnd_y", r.top);
+    save_position(window, "license");
     license_window = nullptr;
 }
 

@@ -3,7 +3,7 @@
 #include <commctrl.h>
 
 #include "io/platform.h"
-#include "io/window_store.h"
+#include "graphics/window_layout.h"
 #include "jobs/archive_job.h"
 #include "io/banned.h"
 
@@ -19,9 +19,7 @@ ArchiveJob* shown_job = nullptr;
 void on_init_dialog(HWND window, LPARAM parameter) {
     progress_window = window;
     shown_job = reinterpret_cast<ArchiveJob*>(parameter);
-    const int x = read_ini_int("progress_wnd_x", 50);
-    const int y = read_ini_int("progress_wnd_y", 50);
-    SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+    restore_position(window, "progress", {50, 50});
     ShowWindow(window, SW_SHOW);
     SetTimer(window, PROGRESS_TIMER_ID, 50, nullptr);
 }
@@ -41,10 +39,7 @@ void on_cancel(HWND window) {
 
 void on_destroy(HWND window) {
     KillTimer(window, PROGRESS_TIMER_ID);
-    RECT rect{};
-    GetWindowRect(window, &rect);
-    write_ini_int("progress_wnd_x", rect.left);
-    write_ini_int("progress_wnd_y", rect.top);
+    save_position(window, "progress");
     progress_window = nullptr;
     shown_job = nullptr;
 }

@@ -12,7 +12,7 @@ int32_t columns(const std::string& text) { return columns_for_bytes(text.data(),
 
 uint32_t first_code(const std::string& text, size_t* length) {
     uint32_t code = 0;
-    *length = decode_cell_char(text.data(), text.size(), &code);
+    *length = decode_utf8_char(text.data(), text.size(), &code);
     return code;
 }
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <string>
 #include <cctype>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "jobs/archive_job.h"
 #include "jobs/job_paths.h"
 #include "jobs/job_report.h"
+#include "jobs/tar_common.h"
 #include "test_folder.h"
 #include "job_test_util.h"
 
@@ -196,4 +198,32 @@ TEST(Report, a_failed_write_is_told_by_its_reason) {
     EXPECT_TRUE(std::islower(static_cast<unsigned char>(denied[0]))) << denied;
     EXPECT_NE(denied.back(), '.') << denied;
     EXPECT_NE(denied.back(), '\n') << denied;
+}
+
+// The names handed to libarchive's wide calls split into characters by the
+// editor's rule: a stray continuation byte or an over-long lead is one unit of
+// its own, a 5- or 6-byte form is one "_", and a character beyond U+FFFF
+// becomes a surrogate pair.
+TEST(ArchiveNames, a_wide_path_splits_its_bytes_as_the_editor_does) {
+    const struct {
+        const char* bytes;
+        std::wstring units;
+    } cases[] = {
+        {"abc", L"abc"},
+        {"\xC3\xA9t\xC3\xA9", L"\u00E9t\u00E9"},
+        {"\xE2\x82\xAC", L"\u20AC"},
+        {"\xF0\x9F\x98\x80", L"\xD83D\xDE00"},
+        {"\x82\x80", std::wstring{wchar_t{0x82}, wchar_t{0x80}}},
+        {"\xBF\xBF", std::wstring{wchar_t{0xBF}, wchar_t{0xBF}}},
+        {"\xC0\xAF", std::wstring{wchar_t{0xC0}, wchar_t{0xAF}}},
+        {"\xE0\x80\xAF", std::wstring{wchar_t{0xE0}, wchar_t{0x80}, wchar_t{0xAF}}},
+        {"\xF8\x88\x80\x80\x80!", L"_!"},
+        {"\xFC\x84\x80\x80\x80\x80!", L"_!"},
+        {"\xFE\x80\x80\x80\x80\x80", std::wstring{wchar_t{0xFE}, 0x80, 0x80, 0x80, 0x80, 0x80}},
+        {"\xC3", std::wstring{wchar_t{0xC3}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.bytes);
+        EXPECT_EQ(archive_wide_path(c.bytes), c.units);
+    }
 }
