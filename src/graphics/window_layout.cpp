@@ -165,3 +165,10 @@ void save_position(HWND window, const char* name, bool size_recorded) {
     write_place(name, "w", r.right - r.left);
     write_place(name, "h", r.bottom - r.top);
 }
+
+bool close_on_cancel(HWND window, UINT message, WPARAM wparam) {
+    const bool closing = (message == WM_COMMAND && LOWORD(wparam) == IDCANCEL) ||
+                         (message == WM_SYSCOMMAND && (wparam & 0xFFF0) == SC_CLOSE);
+    if (closing) DestroyWindow(window);
+    return closing;
+}

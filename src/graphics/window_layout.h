@@ -60,3 +60,7 @@ void restore_position(HWND window, const char* name, const WindowPlace& place);
 // Records where window is (its size too when size_recorded), from its
 // WM_DESTROY.
 void save_position(HWND window, const char* name, bool size_recorded = false);
+
+// The close of a modeless window: Escape (IDCANCEL) and the caption's close
+// box destroy it. True when message was one of the two (handled).
+bool close_on_cancel(HWND window, UINT message, WPARAM wparam);

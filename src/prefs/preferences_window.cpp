@@ -93,6 +93,7 @@ void open_preferences_externally(HWND owner) {
 }
 
 INT_PTR CALLBACK preferences_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM) {
+    if (close_on_cancel(window, message, wparam)) return 0;
     switch (message) {
     case WM_INITDIALOG: on_init_dialog(window); break;
     case WM_DESTROY: on_destroy(window); break;
@@ -100,12 +101,6 @@ INT_PTR CALLBACK preferences_window_procedure(HWND window, UINT message, WPARAM 
         if (wparam != SIZE_MINIMIZED && prefs_window.laid_out) prefs_window.layout.relayout();
         break;
     case WM_PAINT: on_paint(window); break;
-    case WM_COMMAND:
-        if (LOWORD(wparam) == IDCANCEL) DestroyWindow(window);
-        break;
-    case WM_SYSCOMMAND:
-        if (wparam == SC_CLOSE) DestroyWindow(window);
-        break;
     case WM_TIMER:
         if (wparam == EDITOR_TICK_TIMER_ID) {
             host_tick(prefs_window.left.get());

@@ -176,6 +176,7 @@ void CreditRoll::frame(const std::function<int(int)>& measure, const std::functi
 }
 
 INT_PTR CALLBACK about_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM) {
+    if (close_on_cancel(window, message, wparam)) return 0;
     switch (message) {
     case WM_INITDIALOG: on_init_dialog(window); break;
     case WM_TIMER:
@@ -188,9 +189,6 @@ INT_PTR CALLBACK about_window_procedure(HWND window, UINT message, WPARAM wparam
     case WM_ERASEBKGND: return 1;
     case WM_SIZE:
         if (wparam != SIZE_MINIMIZED) about.layout.relayout();
-        break;
-    case WM_COMMAND:
-        if (LOWORD(wparam) == IDCANCEL) DestroyWindow(window);
         break;
     case WM_DESTROY: on_destroy(window); break;
     default: break;

@@ -73,6 +73,7 @@ void create_changelog_editor(const char* folder) {
 void destroy_changelog_editor() { changelog.editor.reset(); }
 
 INT_PTR CALLBACK changelog_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM) {
+    if (close_on_cancel(window, message, wparam)) return 0;
     switch (message) {
     case WM_INITDIALOG: on_init_dialog(window); break;
     case WM_TIMER:
@@ -80,12 +81,6 @@ INT_PTR CALLBACK changelog_window_procedure(HWND window, UINT message, WPARAM wp
         break;
     case WM_SIZE:
         if (wparam != SIZE_MINIMIZED) changelog.layout.relayout();
-        break;
-    case WM_COMMAND:
-        if (LOWORD(wparam) == IDCANCEL) DestroyWindow(window);
-        break;
-    case WM_SYSCOMMAND:
-        if (wparam == SC_CLOSE) DestroyWindow(window);
         break;
     case WM_DESTROY: on_destroy(window); break;
     default: break;

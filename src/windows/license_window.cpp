@@ -47,6 +47,7 @@ void on_destroy(HWND window) {
 void set_license_folder(const char* folder) { license_folder.set(folder); }
 
 INT_PTR CALLBACK license_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (close_on_cancel(window, message, wparam)) return 0;
     switch (message) {
     case WM_INITDIALOG: on_init_dialog(window); break;
     case WM_CTLCOLORSTATIC:
@@ -59,9 +60,6 @@ INT_PTR CALLBACK license_window_procedure(HWND window, UINT message, WPARAM wpar
         break;
     case WM_SIZE:
         if (wparam != SIZE_MINIMIZED) license_layout.relayout();
-        break;
-    case WM_COMMAND:
-        if (LOWORD(wparam) == IDCANCEL) DestroyWindow(window);
         break;
     case WM_DESTROY: on_destroy(window); break;
     default: break;
