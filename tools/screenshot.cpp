@@ -6,7 +6,6 @@
 // afterwards (so one Wine virtual desktop can hold both). Exits with 0 only
 // when the file was written.
 #include <windows.h>
-#include <zlib.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -16,51 +15,9 @@
 #include <vector>
 
 #include "graphics/picture.h"
+#include "png_writer.h"
 
 namespace {
-
-void put32(std::vector<unsigned char>& out, uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<unsigned char>(v >> shift));
-}
-
-void put_chunk(std::vector<unsigned char>& out, const char* type, const std::vector<unsigned char>& data) {
-    put32(out, static_cast<uint32_t>(data.size()));
-    const size_t start = out.size();
-    out.insert(out.end(), type, type + 4);
-    out.insert(out.end(), data.begin(), data.end());
-    put32(out, static_cast<uint32_t>(crc32(0, out.data() + start, static_cast<uInt>(out.size() - start))));
-}
-
-bool write_png(const char* path, int width, int height, const std::vector<unsigned char>& bgra) {
-    std::vector<unsigned char> raw;
-    raw.reserve(static_cast<size_t>(height) * (width * 3 + 1));
-    for (int y = 0; y < height; ++y) {
-        raw.push_back(0);
-        const unsigned char* row = bgra.data() + static_cast<size_t>(y) * width * 4;
-        for (int x = 0; x < width; ++x) {
-            raw.push_back(row[x * 4 + 2]);
-            raw.push_back(row[x * 4 + 1]);
-            raw.push_back(row[x * 4 + 0]);
-        }
-    }
-    uLongf packed_size = compressBound(static_cast<uLong>(raw.size()));
-    std::vector<unsigned char> packed(packed_size);
-    if (compress2(packed.data(), &packed_size, raw.data(), static_cast<uLong>(raw.size()), 6) != Z_OK) return false;
-    packed.resize(packed_size);
-
-    std::vector<unsigned char> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    std::vector<unsigned char> header;
-    put32(header, static_cast<uint32_t>(width));
-    put32(header, static_cast<uint32_t>(height));
-    header.insert(header.end(), {8, 2, 0, 0, 0});  // 8-bit RGB
-    put_chunk(png, "IHDR", header);
-    put_chunk(png, "IDAT", packed);
-    put_chunk(png, "IEND", {});
-    FILE* file = std::fopen(path, "wb");
-    if (!file) return false;
-    const bool ok = std::fwrite(png.data(), 1, png.size(), file) == png.size();
-    return std::fclose(file) == 0 && ok;
-}
 
 struct Options {
     const char* start = nullptr;
@@ -125,10 +82,10 @@ bool save_area(const char* out, const RECT& area) {
     BitBlt(picture->dc, 0, 0, width, height, screen, area.left, area.top, SRCCOPY);
     GdiFlush();
     ReleaseDC(nullptr, screen);
-    std::vector<unsigned char> pixels(static_cast<size_t>(width) * height * 4);
-    std::memcpy(pixels.data(), picture->pixels, pixels.size());
+    std::vector<uint32_t> pixels(static_cast<size_t>(width) * height);
+    std::memcpy(pixels.data(), picture->pixels, pixels.size() * sizeof(uint32_t));
     destroy_picture(picture);
-    if (!write_png(out, width, height, pixels)) {
+    if (!write_png(out, width, height, pixels.data())) {
         std::fprintf(stderr, "cannot write %s\n", out);
         return false;
     }

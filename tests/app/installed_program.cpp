@@ -205,31 +205,6 @@ HWND focus_of_thread(HWND window) {
     return info.hwndFocus;
 }
 
-std::wstring clipboard_text() {
-    std::wstring text;
-    if (!OpenClipboard(nullptr)) return text;
-    if (const HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-        if (const auto* units = static_cast<const wchar_t*>(GlobalLock(data))) {
-            text = units;
-            GlobalUnlock(data);
-        }
-    }
-    CloseClipboard();
-    return text;
-}
-
-void set_clipboard_text(const std::wstring& text) {
-    if (!OpenClipboard(nullptr)) return;
-    EmptyClipboard();
-    const size_t size = (text.size() + 1) * sizeof(wchar_t);
-    if (const HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size)) {
-        std::memcpy(GlobalLock(block), text.c_str(), size);
-        GlobalUnlock(block);
-        if (!SetClipboardData(CF_UNICODETEXT, block)) GlobalFree(block);
-    }
-    CloseClipboard();
-}
-
 std::string Installed::ini(const char* key) const {
     const std::string text = "\n" + data("velmora.ini");
     const std::string marker = std::string("\n") + key + "=";

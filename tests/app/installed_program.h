@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "clipboard.h"
+
 #include "io/platform.h"
 #include "test_folder.h"
 
@@ -73,7 +75,3 @@ void press_chord_quickly(WORD key, bool ctrl, bool shift = false, bool alt = fal
 bool wait_until_gone(HWND window, DWORD timeout_ms = WAIT_MS);
 // The window that has the keyboard focus in the thread of window.
 HWND focus_of_thread(HWND window);
-// The Unicode text on the clipboard; empty when there is none.
-std::wstring clipboard_text();
-// Puts text on the clipboard.
-void set_clipboard_text(const std::wstring& text);

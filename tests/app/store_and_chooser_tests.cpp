@@ -34,12 +34,25 @@ TEST(Choosers, multiple_selection_lists_are_utf8_and_cut_at_whole_names) {
 }
 
 TEST(Choosers, the_first_filter_holding_the_extension_is_selected) {
-    const std::vector<ChooserFilter> decompress = {{"All supported files", "*.zip;*.tzst"},
-                                                   {"ZIP files (*.zip)", "*.zip"},
+    // "All files" first, so that only the real rule lands anywhere but 1.
+    const std::vector<ChooserFilter> decompress = {{"All files (*.*)", "*.*"},
                                                    {"Zstandard files (*.tzst)", "*.tzst"},
-                                                   {"All files (*.*)", "*.*"}};
-    EXPECT_EQ(filter_index_for(decompress, "zip"), 1u);
-    EXPECT_EQ(filter_index_for(decompress, "TZST"), 1u);
-    EXPECT_EQ(filter_index_for({{"All files (*.*)", "*.*"}}, "txt"), 1u);
-    EXPECT_EQ(filter_index_for({{"Text", "*.md"}, {"ZIP", "*.ZIP"}}, "zip"), 2u);
+                                                   {"ZIP files (*.zip)", "*.zip"},
+                                                   {"All supported files", "*.zip;*.tzst"}};
+    const struct {
+        std::vector<ChooserFilter> filters;
+        const char* extension;
+        unsigned index;
+    } cases[] = {
+        {decompress, "zip", 3u},
+        {decompress, "TZST", 2u},
+        {{{"All files (*.*)", "*.*"}, {"Text files (*.txt)", "*.txt"}}, "txt", 2u},
+        {{{"Text", "*.md"}, {"ZIP", "*.ZIP"}}, "zip", 2u},
+        {{{"Text", "*.md"}, {"ZIP", "*.zip"}}, "txt", 1u},  // none holds it
+        {{{"Text", "*.md"}, {"ZIP", "*.zip"}}, "", 1u},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.extension);
+        EXPECT_EQ(filter_index_for(c.filters, c.extension), c.index);
+    }
 }

@@ -8,6 +8,7 @@
 #include "editor/cell_text.h"
 #include "graphics/picture.h"
 #include "io/platform.h"
+#include "png_writer.h"
 
 namespace {
 
@@ -24,52 +25,6 @@ void register_host_class() {
     host_class.hbrBackground = static_cast<HBRUSH>(GetStockObject(GRAY_BRUSH));
     host_class.lpszClassName = HOST_CLASS;
     RegisterClassW(&host_class);
-}
-
-uint32_t crc32_of(const unsigned char* data, size_t size) {
-    uint32_t crc = 0xFFFFFFFF;
-    for (size_t i = 0; i < size; ++i) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit) crc = crc & 1 ? (crc >> 1) ^ 0xEDB88320 : crc >> 1;
-    }
-    return ~crc;
-}
-
-// A zlib stream of stored (uncompressed) deflate blocks.
-std::vector<unsigned char> stored_zlib(const std::vector<unsigned char>& raw) {
-    std::vector<unsigned char> out = {0x78, 0x01};
-    size_t at = 0;
-    do {
-        const size_t n = std::min<size_t>(raw.size() - at, 65535);
-        out.push_back(at + n == raw.size() ? 1 : 0);
-        out.push_back(static_cast<unsigned char>(n));
-        out.push_back(static_cast<unsigned char>(n >> 8));
-        out.push_back(static_cast<unsigned char>(~n));
-        out.push_back(static_cast<unsigned char>(~n >> 8));
-        out.insert(out.end(), raw.begin() + static_cast<std::ptrdiff_t>(at),
-                   raw.begin() + static_cast<std::ptrdiff_t>(at + n));
-        at += n;
-    } while (at < raw.size());
-    uint32_t a = 1, b = 0;
-    for (unsigned char byte : raw) {
-        a = (a + byte) % 65521;
-        b = (b + a) % 65521;
-    }
-    const uint32_t adler = b << 16 | a;
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<unsigned char>(adler >> shift));
-    return out;
-}
-
-void put32(std::vector<unsigned char>& out, uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<unsigned char>(v >> shift));
-}
-
-void put_chunk(std::vector<unsigned char>& out, const char* type, const std::vector<unsigned char>& data) {
-    put32(out, static_cast<uint32_t>(data.size()));
-    const size_t start = out.size();
-    out.insert(out.end(), type, type + 4);
-    out.insert(out.end(), data.begin(), data.end());
-    put32(out, crc32_of(out.data() + start, out.size() - start));
 }
 
 }  // namespace
@@ -200,30 +155,7 @@ COLORREF CellHost::pixel(int x, int y) const {
 }
 
 bool CellHost::write_png(const char* path) const {
-    std::vector<unsigned char> raw;
-    raw.reserve(static_cast<size_t>(height) * (width * 3 + 1));
-    for (int y = 0; y < height; ++y) {
-        raw.push_back(0);
-        for (int x = 0; x < width; ++x) {
-            const uint32_t p = pixels_[static_cast<size_t>(y) * width + x];
-            raw.push_back(static_cast<unsigned char>(p >> 16));
-            raw.push_back(static_cast<unsigned char>(p >> 8));
-            raw.push_back(static_cast<unsigned char>(p));
-        }
-    }
-    const std::vector<unsigned char> packed = stored_zlib(raw);
-    std::vector<unsigned char> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    std::vector<unsigned char> header;
-    put32(header, static_cast<uint32_t>(width));
-    put32(header, static_cast<uint32_t>(height));
-    header.insert(header.end(), {8, 2, 0, 0, 0});  // 8-bit RGB
-    put_chunk(png, "IHDR", header);
-    put_chunk(png, "IDAT", packed);
-    put_chunk(png, "IEND", {});
-    FILE* file = open_stream(path, "wb");
-    if (!file) return false;
-    const bool ok = std::fwrite(png.data(), 1, png.size(), file) == png.size();
-    return std::fclose(file) == 0 && ok;
+    return ::write_png(path, width, height, pixels_.data());
 }
 
 std::string CellHost::row_text(int row) const {

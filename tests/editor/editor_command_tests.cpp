@@ -199,25 +199,26 @@ TEST(InsertLines, at_column_zero_the_block_keeps_its_indentation) {
     EXPECT_EQ(grid.document(), (Lines{"  a", "btail"}));
 }
 
-TEST(CopyText, a_block_starting_inside_a_line_keeps_relative_indentation) {
-    GridEditor grid;
-    grid.load("  a b\n  c\n");
-    grid.select(0, 4, 1, 3);
-    EXPECT_STREQ(grid.editor->selection_clipboard_text().c_str(), "  b\r\n  c");
-}
-
-TEST(CopyText, a_shallower_later_line_keeps_the_block_as_selected) {
-    GridEditor grid;
-    grid.load("    a b\n c\n");
-    grid.select(0, 6, 1, 2);
-    EXPECT_STREQ(grid.editor->selection_clipboard_text().c_str(), "b\r\n c");
-}
-
-TEST(CopyText, whole_lines_of_a_tab_indented_file_copy_as_tabs) {
-    GridEditor grid;
-    grid.load("\tone\n\t\ttwo\n");
-    grid.select(0, 0, 1, 13);
-    EXPECT_STREQ(grid.editor->selection_clipboard_text().c_str(), "\tone\r\n\t\ttwo");
+// A copied block keeps its lines' indentation relative to the shallowest
+// line, and a tab-indented file copies as tabs.
+TEST(CopyText, a_block_keeps_its_relative_indentation) {
+    const struct {
+        const char* what;
+        const char* file;
+        int from_line, from_col, to_line, to_col;
+        const char* copied;
+    } cases[] = {
+        {"a block starting inside a line", "  a b\n  c\n", 0, 4, 1, 3, "  b\r\n  c"},
+        {"a shallower later line keeps the block as selected", "    a b\n c\n", 0, 6, 1, 2, "b\r\n c"},
+        {"whole lines of a tab-indented file", "\tone\n\t\ttwo\n", 0, 0, 1, 13, "\tone\r\n\t\ttwo"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        GridEditor grid;
+        grid.load(c.file);
+        grid.select(c.from_line, c.from_col, c.to_line, c.to_col);
+        EXPECT_STREQ(grid.editor->selection_clipboard_text().c_str(), c.copied);
+    }
 }
 
 TEST(SelectionCommands, select_all_and_cancel_leave_the_cursor_alone) {

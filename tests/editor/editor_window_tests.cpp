@@ -7,41 +7,9 @@
 #include <string>
 
 #include "cell_host.h"
+#include "clipboard.h"
 
 namespace {
-
-std::wstring clipboard_unicode(HWND owner) {
-    std::wstring text;
-    if (!OpenClipboard(owner)) return text;
-    if (const HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-        if (const auto* units = static_cast<const wchar_t*>(GlobalLock(data))) {
-            text = units;
-            GlobalUnlock(data);
-        }
-    }
-    CloseClipboard();
-    return text;
-}
-
-void set_clipboard(HWND owner, UINT format, const void* bytes, size_t size) {
-    ASSERT_TRUE(OpenClipboard(owner));
-    EmptyClipboard();
-    const HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, size);
-    std::memcpy(GlobalLock(block), bytes, size);
-    GlobalUnlock(block);
-    SetClipboardData(format, block);
-    CloseClipboard();
-}
-
-void set_clipboard_text(HWND owner, const std::wstring& text) {
-    set_clipboard(owner, CF_UNICODETEXT, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
-}
-
-void empty_clipboard(HWND owner) {
-    OpenClipboard(owner);
-    EmptyClipboard();
-    CloseClipboard();
-}
 
 std::string line(const CellHost& host, int index) { return host.editor->line_text(index).c_str(); }
 
@@ -80,7 +48,7 @@ TEST(EditorClipboard, copy_puts_the_selection_on_the_clipboard_as_utf16_with_crl
     host.editor->sel_line = 1;
     host.editor->sel_col = 3;
     host.editor->copy_to_clipboard(false);
-    EXPECT_EQ(clipboard_unicode(host.control), L"  b\r\n  c");
+    EXPECT_EQ(clipboard_text(host.control), L"  b\r\n  c");
     EXPECT_EQ(host.row_text(host.screen.rows - 1).substr(0, 14), "Copied 8 bytes");
     EXPECT_EQ(host.editor->selecting, 1) << "copy keeps the selection";
 }
@@ -90,7 +58,7 @@ TEST(EditorClipboard, characters_beyond_the_basic_plane_are_copied_whole) {
     host.load("emoji.txt", "a\xF0\x9F\x98\x80\xE2\x82\xAC" "b\n");
     host.editor->select_all();
     host.editor->copy_to_clipboard(false);
-    EXPECT_EQ(clipboard_unicode(host.control), std::wstring(L"a\xD83D\xDE00\x20AC" L"b"));
+    EXPECT_EQ(clipboard_text(host.control), std::wstring(L"a\xD83D\xDE00\x20AC" L"b"));
 }
 
 TEST(EditorClipboard, cut_removes_the_text_and_undo_brings_it_back) {
@@ -102,7 +70,7 @@ TEST(EditorClipboard, cut_removes_the_text_and_undo_brings_it_back) {
     host.editor->sel_line = 1;
     host.editor->sel_col = 4;
     host.editor->copy_to_clipboard(true);
-    EXPECT_EQ(clipboard_unicode(host.control), L"this\r\nand ");
+    EXPECT_EQ(clipboard_text(host.control), L"this\r\nand ");
     EXPECT_EQ(host.editor->line_count(), 1);
     EXPECT_EQ(line(host, 0), "keep that");
     EXPECT_EQ(host.row_text(host.screen.rows - 1).substr(0, 12), "Cut 10 bytes");
@@ -113,7 +81,7 @@ TEST(EditorClipboard, cut_removes_the_text_and_undo_brings_it_back) {
 TEST(EditorClipboard, paste_inserts_lines_and_undo_redo_move_the_cursor_around_it) {
     CellHost host(480, 320);
     host.load("paste.txt", "    abcdef\n");
-    set_clipboard_text(host.control, L"  a\r\n    b\r\n");
+    ASSERT_TRUE(set_clipboard_text(L"  a\r\n    b\r\n", host.control));
     host.editor->cursor_col = 6;
     host.editor->paste();
     EXPECT_EQ(line(host, 0), "    aba");
@@ -132,7 +100,7 @@ TEST(EditorClipboard, paste_inserts_lines_and_undo_redo_move_the_cursor_around_i
 TEST(EditorClipboard, paste_expands_tabs_and_accepts_every_line_break) {
     CellHost host(480, 320);
     host.load("breaks.txt", "\n");
-    set_clipboard_text(host.control, L"x\ty\rz\nw");
+    ASSERT_TRUE(set_clipboard_text(L"x\ty\rz\nw", host.control));
     host.editor->paste();
     EXPECT_EQ(host.editor->line_count(), 3);
     EXPECT_EQ(line(host, 0), "x  y");
@@ -143,7 +111,7 @@ TEST(EditorClipboard, paste_expands_tabs_and_accepts_every_line_break) {
 TEST(EditorClipboard, ansi_text_is_taken_when_there_is_no_unicode_text) {
     CellHost host(480, 320);
     host.load("ansi.txt", "\n");
-    set_clipboard(host.control, CF_TEXT, "plain", 6);
+    ASSERT_TRUE(set_clipboard(host.control, CF_TEXT, "plain", 6));
     host.editor->paste();
     EXPECT_EQ(line(host, 0), "plain");
 }
