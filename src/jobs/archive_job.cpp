@@ -294,9 +294,14 @@ void note_output_not_written(ArchiveJob& job, const char* path) {
     note_problem(job, Problem::output_not_written, text);
 }
 
+void note_folder_left_out(ArchiveJob& job, FolderStep step, const std::string& name) {
+    if (step == FolderStep::link) note_problem(job, Problem::link_not_followed, name);
+    if (step == FolderStep::loop) note_problem(job, Problem::folder_loop, name);
+}
+
 namespace {
 
-void count_level(ArchiveJob& job, const char* folder) {
+void count_level(ArchiveJob& job, const char* folder, FolderTrail& trail) {
     DirectoryScan scan;
     if (!scan.first(folder)) return;
     String path;
@@ -305,7 +310,9 @@ void count_level(ArchiveJob& job, const char* folder) {
             job.items_total.fetch_add(1, std::memory_order_relaxed);
         } else if (!scan.is_dot_entry()) {
             scan.full_path(path);
-            count_level(job, path.c_str());
+            if (trail.step_into(scan, path.c_str()) != FolderStep::enter) continue;
+            count_level(job, path.c_str(), trail);
+            trail.leave();
         }
     } while (scan.next() && !cancel_requested(job));
 }
@@ -314,5 +321,7 @@ void count_level(ArchiveJob& job, const char* folder) {
 
 void count_folder_files(ArchiveJob& job, const char* folder) {
     set_phase(job, Phase::preparing);
-    count_level(job, folder);
+    FolderTrail trail;
+    trail.start(folder);
+    count_level(job, folder, trail);
 }

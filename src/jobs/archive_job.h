@@ -76,6 +76,8 @@ enum class Problem : int32_t {
     root_refused,      // a drive or share root chosen for compression
     tarball_not_read_back,  // the finished tarball failed to read back for compression
     saved_aside,       // a finished output kept under another name: the old one was held
+    link_not_followed,  // a junction or folder symbolic link: not walked
+    folder_loop,       // a folder that leads back to one that holds it: left out
 };
 
 struct JobProblem {
@@ -228,7 +230,13 @@ void note_problem(ArchiveJob& job, Problem kind, const std::string& name);
 // the reason of output_error when there is one ("D:\\a.zip: the disk is full").
 void note_output_not_written(ArchiveJob& job, const char* path);
 
-// Counts the files below folder into items_total ("Preparing...").
+// Notes a folder that a walk leaves out by FolderTrail's rule (a link or a
+// loop; a profile's own junction is not noted); name is its entry name.
+enum class FolderStep;
+void note_folder_left_out(ArchiveJob& job, FolderStep step, const std::string& name);
+
+// Counts the files below folder into items_total ("Preparing..."), by the
+// walks' rule for links and loops (FolderTrail).
 void count_folder_files(ArchiveJob& job, const char* folder);
 
 // What a pipeline made: made when its output is whole under its final name

@@ -64,9 +64,13 @@ const ProblemWords WORDS[] = {
     {"Another program held the file of the same name, so the new one was saved as:",
      "Other programs held the files of the same names, so the new ones were saved as:",
      "an older file of its name was held by another program; saved as"},
+    {"1 folder is a link to another place and was not followed:",
+     "%zu folders are links to other places and were not followed:", "link not followed"},
+    {"1 folder leads back to a folder that holds it and was left out:",
+     "%zu folders lead back to folders that hold them and were left out:", "folder loop, left out"},
 };
 
-static_assert(sizeof(WORDS) / sizeof(WORDS[0]) == static_cast<size_t>(Problem::saved_aside) + 1,
+static_assert(sizeof(WORDS) / sizeof(WORDS[0]) == static_cast<size_t>(Problem::folder_loop) + 1,
               "one entry of words per kind of problem");
 
 const ProblemWords& words_of(Problem kind) { return WORDS[static_cast<size_t>(kind)]; }

@@ -165,8 +165,9 @@ void set_entry_name(ArchiveJob& job, const String& source) {
 
 // Stores every folder and file below folder. An entry that cannot be read
 // or stored is noted and left out, and the walk goes on with the rest.
-// Returns false when folder could not be listed (noted).
-bool add_folder_to_tarball(ArchiveJob& job, const char* folder) {
+// Links and loops are left out by trail's rule (noted). Returns false when
+// folder could not be listed (noted).
+bool add_level_to_tarball(ArchiveJob& job, const char* folder, FolderTrail& trail) {
     set_phase(job, Phase::writing_tarball);
     DirectoryScan scan;
     if (!scan.first(folder)) {
@@ -183,12 +184,21 @@ bool add_folder_to_tarball(ArchiveJob& job, const char* folder) {
         set_entry_name(job, source);
         if (scan.is_directory()) {
             const std::string name = job.entry_name.c_str();
+            const FolderStep step = trail.step_into(scan, source.c_str());
+            if (step != FolderStep::enter) {
+                note_folder_left_out(job, step, name + "/");
+                continue;
+            }
             const Stored stored = store_entry(job, source.c_str(), name.c_str(), nullptr, 0);
-            if (stored == Stored::write_failed) break;
+            if (stored == Stored::write_failed) {
+                trail.leave();
+                break;
+            }
             // A folder that cannot be listed is noted once, by the walk below.
-            if (add_folder_to_tarball(job, source.c_str()) && stored != Stored::yes && !job_stopping(job)) {
+            if (add_level_to_tarball(job, source.c_str(), trail) && stored != Stored::yes && !job_stopping(job)) {
                 note_problem(job, Problem::not_stored, name + "/");
             }
+            trail.leave();
             set_phase(job, Phase::writing_tarball);
             continue;
         }
@@ -206,6 +216,13 @@ bool add_folder_to_tarball(ArchiveJob& job, const char* folder) {
         }
     } while (!job_stopping(job) && scan.next());
     return true;
+}
+
+// Stores every folder and file below folder, the chosen folder.
+void add_folder_to_tarball(ArchiveJob& job, const char* folder) {
+    FolderTrail trail;
+    trail.start(folder);
+    add_level_to_tarball(job, folder, trail);
 }
 
 // What a compression made: the archive beside the tarball when made. An

@@ -137,8 +137,10 @@ struct WalkLevel {
 };
 
 // Stores the current entry of level; returns a listing of its contents
-// when it is a folder that can be listed.
-std::unique_ptr<WalkLevel> store_walk_entry(ArchiveJob& job, WalkLevel& level, size_t folder_length) {
+// when it is a folder that can be listed, and then the folder has joined
+// trail. Links and loops are left out by trail's rule.
+std::unique_ptr<WalkLevel> store_walk_entry(ArchiveJob& job, WalkLevel& level, size_t folder_length,
+                                            FolderTrail& trail) {
     String full;
     level.scan.full_path(full);
     if (full.length() <= folder_length + 1 || is_separator(full.c_str()[full.length() - 1])) {
@@ -148,19 +150,24 @@ std::unique_ptr<WalkLevel> store_walk_entry(ArchiveJob& job, WalkLevel& level, s
     }
     if (level.scan.is_directory()) {
         const std::string name = relative_entry_name(full, folder_length) + "/";
+        const FolderStep step = trail.step_into(level.scan, full.c_str());
+        if (step != FolderStep::enter) {
+            note_folder_left_out(job, step, name);
+            return nullptr;
+        }
         job.entry_name.set(name.c_str());
         bool stored = open_entry(job, name.c_str(), 0, 0, 0);
         if (stored && zipCloseFileInZip(zip_of(job)) != ZIP_OK) {
             set_output_error(job, NO_ERROR);
             stored = false;
         }
-        if (job_stopping(job)) return nullptr;
         auto inner = std::make_unique<WalkLevel>();
-        if (inner->scan.first(full.c_str())) {
+        if (!job_stopping(job) && inner->scan.first(full.c_str())) {
             if (!stored) note_problem(job, Problem::not_stored, name);
             return inner;
         }
-        note_problem(job, Problem::unlisted_folder, name);
+        if (!job_stopping(job)) note_problem(job, Problem::unlisted_folder, name);
+        trail.leave();
         return nullptr;
     }
     const std::string name = relative_entry_name(full, folder_length);
@@ -177,6 +184,9 @@ std::unique_ptr<WalkLevel> store_walk_entry(ArchiveJob& job, WalkLevel& level, s
 void add_folder_to_zip(ArchiveJob& job, const char* folder) {
     set_phase(job, Phase::compressing_zip);
     const size_t folder_length = job.job_folder.length();
+    // The trail holds one folder per level of the walk.
+    FolderTrail trail;
+    trail.start(folder);
     std::vector<std::unique_ptr<WalkLevel>> levels;
     levels.push_back(std::make_unique<WalkLevel>());
     if (!levels.back()->scan.first(folder)) {
@@ -188,7 +198,7 @@ void add_folder_to_zip(ArchiveJob& job, const char* folder) {
         if (!level.current_done) {
             level.current_done = true;
             if (!level.scan.is_dot_entry()) {
-                std::unique_ptr<WalkLevel> inner = store_walk_entry(job, level, folder_length);
+                std::unique_ptr<WalkLevel> inner = store_walk_entry(job, level, folder_length, trail);
                 if (inner) {
                     levels.push_back(std::move(inner));
                     continue;
@@ -197,6 +207,7 @@ void add_folder_to_zip(ArchiveJob& job, const char* folder) {
         }
         if (job_stopping(job) || !level.scan.next()) {
             levels.pop_back();
+            trail.leave();
             continue;
         }
         level.current_done = false;

@@ -1,7 +1,8 @@
 #!/bin/bash
 # Real faults against velmora-cli, on top of the injected ones of
 # fault_tests.cpp: a destination on a read-only mount, a small tmpfs that
-# fills up, and jobs killed with SIGKILL in each of their phases. A job that
+# fills up, jobs killed with SIGKILL in each of their phases, and a tree
+# that holds a link to its parent and a bind mount of itself. A job that
 # meets a fault ends with exit code 1 (never 0); after every fault the inputs
 # are byte for byte as they were, nothing that passes for a complete archive
 # is left (archives and tarballs carry ".partial" names until they are
@@ -519,9 +520,41 @@ kill_jobs() {
     kill_extraction "killed: zip extraction" files_appearing midway_through_files
 }
 
+# ---------------------------------------------------------------------------
+# 4. Loops in the tree: a link a/up -> .. and the folder bind-mounted inside
+# itself at a/loop (the way a junction loop looks to a walk). Each file is
+# stored once, and the report names both folders.
+folder_loops() {
+    local src=$WORK/loops/src
+    mkdir -p "$src/a/loop"
+    printf 'f\n' >"$src/a/f.txt"
+    printf 'g\n' >"$src/g.txt"
+    ln -s .. "$src/a/up"
+    if ! mount --bind "$src" "$src/a/loop" 2>/dev/null; then
+        echo "skip: folder loops (mount --bind refused)"
+        return
+    fi
+    MOUNTS+=("$src/a/loop")
+    local format files
+    for format in zip tzst; do
+        cli compress --format "$format" "$(win "$src")"
+        check "loops: $format exits 1" exit_is 1
+        tr -d '\r' <"$WORK/cli.err" >"$WORK/cli.lines"
+        check "loops: $format reports the link" grep -qx 'velmora-cli: link not followed: a/up/' "$WORK/cli.lines"
+        check "loops: $format reports the loop" grep -qx 'velmora-cli: folder loop, left out: a/loop/' "$WORK/cli.lines"
+        if [ "$format" = zip ]; then
+            files=$(unzip -Z1 "$src.zip" | grep -v '/$' | LC_ALL=C sort | tr '\n' ' ')
+        else
+            files=$(tar --zstd -tf "$src.tzst" | grep -v '/$' | LC_ALL=C sort | tr '\n' ' ')
+        fi
+        check "loops: $format stores each file once ($files)" test "$files" = "a/f.txt g.txt "
+    done
+}
+
 timed() { local from=$SECONDS; "$@"; note "$1: $((SECONDS - from)) s"; }
 timed read_only_destination
 timed full_disk
 timed kill_jobs
+timed folder_loops
 echo "$passed passed, $failed failed in $((SECONDS - started)) s"
 [ "$failed" = 0 ]
