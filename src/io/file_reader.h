@@ -38,7 +38,7 @@ public:
     // True when the file was opened with write sharing.
     bool shared_for_write() const { return shared_for_write_; }
     // True when the path was converted for the UTF-16 API (with the long-path
-    // prefix when it is 256 characters or longer).
+    // prefix when it is 248 characters or longer).
     bool converted_path() const { return converted_path_; }
 
 private:

@@ -50,7 +50,7 @@ public:
     uint64_t max_size() const { return max_size_; }
     size_t block_count() const { return block_count_; }
     // True when the path was converted for the UTF-16 API (with the long-path
-    // prefix when it is 256 characters or longer).
+    // prefix when it is 248 characters or longer).
     bool converted_path() const { return converted_path_; }
 
 private:

@@ -166,7 +166,7 @@ size_t decode_utf8_char(const char* text, size_t left, uint32_t* code) {
 bool is_valid_utf8(const char* text, size_t length) { return survey_utf8(text, length).invalid == 0; }
 
 bool path_needs_wide(const char* path, size_t length) {
-    return length >= 256 || has_utf8_sequence(path, length);
+    return length >= LONG_PATH_FROM || has_utf8_sequence(path, length);
 }
 
 bool text_counts_as_utf8(const char* text, size_t length) {
@@ -217,7 +217,7 @@ bool WideText::reserve(size_t count) {
 }
 
 bool WideText::make_long_path() {
-    if (!ok() || length_ < 256) return ok();
+    if (!ok() || length_ < LONG_PATH_FROM) return ok();
     const wchar_t* prefix = nullptr;
     size_t skip = 0;
     if (length_ >= 4 && std::wcsncmp(text_, L"\\\\?\\", 4) == 0) return true;

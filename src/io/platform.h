@@ -4,13 +4,14 @@
 // thread may call these; none keeps state.
 //
 // Rules: a text goes to the UTF-16 form when it is valid UTF-8 with at least
-// one multi-byte sequence, or (file-system paths) when it is 256 bytes or
-// longer; otherwise the ANSI form gets the bytes unchanged, and the ANSI form
-// is also the fallback when a conversion fails (folder listings always take
-// the UTF-16 form, so names come back whole). Paths of 256 characters or
-// more get the long-path prefix. Results that Windows returns in UTF-16 come
-// back in at most 2048 bytes and are never cut: a result that does not fit
-// is replaced by the ANSI result or an empty string.
+// one multi-byte sequence, or (file-system paths) when it is LONG_PATH_FROM
+// bytes or longer; otherwise the ANSI form gets the bytes unchanged, and the
+// ANSI form is also the fallback when a conversion fails (folder listings
+// always take the UTF-16 form, so names come back whole). Paths of
+// LONG_PATH_FROM characters or more get the long-path prefix. Results that
+// Windows returns in UTF-16 come back in at most 2048 bytes and are never
+// cut: a result that does not fit is replaced by the ANSI result or an empty
+// string.
 #pragma once
 
 #include <windows.h>
@@ -22,6 +23,10 @@
 #include "io/grow_buffer.h"
 
 constexpr size_t PLATFORM_RESULT_BYTES = 2048;
+// Windows refuses a folder path of 248 characters or more (room must stay
+// for an 8.3 name below MAX_PATH) unless it carries the long-path prefix, so
+// folders and files alike take it from this length.
+constexpr size_t LONG_PATH_FROM = 248;
 
 // True when text holds a valid multi-byte UTF-8 sequence: a lead byte of 194
 // or above followed by the right number of continuation bytes.
@@ -54,10 +59,11 @@ public:
     const wchar_t* c_str() const { return text_; }
     size_t length() const { return length_; }
 
-    // Turns the text into a file-system path: with 256 characters or more it
-    // gets the long-path prefix (\\?\ before a drive letter, \\?\UNC\ in place
-    // of the two backslashes of a network path) and then every / after the
-    // prefix becomes \. A path that already carries \\?\ is left as it is.
+    // Turns the text into a file-system path: with LONG_PATH_FROM characters
+    // or more it gets the long-path prefix (\\?\ before a drive letter,
+    // \\?\UNC\ in place of the two backslashes of a network path) and then
+    // every / after the prefix becomes \. A path that already carries the
+    // prefix is left as it is.
     bool make_long_path();
 
 private:

@@ -112,21 +112,28 @@ TEST(Utf8, window_text_counts_as_utf8_by_its_share_of_valid_sequences) {
     EXPECT_EQ(wide, L"\u00e9\u00e9\u00e9") << "invalid bytes are dropped";
 }
 
-TEST(LongPath, prefix_starts_at_256_characters) {
-    const std::string drive = "C:/" + std::string(252, 'x');  // 255 characters
+// Windows creates no folder of 248 characters or more without the prefix.
+TEST(LongPath, prefix_starts_at_248_characters) {
+    const std::string drive = "C:/" + std::string(244, 'x');  // 247 characters
     WideText short_path(drive.c_str(), drive.size());
     ASSERT_TRUE(short_path.make_long_path());
-    EXPECT_EQ(std::wstring(short_path.c_str()).substr(0, 3), L"C:/") << "below 256 nothing changes";
+    EXPECT_EQ(std::wstring(short_path.c_str()).substr(0, 3), L"C:/") << "below 248 nothing changes";
     EXPECT_FALSE(path_needs_wide(drive.c_str(), drive.size()));
 
-    const std::string long_drive = drive + "/y";
-    EXPECT_TRUE(path_needs_wide(long_drive.c_str(), long_drive.size()));
-    WideText prefixed(long_drive.c_str(), long_drive.size());
-    ASSERT_TRUE(prefixed.make_long_path());
-    const std::wstring result = prefixed.c_str();
-    EXPECT_EQ(result.substr(0, 7), L"\\\\?\\C:\\");
-    EXPECT_EQ(result.find(L'/'), std::wstring::npos);
-    EXPECT_EQ(result.size(), long_drive.size() + 4);
+    for (const size_t extra : {size_t{1}, size_t{8}}) {  // 248 and 255 characters
+        const std::string long_drive = drive + std::string(extra, 'y');
+        EXPECT_TRUE(path_needs_wide(long_drive.c_str(), long_drive.size())) << long_drive.size();
+        WideText prefixed(long_drive.c_str(), long_drive.size());
+        ASSERT_TRUE(prefixed.make_long_path());
+        const std::wstring result = prefixed.c_str();
+        EXPECT_EQ(result.substr(0, 7), L"\\\\?\\C:\\") << long_drive.size();
+        EXPECT_EQ(result.find(L'/'), std::wstring::npos);
+        EXPECT_EQ(result.size(), long_drive.size() + 4);
+    }
+    const std::string unc = "\\\\server\\share\\" + std::string(248 - 15, 'u');
+    WideText network(unc.c_str(), unc.size());
+    ASSERT_TRUE(network.make_long_path());
+    EXPECT_EQ(std::wstring(network.c_str()).substr(0, 8), L"\\\\?\\UNC\\") << "a share path of 248";
 }
 
 TEST(LongPath, network_relative_and_prefixed_paths) {

@@ -12,6 +12,7 @@
 #include "io/file_reader.h"
 #include "io/file_writer.h"
 #include "io/io_faults.h"
+#include "io/platform.h"
 #include "test_folder.h"
 
 namespace {
@@ -215,8 +216,8 @@ TEST_F(FileIo, writer_in_missing_folder_is_closed_and_reports_failure) {
     EXPECT_FALSE(writer.close());
 }
 
-// Paths: the ANSI route below 256 bytes, UTF-16 with the long-path prefix from
-// 256 bytes or for any multi-byte name.
+// Paths: the ANSI route below 248 bytes, UTF-16 with the long-path prefix from
+// 248 bytes or for any multi-byte name.
 void expect_round_trip(const std::string& path, bool converted) {
     const std::string data = pattern(BLOCK + 77, static_cast<uint32_t>(path.size()));
     FileWriter writer(path.c_str());
@@ -230,12 +231,27 @@ void expect_round_trip(const std::string& path, bool converted) {
     EXPECT_TRUE(read_all(reader, 4096) == data) << path.size() << " bytes";
 }
 
-TEST_F(FileIo, path_of_255_bytes_goes_ansi_and_256_goes_wide) {
+TEST_F(FileIo, path_of_247_bytes_goes_ansi_and_248_goes_wide) {
     const std::string deep = at(std::string(200 - folder.path().length(), 'd'));
     make_folder(deep);
-    const size_t room = 255 - deep.size() - 1;
+    const size_t room = 247 - deep.size() - 1;
     expect_round_trip(deep + "\\" + std::string(room, 'a'), false);
     expect_round_trip(deep + "\\" + std::string(room + 1, 'b'), true);
+    expect_round_trip(deep + "\\" + std::string(room + 8, 'c'), true);
+}
+
+// Wine creates such folders by either route; Windows only with the prefix,
+// which the rule above gives them from 248 characters.
+TEST_F(FileIo, folders_of_247_248_and_255_characters_hold_their_files) {
+    const std::string deep = at(std::string(200 - folder.path().length(), 'e'));
+    make_folder(deep);
+    for (const size_t length : {size_t{247}, size_t{248}, size_t{255}}) {
+        const std::string inner = deep + "\\" + std::string(length - deep.size() - 1, 'f');
+        ASSERT_EQ(inner.size(), length);
+        EXPECT_EQ(path_needs_wide(inner.c_str(), inner.size()), length >= 248) << length;
+        ASSERT_TRUE(create_directory(inner.c_str())) << length;
+        expect_round_trip(inner + "\\x.bin", true);
+    }
 }
 
 TEST_F(FileIo, non_ascii_name_is_created_under_its_unicode_name) {
