@@ -8,11 +8,14 @@
 #   5. an incompressible file of 4 GiB less 1 MiB through ZIP, tested by
 #      unzip and 7-Zip (in build/stress)
 #   6. 1,000 jobs in a row in one process, memory and handles before and after
+#   7. every run exits: 3,000 short velmora-cli jobs in a row and the nest of
+#      step 3, each process given 60 s (scripts/exits.sh)
 # Each step prints its figures; the script exits non-zero when any step failed.
 # VELMORA_STRESS_FOLDERS (default 100, of 1,000 files each),
 # VELMORA_STRESS_DEPTH (default 1000), VELMORA_STRESS_GIB (default 5),
 # VELMORA_STRESS_NEAR_4G (default 1; 0 skips step 5) and
-# VELMORA_STRESS_JOBS (default 1000) scale steps 2 to 6 down for a quick try.
+# VELMORA_STRESS_JOBS (default 1000) and VELMORA_EXIT_JOBS (default 3000)
+# scale steps 2 to 7 down for a quick try.
 set -u
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD_DIR=${VELMORA_BUILD_DIR:-$ROOT/build}
@@ -161,6 +164,10 @@ mkdir -p "$BUILD_DIR/jobloop"
 $WINE "$BUILD_DIR/velmora-jobloop.exe" --jobs "$JOBS" --folder "$(winpath "$BUILD_DIR/jobloop")" ||
     fail "jobs failed or memory or handles grew"
 rm -rf "$BUILD_DIR/jobloop"
+
+EXIT_JOBS=${VELMORA_EXIT_JOBS:-3000}
+step "every run exits: $EXIT_JOBS short jobs, then the nest of $DEPTH levels"
+VELMORA_EXIT_JOBS=$EXIT_JOBS VELMORA_STRESS_DEPTH=$DEPTH sh "$ROOT/scripts/exits.sh" || fail "a run hung or failed"
 
 echo
 [ $failed -eq 0 ] && echo "stress: all passed" || echo "stress: FAILED"

@@ -8,6 +8,10 @@
 //   velmora-cli --version
 //   velmora-cli --help
 //   velmora-cli [--stats] COMMAND ...  also prints wall, CPU and peak working set on stderr
+//   velmora-cli --raise-console-event N COMMAND ...
+//       (for tests) once the job works, raises console event N (2 close,
+//       5 logoff, 6 shutdown) at the program's own handler and then ends
+//       the process as Windows does when the handler returns
 //   velmora-cli copy-through SOURCE DESTINATION
 //       (for benchmarks) copies a file, or every file of a folder tree, through
 //       the job's FileReader and FileWriter alone: the I/O floor of a job
@@ -36,6 +40,7 @@
 
 #include "resources/build_info.h"
 #include "app/shell.h"
+#include "io/event_pool.h"
 #include "io/file_reader.h"
 #include "io/file_writer.h"
 #include "io/platform.h"
@@ -55,13 +60,41 @@ constexpr char USAGE[] =
     "       velmora-cli --help\n";
 
 std::atomic<bool> interrupted{false};
+// Raised once the job's record is destroyed: its thread has ended and its
+// files are closed, so what the job left on disk is final.
+HANDLE job_cleaned_up = nullptr;
+// Test seam (--raise-console-event N): the console event this run raises
+// at its own handler once its job works, ending itself as Windows would
+// after the handler returns. 0: none.
+DWORD raised_console_event = 0;
 
+// Ctrl+C and Ctrl+Break cancel the job, which the main thread then winds
+// down. Closing the console window, logoff and shutdown end the process as
+// soon as this returns (Windows allows 5 s): they cancel too, and return
+// only once the job has removed its partial files.
 BOOL WINAPI on_console_event(DWORD event) {
-    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT) {
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
         interrupted = true;
         return TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        interrupted = true;
+        if (job_cleaned_up) WaitForSingleObject(job_cleaned_up, 4500);
+        return TRUE;
+    default:
+        return FALSE;
     }
-    return FALSE;
+}
+
+// The seam's thread: what Windows does with a console event.
+DWORD WINAPI raise_console_event(void*) {
+    on_console_event(raised_console_event);
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 0xC000013A);  // STATUS_CONTROL_C_EXIT
+    return 0;
 }
 
 int usage_error(const char* reason) {
@@ -123,8 +156,13 @@ JobOutcome run(ArchiveJob& job, void (*submit_request)(ArchiveJob&, const std::s
     submit_request(job, input);
     const bool console = GetFileType(GetStdHandle(STD_ERROR_HANDLE)) == FILE_TYPE_CHAR;
     int shown = 0;
+    bool raised = false;
     while (job.requests_served.load() == served) {
         Sleep(10);
+        if (raised_console_event && !raised && job_busy(job) && job.items_done.load() > 0) {
+            raised = true;
+            CloseHandle(CreateThread(nullptr, 0, raise_console_event, nullptr, 0, nullptr));
+        }
         if (interrupted) set_cancel_requested(job, true);
         if (console && job_busy(job)) {
             shown = std::fprintf(stderr, "\r%-24s %3d%% %3d%%", phase_text(job), job.overall_percent.load(),
@@ -352,6 +390,7 @@ int run_command(const std::vector<std::string>& arguments) {
     ArchiveJob* job = create_archive_job(job_settings_from_preferences());
     const int code = arguments[0] == "compress" ? compress(*job, arguments) : decompress(*job, arguments);
     destroy_archive_job(job);
+    SetEvent(job_cleaned_up);
     destroy_preferences_state(preferences_state);
     preferences_state = nullptr;
     CoUninitialize();
@@ -360,13 +399,27 @@ int run_command(const std::vector<std::string>& arguments) {
 
 }  // namespace
 
+// The job's thread is joined, its files closed and the preferences freed
+// when run_command returns; the process then ends at once, with its output
+// flushed, and runs no teardown of the runtime's per-thread data.
 int main() {
     LARGE_INTEGER started;
     QueryPerformanceCounter(&started);
-    std::vector<std::string> arguments = utf8_arguments();
-    const bool stats = !arguments.empty() && arguments[0] == "--stats";
-    if (stats) arguments.erase(arguments.begin());
-    const int code = run_command(arguments);
-    if (stats) print_stats(started);
-    return code;
+    int code = 0;
+    {
+        std::vector<std::string> arguments = utf8_arguments();
+        const bool stats = !arguments.empty() && arguments[0] == "--stats";
+        if (stats) arguments.erase(arguments.begin());
+        if (arguments.size() > 1 && arguments[0] == "--raise-console-event") {
+            raised_console_event = static_cast<DWORD>(std::strtoul(arguments[1].c_str(), nullptr, 10));
+            arguments.erase(arguments.begin(), arguments.begin() + 2);
+        }
+        job_cleaned_up = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        code = run_command(arguments);
+        if (stats) print_stats(started);
+    }
+    close_pooled_events();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    ExitProcess(static_cast<UINT>(code));
 }

@@ -1,5 +1,6 @@
-// Per-thread pool of manual-reset events; see event_pool.h. The pool of a
-// thread is closed when the thread ends.
+// The process's pool of manual-reset events; see event_pool.h. The pool is
+// constant-initialised and has no destructor, so nothing of it runs while
+// a thread or the process ends.
 #include "io/event_pool.h"
 
 #include <cassert>
@@ -9,28 +10,26 @@
 
 namespace {
 
-// Enough for a reader and a writer open at once, with room for a grown pool.
-constexpr size_t POOL_LIMIT = 48;
+// Enough for a reader and a writer open at once on each thread, with room
+// for a grown pool.
+constexpr size_t POOL_LIMIT = 64;
 
 struct EventPool {
-    HANDLE events[POOL_LIMIT] = {};
-    size_t count = 0;
-    ~EventPool() {
-        while (count > 0) CloseHandle(events[--count]);
-    }
+    SRWLOCK lock;
+    HANDLE events[POOL_LIMIT];
+    size_t count;
 };
 
-EventPool& pool() {
-    thread_local EventPool events;
-    return events;
-}
+EventPool pool = {SRWLOCK_INIT, {}, 0};
 
 }  // namespace
 
 HANDLE take_event() {
-    EventPool& p = pool();
-    if (p.count == 0) return CreateEventW(nullptr, TRUE, TRUE, nullptr);
-    HANDLE event = p.events[--p.count];
+    HANDLE event = nullptr;
+    AcquireSRWLockExclusive(&pool.lock);
+    if (pool.count > 0) event = pool.events[--pool.count];
+    ReleaseSRWLockExclusive(&pool.lock);
+    if (!event) return CreateEventW(nullptr, TRUE, TRUE, nullptr);
     assert(WaitForSingleObject(event, 0) == WAIT_OBJECT_0);
     return event;
 }
@@ -38,12 +37,22 @@ HANDLE take_event() {
 void give_back_event(HANDLE event) {
     if (!event) return;
     assert(WaitForSingleObject(event, 0) == WAIT_OBJECT_0);
-    EventPool& p = pool();
-    if (p.count == POOL_LIMIT) {
-        CloseHandle(event);
-        return;
-    }
-    p.events[p.count++] = event;
+    AcquireSRWLockExclusive(&pool.lock);
+    const bool kept = pool.count < POOL_LIMIT;
+    if (kept) pool.events[pool.count++] = event;
+    ReleaseSRWLockExclusive(&pool.lock);
+    if (!kept) CloseHandle(event);
 }
 
-size_t pooled_event_count() { return pool().count; }
+size_t pooled_event_count() {
+    AcquireSRWLockShared(&pool.lock);
+    const size_t count = pool.count;
+    ReleaseSRWLockShared(&pool.lock);
+    return count;
+}
+
+void close_pooled_events() {
+    AcquireSRWLockExclusive(&pool.lock);
+    while (pool.count > 0) CloseHandle(pool.events[--pool.count]);
+    ReleaseSRWLockExclusive(&pool.lock);
+}

@@ -379,6 +379,35 @@ TEST_F(FileIo, readers_and_writers_reuse_their_events_instead_of_making_new_ones
     EXPECT_EQ(pooled_event_count(), pooled);
 }
 
+// Events given back on a thread stay usable after that thread has ended:
+// nothing of the pool runs when a thread ends.
+TEST(EventPool, events_outlive_the_thread_that_gave_them_back) {
+    close_pooled_events();
+    HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](void*) -> DWORD {
+            HANDLE events[20];
+            for (HANDLE& event : events) event = take_event();
+            for (HANDLE event : events) give_back_event(event);
+            return 0;
+        },
+        nullptr, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    ASSERT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    CloseHandle(thread);
+    ASSERT_EQ(pooled_event_count(), size_t{20});
+    std::vector<HANDLE> taken;
+    for (int i = 0; i < 20; ++i) taken.push_back(take_event());
+    for (HANDLE event : taken) {
+        EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0) << "a live, signalled event";
+        EXPECT_TRUE(ResetEvent(event));
+        EXPECT_TRUE(SetEvent(event));
+    }
+    for (HANDLE event : taken) give_back_event(event);
+    close_pooled_events();
+    EXPECT_EQ(pooled_event_count(), size_t{0});
+}
+
 TEST(EventPool, an_event_taken_again_is_signalled_and_the_pool_stays_bounded) {
     std::vector<HANDLE> taken;
     for (int i = 0; i < 100; ++i) {

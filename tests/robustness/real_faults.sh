@@ -1,8 +1,9 @@
 #!/bin/bash
 # Real faults against velmora-cli, on top of the injected ones of
 # fault_tests.cpp: a destination on a read-only mount, a small tmpfs that
-# fills up, jobs killed with SIGKILL in each of their phases, and a tree
-# that holds a link to its parent and a bind mount of itself. A job that
+# fills up, jobs killed with SIGKILL in each of their phases, a tree that
+# holds a link to its parent and a bind mount of itself, and the console's
+# close, logoff and shutdown events in mid-job. A job that
 # meets a fault ends with exit code 1 (never 0); after every fault the inputs
 # are byte for byte as they were, nothing that passes for a complete archive
 # is left (archives and tarballs carry ".partial" names until they are
@@ -551,10 +552,29 @@ folder_loops() {
     done
 }
 
+# ---------------------------------------------------------------------------
+# 5. The console closed, logoff and shutdown in mid-job. Wine cannot send
+# these events, so velmora-cli raises each at its own handler and then ends
+# as Windows ends a process when the handler returns (a test seam): what the
+# job leaves must already be final.
+console_events() {
+    local event format left
+    for event in 2 5 6; do
+        for format in tzst zip; do
+            rm -f "$KILLS/tree".*
+            cli --raise-console-event "$event" compress --format "$format" "$(win "$KILLS/tree")"
+            left=$(cd "$KILLS" && ls -d tree.* 2>/dev/null | tr '\n' ' ')
+            check "console event $event, $format: ended mid-job leaving nothing (${left:-nothing})" test -z "$left"
+        done
+    done
+    check "console events: the inputs are intact" test "$(fingerprint "$KILLS/tree")" = "$TREE_PRINT"
+}
+
 timed() { local from=$SECONDS; "$@"; note "$1: $((SECONDS - from)) s"; }
 timed read_only_destination
 timed full_disk
 timed kill_jobs
 timed folder_loops
+timed console_events
 echo "$passed passed, $failed failed in $((SECONDS - started)) s"
 [ "$failed" = 0 ]

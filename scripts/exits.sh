@@ -1,0 +1,76 @@
+#!/bin/sh
+# Every velmora-cli run must end: N short jobs in a row (default 3,000,
+# VELMORA_EXIT_JOBS), each a process of its own that must exit within 60 s
+# with its archive made, then a folder nested VELMORA_STRESS_DEPTH levels
+# deep (default 1,000) through ZIP and .tzst under the same rule. Prints the
+# count of runs that exited and the slowest exit; non-zero when any hung or
+# failed.
+set -u
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BUILD_DIR=${VELMORA_BUILD_DIR:-$ROOT/build}
+export WINEPREFIX="${WINEPREFIX:-$BUILD_DIR/wineprefix}" WINEDEBUG=-all
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+JOBS=${VELMORA_EXIT_JOBS:-3000}
+DEPTH=${VELMORA_STRESS_DEPTH:-1000}
+WORK=$(mktemp -d /dev/shm/velmora-exits.XXXXXX)
+mkdir -p "$WORK/bin/portable"
+cp "$BUILD_DIR/velmora-cli.exe" "$WORK/bin/"
+CLI=$WORK/bin/velmora-cli.exe
+wineserver -p
+trap 'rm -rf "$WORK"; wineserver -k' EXIT
+winpath() { printf 'Z:%s\n' "$1" | tr / '\\'; }
+now() { date +%s%N; }
+
+hung=0 failed=0 slowest=0
+# Runs one job; counts a run killed after 60 s as hung, any other exit but
+# 0 as failed, and keeps the slowest run in milliseconds.
+one() {
+    start=$(now)
+    timeout -s KILL 60 wine "$CLI" "$@" </dev/null >/dev/null 2>"$WORK/err"
+    rc=$?
+    ms=$((($(now) - start) / 1000000))
+    [ "$ms" -gt "$slowest" ] && slowest=$ms
+    if [ "$rc" = 137 ]; then
+        hung=$((hung + 1))
+        echo "  hung: $*"
+    elif [ "$rc" != 0 ]; then
+        failed=$((failed + 1))
+        echo "  exit $rc: $* ($(head -c 200 "$WORK/err"))"
+    fi
+}
+
+mkdir -p "$WORK/short/a"
+printf 'one\n' >"$WORK/short/a/one.txt"
+printf 'two\n' >"$WORK/short/two.txt"
+started=$(now)
+i=0
+while [ "$i" -lt "$JOBS" ]; do
+    if [ $((i % 2)) = 0 ]; then format=zip; else format=tzst; fi
+    one compress --format "$format" "$(winpath "$WORK/short")"
+    i=$((i + 1))
+done
+seconds=$((($(now) - started) / 1000000000))
+echo "$JOBS short jobs: $((JOBS - hung - failed)) exited with their archive, $hung hung, $failed failed;" \
+    "$seconds s in all, slowest $slowest ms"
+short_bad=$((hung + failed))
+
+python3 - "$WORK/deep/top" "$DEPTH" <<'PY'
+import os, sys
+path, depth = sys.argv[1], int(sys.argv[2])
+os.makedirs(path)
+for level in range(1, depth + 1):
+    path = os.path.join(path, "d")
+    os.mkdir(path)
+    if level % 100 == 0 or level in (1, depth):
+        with open(os.path.join(path, "f%d.txt" % level), "w") as out:
+            out.write("level %d\n" % level)
+PY
+hung=0 failed=0 slowest=0
+for format in zip tzst; do
+    one compress --format "$format" "$(winpath "$WORK/deep/top")"
+    mkdir -p "$WORK/deep/$format" && mv "$WORK/deep/top.$format" "$WORK/deep/$format/"
+    one decompress "$(winpath "$WORK/deep/$format/top.$format")"
+    diff -r "$WORK/deep/top" "$WORK/deep/$format/top" >/dev/null || { failed=$((failed + 1)); echo "  $format: the tree differs"; }
+done
+echo "nest of $DEPTH levels: 4 runs, $hung hung, $failed failed; slowest $slowest ms"
+[ "$short_bad" = 0 ] && [ $((hung + failed)) = 0 ]
