@@ -72,9 +72,8 @@ void on_init_dialog() {
     SetTimer(current.window, COMPRESSOR_MENU_TIMER_ID, 500, nullptr);
 }
 
-void on_destroy() {
-    KillTimer(current.window, JOB_POLL_TIMER_ID);
-    KillTimer(current.window, COMPRESSOR_MENU_TIMER_ID);
+// Writes the window's place and the compressor choice to the ini file.
+void write_window_state() {
     WINDOWPLACEMENT placement{};
     placement.length = sizeof(placement);
     GetWindowPlacement(current.window, &placement);
@@ -85,6 +84,12 @@ void on_destroy() {
     write_ini_int("main_wnd_h", r.bottom);
     write_ini_string("main_wnd_maximized", placement.showCmd == SW_SHOWMAXIMIZED ? "1" : "0");
     write_ini_int("compressor", static_cast<int>(main_state.job->compressor.load()));
+}
+
+void on_destroy() {
+    KillTimer(current.window, JOB_POLL_TIMER_ID);
+    KillTimer(current.window, COMPRESSOR_MENU_TIMER_ID);
+    write_window_state();
     destroy_archive_job(main_state.job);
     main_state.job = nullptr;
     main_state.job_host.owner = nullptr;
@@ -181,6 +186,33 @@ void on_sys_command() {
     if (current.wparam == SC_CLOSE) SendMessageA(current.window, WM_COMMAND, CMD_EXIT, 0);
 }
 
+// The session is to end (logoff, shutdown, an installer's restart): refused
+// while a job writes its archive, with the reason Windows shows the user.
+// The dialog's answer goes back through DWLP_MSGRESULT.
+void on_query_end_session() {
+    const bool working = job_busy(*main_state.job);
+    if (working) {
+        ShutdownBlockReasonCreate(current.window, L"Velmora is writing an archive");
+    } else {
+        ShutdownBlockReasonDestroy(current.window);
+    }
+    SetWindowLongPtrW(current.window, DWLP_MSGRESULT, working ? FALSE : TRUE);
+}
+
+// The session ends now and the process may be ended as soon as this
+// returns: a running job is cancelled and gets up to 3 s to remove its
+// partial files, then the window's state is written.
+void on_end_session() {
+    if (!current.wparam) {
+        ShutdownBlockReasonDestroy(current.window);  // the end was called off
+        return;
+    }
+    set_cancel_requested(*main_state.job, true);
+    wait_for_job_end(*main_state.job, 3000);
+    write_window_state();
+    ShutdownBlockReasonDestroy(current.window);
+}
+
 void on_timer() {
     if (current.wparam == JOB_POLL_TIMER_ID) {
         const bool busy = job_busy(*main_state.job);
@@ -217,12 +249,18 @@ INT_PTR CALLBACK main_window_procedure(HWND window, UINT message, WPARAM wparam,
     case WM_SIZE: on_size(); break;
     case WM_COMMAND: on_command(); break;
     case WM_SYSCOMMAND: on_sys_command(); break;
+    // Task Manager's End task and taskkill without /F send a plain WM_CLOSE.
+    case WM_CLOSE: SendMessageA(window, WM_COMMAND, CMD_EXIT, 0); break;
+    case WM_QUERYENDSESSION: on_query_end_session(); break;
+    case WM_ENDSESSION: on_end_session(); break;
     case WM_TIMER: on_timer(); break;
     default: break;
     }
     // Handlers run nested (a timer inside the Progress window's loop).
     current = outer;
-    return 0;
+    // Handled here, not by the dialog's default (which would turn a close
+    // into IDCANCEL, and answer the session's end itself).
+    return message == WM_CLOSE || message == WM_QUERYENDSESSION || message == WM_ENDSESSION;
 }
 
 int shortcut_command(WPARAM key, bool ctrl, bool shift, bool alt, bool first_press) {

@@ -173,6 +173,24 @@ void destroy_archive_job(ArchiveJob* job) {
     delete job;
 }
 
+bool wait_for_job_end(ArchiveJob& job, DWORD timeout_ms) {
+    const ULONGLONG end = GetTickCount64() + timeout_ms;
+    for (;;) {
+        // The worker holds job_lock for the whole of each job.
+        if (TryEnterCriticalSection(&job.job_lock)) {
+            LeaveCriticalSection(&job.job_lock);
+            return true;
+        }
+        const ULONGLONG now = GetTickCount64();
+        if (now >= end) return false;
+        const DWORD slice = static_cast<DWORD>(end - now < 20 ? end - now : 20);
+        if (MsgWaitForMultipleObjects(0, nullptr, FALSE, slice, QS_SENDMESSAGE) == WAIT_OBJECT_0) {
+            MSG message;
+            PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        }
+    }
+}
+
 void submit_compress_folder(ArchiveJob& job, const char* folder) {
     EnterCriticalSection(&job.request_lock);
     job.folder_path.set(folder);

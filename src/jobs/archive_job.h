@@ -180,6 +180,12 @@ ArchiveJob* create_archive_job_without_worker(const JobSettings& settings = JobS
 // messages the worker sends to this thread's windows are served meanwhile.
 void destroy_archive_job(ArchiveJob* job);
 
+// Waits up to timeout_ms for the job being served (if any) to end, serving
+// the messages other threads send to this thread's windows meanwhile;
+// true when no job is being served any more. The session's end uses it
+// after a cancel, to let a job remove what it left.
+bool wait_for_job_end(ArchiveJob& job, DWORD timeout_ms);
+
 // User-interface thread: hand in a request. The inputs are copied.
 void submit_compress_folder(ArchiveJob& job, const char* folder);
 void submit_compress_files(ArchiveJob& job, const std::string& selection_list);

@@ -314,3 +314,60 @@ TEST(MainWindow, files_become_a_zip_that_unpacks_and_escape_cancels_a_job) {
     close_main_window(window);
     EXPECT_EQ(velmora.wait_exit(), 0);
 }
+
+// Task Manager's End task and taskkill without /F send a plain WM_CLOSE.
+TEST(MainWindow, a_plain_close_message_ends_the_program_and_keeps_its_place_and_compressor) {
+    Installed velmora("main-wm-close");
+    velmora.set_data("velmora.ini", "[velmora]\r\nmain_wnd_x=210\r\nmain_wnd_y=160\r\ncompressor=1\r\n");
+    ASSERT_TRUE(velmora.start());
+    const HWND window = main_window();
+    ASSERT_NE(window, nullptr);
+    PostMessageA(window, WM_COMMAND, CMD_DEFLATE, 0);
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    ASSERT_EQ(velmora.wait_exit(10000), 0) << "the program ends by itself";
+    EXPECT_EQ(velmora.ini("main_wnd_x"), "210");
+    EXPECT_EQ(velmora.ini("main_wnd_y"), "160");
+    EXPECT_EQ(velmora.ini("main_wnd_w"), "450") << "written on the way out";
+    EXPECT_EQ(velmora.ini("compressor"), "0");
+}
+
+TEST(MainWindow, the_end_of_the_session_waits_for_no_idle_program_and_cancels_a_job_cleanly) {
+    Installed velmora("main-session");
+    const std::string folder = std::string(velmora.path().c_str()) + "photos";
+    create_directory(folder.c_str());
+    std::string big(24u << 20, '\0');
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>((i * 2654435761u) >> 13);
+    for (int i = 0; i < 4; ++i) velmora.files().write(("photos\\part" + std::to_string(i) + ".bin").c_str(), big);
+    ASSERT_TRUE(velmora.start());
+    const HWND window = main_window();
+    ASSERT_NE(window, nullptr);
+    DWORD_PTR answer = 0;
+    ASSERT_TRUE(SendMessageTimeoutA(window, WM_QUERYENDSESSION, 0, 0, SMTO_BLOCK, 5000, &answer));
+    EXPECT_EQ(answer, TRUE) << "an idle program lets the session end";
+
+    const HWND chooser = open_chooser(window, 'Z', false, "Compress folder");
+    ASSERT_NE(chooser, nullptr);
+    SetForegroundWindow(chooser);
+    SendMessageW(GetDlgItem(chooser, 1152), WM_SETTEXT, 0,
+                 reinterpret_cast<LPARAM>(window_wide(folder.c_str(), folder.size()).c_str()));
+    Sleep(200);
+    press_chord(VK_RETURN, false);
+    const HWND progress = wait_for_window("progress_superhost", nullptr, 15000);
+    ASSERT_NE(progress, nullptr);
+    ASSERT_TRUE(SendMessageTimeoutA(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_BLOCK, 5000, &answer));
+    EXPECT_EQ(answer, FALSE) << "a job that writes its archive holds the session";
+    PostMessageA(window, WM_COMMAND, CMD_DEFLATE, 0);
+    Sleep(200);
+
+    const ULONGLONG start = GetTickCount64();
+    ASSERT_TRUE(SendMessageTimeoutA(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_BLOCK, 10000, &answer));
+    EXPECT_LE(GetTickCount64() - start, 4000u) << "the clean-up gets at most 3 s";
+    // Windows may end the process from here on: what it leaves must be final.
+    EXPECT_FALSE(velmora.files().exists("photos.tar.partial"));
+    EXPECT_FALSE(velmora.files().exists("photos.tar"));
+    EXPECT_FALSE(velmora.files().exists("photos.tzst"));
+    EXPECT_FALSE(velmora.files().exists("photos.tzst.partial"));
+    EXPECT_EQ(velmora.ini("compressor"), "0") << "the ini is written";
+    EXPECT_EQ(velmora.files().read("photos\\part3.bin").size(), big.size());
+    velmora.stop();
+}
