@@ -225,3 +225,27 @@ TEST(Program, without_a_roaming_folder_it_says_so_and_exits_with_1) {
     EXPECT_EQ(velmora.wait_exit(), 1);
     EXPECT_FALSE(gone.exists("missing")) << "nothing is created in its place";
 }
+
+// What Windows reads from the program's manifest: the versions it was made
+// for (without them Windows 8.1 and later report themselves as Windows 8
+// and apply old compatibility shims), paths past MAX_PATH where the system
+// allows them, and no DPI setting (the program keeps the system's).
+TEST(Program, the_manifest_names_windows_7_to_11_and_long_paths_and_no_dpi_setting) {
+    const String exe = concat(folder_of_build().c_str(), "velmora.exe");
+    const HMODULE module = LoadLibraryExA(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(module, nullptr);
+    const HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));  // RT_MANIFEST
+    ASSERT_NE(found, nullptr);
+    const char* bytes = static_cast<const char*>(LockResource(LoadResource(module, found)));
+    const std::string manifest(bytes, SizeofResource(module, found));
+    FreeLibrary(module);
+    for (const char* os : {"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+                           "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}) {
+        EXPECT_NE(manifest.find(std::string("<supportedOS Id=\"") + os + "\"/>"), std::string::npos) << os;
+    }
+    EXPECT_NE(manifest.find("<longPathAware xmlns=\"http://schemas.microsoft.com/SMI/2016/WindowsSettings\">true"
+                            "</longPathAware>"),
+              std::string::npos);
+    EXPECT_EQ(manifest.find("dpiAware"), std::string::npos);
+    EXPECT_NE(manifest.find("Microsoft.Windows.Common-Controls"), std::string::npos);
+}
