@@ -27,8 +27,8 @@ std::string path_in(const TestFolder& folder, const std::string& relative) {
 // with the system's own ln: Wine's CreateSymbolicLink makes nothing.
 bool make_unix_link(const std::string& link, const char* target) {
     using UnixName = char*(CDECL*)(const wchar_t*);
-    const auto unix_name =
-        reinterpret_cast<UnixName>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name"));
+    const auto unix_name = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
     if (!unix_name) return false;
     const std::wstring wide(link.begin(), link.end());
     char* unix_link = unix_name(wide.c_str());
