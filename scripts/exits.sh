@@ -17,7 +17,10 @@ mkdir -p "$WORK/bin/portable"
 cp "$BUILD_DIR/velmora-cli.exe" "$WORK/bin/"
 CLI=$WORK/bin/velmora-cli.exe
 wineserver -p
-trap 'rm -rf "$WORK"; wineserver -k' EXIT
+# The nest lies as close to the root as stress.sh's, so that its deepest
+# path stays within the program's 2,048-character path buffers.
+NEST=$(mktemp -d /dev/shm/velmora-deep.XXXXXX)
+trap 'rm -rf "$WORK" "$NEST"; wineserver -k' EXIT
 winpath() { printf 'Z:%s\n' "$1" | tr / '\\'; }
 now() { date +%s%N; }
 
@@ -54,7 +57,7 @@ echo "$JOBS short jobs: $((JOBS - hung - failed)) exited with their archive, $hu
     "$seconds s in all, slowest $slowest ms"
 short_bad=$((hung + failed))
 
-python3 - "$WORK/deep/top" "$DEPTH" <<'PY'
+python3 - "$NEST/top" "$DEPTH" <<'PY'
 import os, sys
 path, depth = sys.argv[1], int(sys.argv[2])
 os.makedirs(path)
@@ -67,11 +70,11 @@ for level in range(1, depth + 1):
 PY
 hung=0 failed=0 slowest=0 limit=600
 for format in zip tzst; do
-    one compress --format "$format" "$(winpath "$WORK/deep/top")"
+    one compress --format "$format" "$(winpath "$NEST/top")"
     printf '  %s of the nest: %s ms\n' "$format" "$ms"
-    mkdir -p "$WORK/deep/$format" && mv "$WORK/deep/top.$format" "$WORK/deep/$format/"
-    one decompress "$(winpath "$WORK/deep/$format/top.$format")"
-    diff -r "$WORK/deep/top" "$WORK/deep/$format/top" >/dev/null || { failed=$((failed + 1)); echo "  $format: the tree differs"; }
+    mkdir -p "$NEST/$format" && mv "$NEST/top.$format" "$NEST/$format/"
+    one decompress "$(winpath "$NEST/$format/top.$format")"
+    diff -r "$NEST/top" "$NEST/$format/top" >/dev/null || { failed=$((failed + 1)); echo "  $format: the tree differs"; }
 done
 echo "nest of $DEPTH levels: 4 runs, $hung hung, $failed failed; slowest $slowest ms"
 [ "$short_bad" = 0 ] && [ $((hung + failed)) = 0 ]
