@@ -1,7 +1,7 @@
 // The main window: a small dialog whose whole interface is its menu bar, the
-// keyboard shortcuts that produce its commands, and the two timers that open
-// and close the Progress window and follow the compressor choice. It owns
-// the archive job record for the whole run. User-interface thread only.
+// keyboard shortcuts that produce its commands, and the timer that opens and
+// closes the Progress window. It owns the archive job record for the whole
+// run. User-interface thread only.
 #include <windows.h>
 
 #include <cstdio>
@@ -26,17 +26,7 @@
 namespace {
 
 constexpr UINT_PTR JOB_POLL_TIMER_ID = 100;
-constexpr UINT_PTR COMPRESSOR_MENU_TIMER_ID = 140;
 constexpr size_t FOLDER_PATH_BYTES = 2048;
-
-// The message being handled, recorded by the procedure for its handlers.
-struct CurrentMessage {
-    HWND window;
-    UINT id;
-    WPARAM wparam;
-    LPARAM lparam;
-};
-CurrentMessage current;
 
 struct MainWindowState {
     HMENU menu = nullptr;
@@ -47,36 +37,43 @@ struct MainWindowState {
 };
 MainWindowState main_state;
 
-void record_rectangle() {
+void record_rectangle(HWND window) {
     RECT r{};
-    GetWindowRect(current.window, &r);
+    GetWindowRect(window, &r);
     main_state.recorded = {r.left, r.top, r.right - r.left, r.bottom - r.top};
 }
 
-void on_init_dialog() {
-    shell.main_window = current.window;
-    main_state.job_host.owner = current.window;
-    set_window_text(current.window, "Velmora");
-    main_state.layout.init(current.window);
+// Sets the compressor of the next jobs and its check mark in the menu.
+void set_compressor(Compressor compressor) {
+    main_state.job->compressor = compressor;
+    CheckMenuItem(main_state.menu, CMD_DEFLATE, compressor == COMPRESSOR_DEFLATE ? MF_CHECKED : MF_UNCHECKED);
+    CheckMenuItem(main_state.menu, CMD_ZSTANDARD, compressor == COMPRESSOR_ZSTANDARD ? MF_CHECKED : MF_UNCHECKED);
+}
+
+void on_init_dialog(HWND window) {
+    shell.main_window = window;
+    main_state.job_host.owner = window;
+    set_window_text(window, "Velmora");
+    main_state.layout.init(window);
     main_state.menu = LoadMenuA(shell.instance, MAKEINTRESOURCEA(IDM_MAIN));
-    SetMenu(current.window, main_state.menu);
+    SetMenu(window, main_state.menu);
     main_state.recorded = {read_ini_int("main_wnd_x", 50), read_ini_int("main_wnd_y", 50),
                            read_ini_int("main_wnd_w", 450), read_ini_int("main_wnd_h", 50)};
     const RECT& r = main_state.recorded;
-    SetWindowPos(current.window, nullptr, r.left, r.top, r.right, r.bottom, SWP_NOACTIVATE | SWP_NOZORDER);
-    ShowWindow(current.window, read_ini_int("main_wnd_maximized", 0) ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL);
+    SetWindowPos(window, nullptr, r.left, r.top, r.right, r.bottom, SWP_NOACTIVATE | SWP_NOZORDER);
+    ShowWindow(window, read_ini_int("main_wnd_maximized", 0) ? SW_SHOWMAXIMIZED : SW_SHOWNORMAL);
     main_state.job = create_archive_job(job_settings_from_preferences(), program_job_host(main_state.job_host));
-    // A value other than Deflate (0) or Zstandard (1) falls back to Zstandard.
-    main_state.job->compressor = read_ini_int("compressor", 1) == 0 ? 0 : 1;
-    SetTimer(current.window, JOB_POLL_TIMER_ID, 50, nullptr);
-    SetTimer(current.window, COMPRESSOR_MENU_TIMER_ID, 500, nullptr);
+    // A value other than Deflate or Zstandard falls back to Zstandard.
+    set_compressor(read_ini_int("compressor", COMPRESSOR_ZSTANDARD) == COMPRESSOR_DEFLATE ? COMPRESSOR_DEFLATE
+                                                                                        : COMPRESSOR_ZSTANDARD);
+    SetTimer(window, JOB_POLL_TIMER_ID, 50, nullptr);
 }
 
 // Writes the window's place and the compressor choice to the ini file.
-void write_window_state() {
+void write_window_state(HWND window) {
     WINDOWPLACEMENT placement{};
     placement.length = sizeof(placement);
-    GetWindowPlacement(current.window, &placement);
+    GetWindowPlacement(window, &placement);
     const RECT& r = main_state.recorded;
     write_ini_int("main_wnd_x", r.left);
     write_ini_int("main_wnd_y", r.top);
@@ -86,10 +83,9 @@ void write_window_state() {
     write_ini_int("compressor", static_cast<int>(main_state.job->compressor.load()));
 }
 
-void on_destroy() {
-    KillTimer(current.window, JOB_POLL_TIMER_ID);
-    KillTimer(current.window, COMPRESSOR_MENU_TIMER_ID);
-    write_window_state();
+void on_destroy(HWND window) {
+    KillTimer(window, JOB_POLL_TIMER_ID);
+    write_window_state(window);
     destroy_archive_job(main_state.job);
     main_state.job = nullptr;
     main_state.job_host.owner = nullptr;
@@ -97,33 +93,32 @@ void on_destroy() {
     shell.main_window = nullptr;
 }
 
-void on_move() {
-    const int x = static_cast<short>(LOWORD(current.lparam));
-    const int y = static_cast<short>(HIWORD(current.lparam));
-    if (x >= 0 && y >= 0 && GetCapture() == current.window) record_rectangle();
+// x, y: the client area's new top-left corner.
+void on_move(HWND window, int x, int y) {
+    if (x >= 0 && y >= 0 && GetCapture() == window) record_rectangle(window);
 }
 
-void on_size() {
-    if (current.wparam == SIZE_MINIMIZED) return;
+void on_size(HWND window, WPARAM kind) {
+    if (kind == SIZE_MINIMIZED) return;
     main_state.layout.relayout();
-    if (current.wparam != SIZE_MAXIMIZED) record_rectangle();
+    if (kind != SIZE_MAXIMIZED) record_rectangle(window);
 }
 
-void compress_folder() {
+void compress_folder(HWND window) {
     std::string folder;
-    if (choose_folder(current.window, folder, FOLDER_PATH_BYTES, pref_preserve_current_directory())) {
+    if (choose_folder(window, folder, FOLDER_PATH_BYTES, pref_preserve_current_directory())) {
         submit_compress_folder(*main_state.job, folder.c_str());
     }
 }
 
-void compress_file() {
-    const std::string list = choose_open_file(current.window, "Compress file", {{"All files (*.*)", "*.*"}}, "txt",
+void compress_file(HWND window) {
+    const std::string list = choose_open_file(window, "Compress file", {{"All files (*.*)", "*.*"}}, "txt",
                                               pref_preserve_current_directory(), true);
     if (!list.empty()) submit_compress_files(*main_state.job, list);
 }
 
-void decompress_file() {
-    const std::string path = choose_open_file(current.window, "Decompress file",
+void decompress_file(HWND window) {
+    const std::string path = choose_open_file(window, "Decompress file",
                                               {{"All supported files", "*.zip;*.tzst"},
                                                {"ZIP files (*.zip)", "*.zip"},
                                                {"Zstandard files (*.tzst)", "*.tzst"},
@@ -132,10 +127,9 @@ void decompress_file() {
     if (!path.empty()) submit_decompress(*main_state.job, path.c_str());
 }
 
-
-void open_documentation() {
+void open_documentation(HWND window) {
     const String path = concat(shell.program_folder.c_str(), "documentation.txt");
-    shell_execute(current.window, "", "notepad.exe", path.c_str(), SW_SHOWNORMAL);
+    shell_execute(window, "", "notepad.exe", path.c_str(), SW_SHOWNORMAL);
 }
 
 // Brings the window forward with the focus on the control that had it when
@@ -150,85 +144,80 @@ void open_or_focus(HWND open, int template_id, HWND owner, DLGPROC procedure) {
     if (window) ShowWindow(window, SW_SHOW);
 }
 
-void show_version() {
+void show_version(HWND window) {
     char text[256];
     std::snprintf(text, sizeof(text), "Velmora version: %s (x64)\n\nBuild timestamp: %s\nGit commit: %s",
                   BUILD_VERSION, BUILD_TIMESTAMP, BUILD_REVISION);
-    message_box(current.window, text, "Version details");
+    message_box(window, text, "Version details");
 }
 
-void on_command() {
-    switch (LOWORD(current.wparam)) {
-    case CMD_COMPRESS_FOLDER: compress_folder(); break;
-    case CMD_COMPRESS_FILE: compress_file(); break;
-    case CMD_DECOMPRESS_FILE: decompress_file(); break;
-    case CMD_EXIT: DestroyWindow(current.window); break;
-    case CMD_DEFLATE: main_state.job->compressor = 0; break;
-    case CMD_ZSTANDARD: main_state.job->compressor = 1; break;
+void on_command(HWND window, int command) {
+    switch (command) {
+    case CMD_COMPRESS_FOLDER: compress_folder(window); break;
+    case CMD_COMPRESS_FILE: compress_file(window); break;
+    case CMD_DECOMPRESS_FILE: decompress_file(window); break;
+    case CMD_EXIT: DestroyWindow(window); break;
+    case CMD_DEFLATE: set_compressor(COMPRESSOR_DEFLATE); break;
+    case CMD_ZSTANDARD: set_compressor(COMPRESSOR_ZSTANDARD); break;
     case CMD_PREFERENCES:
         if (!pref_curses_preferences()) {
-            open_preferences_externally(current.window);
+            open_preferences_externally(window);
         } else {
-            open_or_focus(preferences_window, IDD_PREFERENCES, current.window, preferences_window_procedure);
+            open_or_focus(preferences_window, IDD_PREFERENCES, window, preferences_window_procedure);
         }
         break;
-    case CMD_CHANGELOG: open_or_focus(changelog_window, IDD_CHANGELOG, current.window, changelog_window_procedure); break;
-    case CMD_DOCUMENTATION: open_documentation(); break;
+    case CMD_CHANGELOG: open_or_focus(changelog_window, IDD_CHANGELOG, window, changelog_window_procedure); break;
+    case CMD_DOCUMENTATION: open_documentation(window); break;
     case CMD_ABOUT: open_or_focus(about_window, IDD_ABOUT, nullptr, about_window_procedure); break;
-    case CMD_LICENSE: open_or_focus(license_window, IDD_LICENSE, current.window, license_window_procedure); break;
-    case CMD_VERSION: show_version(); break;
-    case CMD_WEBSITE: shell_execute(current.window, "", BUILD_WEBSITE, nullptr, SW_SHOWNORMAL); break;
+    case CMD_LICENSE: open_or_focus(license_window, IDD_LICENSE, window, license_window_procedure); break;
+    case CMD_VERSION: show_version(window); break;
+    case CMD_WEBSITE: shell_execute(window, "", BUILD_WEBSITE, nullptr, SW_SHOWNORMAL); break;
     default: break;
     }
 }
 
-void on_sys_command() {
-    if (current.wparam == SC_CLOSE) SendMessageA(current.window, WM_COMMAND, CMD_EXIT, 0);
+void on_sys_command(HWND window, WPARAM command) {
+    if ((command & 0xFFF0) == SC_CLOSE) SendMessageA(window, WM_COMMAND, CMD_EXIT, 0);
 }
 
 // The session is to end (logoff, shutdown, an installer's restart): refused
 // while a job writes its archive, with the reason Windows shows the user.
 // The dialog's answer goes back through DWLP_MSGRESULT.
-void on_query_end_session() {
+void on_query_end_session(HWND window) {
     const bool working = job_busy(*main_state.job);
     if (working) {
-        ShutdownBlockReasonCreate(current.window, L"Velmora is writing an archive");
+        ShutdownBlockReasonCreate(window, L"Velmora is writing an archive");
     } else {
-        ShutdownBlockReasonDestroy(current.window);
+        ShutdownBlockReasonDestroy(window);
     }
-    SetWindowLongPtrW(current.window, DWLP_MSGRESULT, working ? FALSE : TRUE);
+    SetWindowLongPtrW(window, DWLP_MSGRESULT, working ? FALSE : TRUE);
 }
 
 // The session ends now and the process may be ended as soon as this
 // returns: a running job is cancelled and gets up to 3 s to remove its
 // partial files, then the window's state is written.
-void on_end_session() {
-    if (!current.wparam) {
-        ShutdownBlockReasonDestroy(current.window);  // the end was called off
+void on_end_session(HWND window, bool ending) {
+    if (!ending) {
+        ShutdownBlockReasonDestroy(window);  // the end was called off
         return;
     }
     set_cancel_requested(*main_state.job, true);
     wait_for_job_end(*main_state.job, 3000);
-    write_window_state();
-    ShutdownBlockReasonDestroy(current.window);
+    write_window_state(window);
+    ShutdownBlockReasonDestroy(window);
 }
 
-void on_timer() {
-    if (current.wparam == JOB_POLL_TIMER_ID) {
+void on_timer(HWND window, UINT_PTR timer) {
+    if (timer == JOB_POLL_TIMER_ID) {
         const bool busy = job_busy(*main_state.job);
         if (!progress_window && busy) {
-            DialogBoxParamA(shell.instance, MAKEINTRESOURCEA(IDD_PROGRESS), current.window, progress_window_procedure,
+            DialogBoxParamA(shell.instance, MAKEINTRESOURCEA(IDD_PROGRESS), window, progress_window_procedure,
                             reinterpret_cast<LPARAM>(main_state.job));
         } else if (progress_window && !busy) {
             EndDialog(progress_window, 0);
         } else if (!progress_window && !busy) {
             main_state.job_host.quiet_ticks.fetch_add(1);
         }
-    } else if (current.wparam == COMPRESSOR_MENU_TIMER_ID) {
-        const uint32_t compressor = main_state.job->compressor.load();
-        if (compressor > 1) return;
-        CheckMenuItem(main_state.menu, CMD_DEFLATE, compressor == 0 ? MF_CHECKED : MF_UNCHECKED);
-        CheckMenuItem(main_state.menu, CMD_ZSTANDARD, compressor == 1 ? MF_CHECKED : MF_UNCHECKED);
     }
 }
 
@@ -240,24 +229,20 @@ bool key_down(int virtual_key) { return (GetKeyState(virtual_key) & 0x8000) != 0
 }  // namespace
 
 INT_PTR CALLBACK main_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    const CurrentMessage outer = current;
-    current = {window, message, wparam, lparam};
     switch (message) {
-    case WM_INITDIALOG: on_init_dialog(); break;
-    case WM_DESTROY: on_destroy(); break;
-    case WM_MOVE: on_move(); break;
-    case WM_SIZE: on_size(); break;
-    case WM_COMMAND: on_command(); break;
-    case WM_SYSCOMMAND: on_sys_command(); break;
+    case WM_INITDIALOG: on_init_dialog(window); break;
+    case WM_DESTROY: on_destroy(window); break;
+    case WM_MOVE: on_move(window, static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam))); break;
+    case WM_SIZE: on_size(window, wparam); break;
+    case WM_COMMAND: on_command(window, LOWORD(wparam)); break;
+    case WM_SYSCOMMAND: on_sys_command(window, wparam); break;
     // Task Manager's End task and taskkill without /F send a plain WM_CLOSE.
     case WM_CLOSE: SendMessageA(window, WM_COMMAND, CMD_EXIT, 0); break;
-    case WM_QUERYENDSESSION: on_query_end_session(); break;
-    case WM_ENDSESSION: on_end_session(); break;
-    case WM_TIMER: on_timer(); break;
+    case WM_QUERYENDSESSION: on_query_end_session(window); break;
+    case WM_ENDSESSION: on_end_session(window, wparam != 0); break;
+    case WM_TIMER: on_timer(window, wparam); break;
     default: break;
     }
-    // Handlers run nested (a timer inside the Progress window's loop).
-    current = outer;
     // Handled here, not by the dialog's default (which would turn a close
     // into IDCANCEL, and answer the session's end itself).
     return message == WM_CLOSE || message == WM_QUERYENDSESSION || message == WM_ENDSESSION;
