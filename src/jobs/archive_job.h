@@ -70,6 +70,12 @@ enum class Problem : int32_t {
     root_refused,      // a drive or share root chosen for compression
     tarball_not_read_back,  // the finished tarball failed to read back for compression
     saved_aside,       // a finished output kept under another name: the old one was held
+    entry_warning,     // an entry extracted although the tar reader warned about it
+    entry_unreadable,  // an entry whose header the tar reader could not use: skipped
+    symlink_skipped,   // a symbolic link: not created
+    special_skipped,   // a device, fifo or socket: not created
+    link_target_missing,  // a hard link to a file that is not in the archive: not created
+    extraction_stopped,   // a file of an extraction (or its tarball) the disk refused: the job stopped
 };
 
 struct JobProblem {
@@ -224,7 +230,8 @@ int32_t counted_percent(int64_t done_plus_one, int64_t total);
 void note_problem(ArchiveJob& job, Problem kind, const std::string& name);
 // Notes, once per job, that the output at path could not be written, with
 // the reason of output_error when there is one ("D:\\a.zip: the disk is full").
-void note_output_not_written(ArchiveJob& job, const char* path);
+// An extraction notes it as extraction_stopped.
+void note_output_not_written(ArchiveJob& job, const char* path, Problem kind = Problem::output_not_written);
 
 // Counts the files below folder into items_total ("Preparing...").
 void count_folder_files(ArchiveJob& job, const char* folder);
