@@ -70,10 +70,12 @@ ExtractedFile::ExtractedFile(Extraction& extraction, const std::string& relative
     writer_ = new FileWriter(target_.c_str(), FileWriter::Create::only_new);
     if (!writer_->is_open() && writer_->error() == ERROR_FILE_EXISTS) {
         // Either a file that was there before the job, or one this job wrote
-        // that the name reaches another way (its short name): that one must
-        // survive as a file of its own.
+        // that the name reaches another way: its short 8.3 name, which the
+        // system always makes with a '~'. That file must survive as a file
+        // of its own. Other names need no look at the file.
         uint64_t index = 0;
-        if (file_index_at(target_.c_str(), &index) && written.wrote_file(index)) {
+        if (placed_.find('~') != std::string::npos && file_index_at(target_.c_str(), &index) &&
+            written.wrote_file(index)) {
             placed_ = written.aside(destination, relative);
             target_ = destination + placed_;
             delete writer_;
