@@ -7,7 +7,9 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "hostile_archives.h"
@@ -129,6 +131,41 @@ TEST(ExtractionSafety, a_failing_entry_never_destroys_the_file_it_would_replace)
         for (const auto& entry : left) {
             EXPECT_EQ(std::string::npos, entry.first.find(".partial")) << "left behind: " << entry.first;
         }
+    }
+}
+
+// A cancel while the entry that would replace a.txt is half written.
+TEST(ExtractionSafety, a_cancel_part_way_through_a_file_leaves_the_older_file_as_it_was) {
+    const std::string big = pattern_bytes(size_t{24} << 20, 11);
+    for (const char* extension : {".zip", ".tzst"}) {
+        SCOPED_TRACE(extension);
+        ScratchFolder scratch("cancel-existing");
+        const std::string archive = scratch.path() + "x" + extension;
+        const bool zip = std::string(extension) == ".zip";
+        ASSERT_TRUE(write_file(archive, zip ? build_zip({zip_entry("a.txt", big)})
+                                            : zstd_frame(build_tar({tar_entry("a.txt", big)}))));
+        ASSERT_TRUE(create_directory((scratch.path() + "x").c_str()));
+        ASSERT_TRUE(write_file(scratch.path() + "x\\a.txt", ORIGINAL));
+        JobHandle job;
+        job->keep_tarball = false;
+        const Phase writing = zip ? Phase::decompressing_zip : Phase::reading_tarball;
+        std::atomic<bool> done{false};
+        std::thread canceller([&] {
+            while (!done) {
+                const int32_t percent = job->item_percent.load();
+                if (job->phase.load() == static_cast<int32_t>(writing) && percent > 0 && percent < 100) {
+                    set_cancel_requested(*job, true);
+                    return;
+                }
+            }
+        });
+        ASSERT_TRUE(decompress_within(*job, archive, TIME_BOUND_SECONDS));
+        done = true;
+        canceller.join();
+        EXPECT_STREQ(outcome_word(*job), "cancelled");
+        const Tree left = read_tree(scratch.path() + "x\\");
+        ASSERT_EQ(left.size(), 1u);
+        EXPECT_TRUE(left.at("a.txt") == ORIGINAL) << left.at("a.txt").size() << " bytes";
     }
 }
 
