@@ -17,6 +17,7 @@
 namespace {
 
 constexpr size_t PIECE = 4096;
+constexpr uLong NAME_BYTES = 2048;
 constexpr uLong UTF8_NAMES = 0x800;
 constexpr uLong ENCRYPTED = 0x1;
 constexpr uLong STORED = 0;
@@ -93,15 +94,19 @@ bool folder_by_attributes(const unz_file_info64& info) {
 EntryResult extract_entry(Extraction& extraction, unzFile zip, uint64_t i, uint64_t count) {
     ArchiveJob& job = extraction.job;
     unz_file_info64 info;
-    if (unzGetCurrentFileInfo64(zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
+    // The name is read at its own length: a name of any length is whole. One
+    // that does not fit the usual buffer is read again into one of its size.
+    std::string name(NAME_BYTES, '\0');
+    if (unzGetCurrentFileInfo64(zip, &info, &name[0], NAME_BYTES, nullptr, 0, nullptr, 0) != UNZ_OK) {
         return EntryResult::ends_job;
     }
-    // The name is read at its own length: a name of any length is whole.
     const size_t length = info.size_filename;
-    std::string name(length + 1, '\0');
-    if (unzGetCurrentFileInfo64(zip, &info, &name[0], static_cast<uLong>(name.size()), nullptr, 0, nullptr, 0) !=
-        UNZ_OK) {
-        return EntryResult::ends_job;
+    if (length >= NAME_BYTES) {
+        name.assign(length + 1, '\0');
+        if (unzGetCurrentFileInfo64(zip, &info, &name[0], static_cast<uLong>(name.size()), nullptr, 0, nullptr, 0) !=
+            UNZ_OK) {
+            return EntryResult::ends_job;
+        }
     }
     name.resize(length);
     const int32_t overall = counted_percent(static_cast<int64_t>(i), static_cast<int64_t>(count));
