@@ -15,6 +15,8 @@
 #include <cstring>
 #include <new>
 
+#include <winioctl.h>
+
 #include "io/event_pool.h"
 #include "io/io_faults.h"
 #include "io/platform.h"
@@ -57,14 +59,15 @@ FileWriter::Block* FileWriter::BlockQueue::pop_front() {
     return block;
 }
 
-FileWriter::FileWriter(const char* path) {
+FileWriter::FileWriter(const char* path, Create how) {
     if (path) {
         takes_part_in_faults_ = takes_part_in_faults(path);
-        handle_ = create_file(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, CREATE_ALWAYS, WRITE_FLAGS,
-                              false, &converted_path_);
+        handle_ = create_file(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                              how == Create::only_new ? CREATE_NEW : CREATE_ALWAYS, WRITE_FLAGS, false,
+                              &converted_path_);
     }
     if (!is_open()) {
-        failed_ = true;
+        fail(path ? GetLastError() : ERROR_INVALID_PARAMETER);
         return;
     }
     mode_ = 1;
@@ -220,9 +223,46 @@ void FileWriter::flush(bool final) {
     }
 }
 
+void FileWriter::skip(uint64_t count) {
+    if (!is_open() || count == 0) return;
+    // The bytes before the gap go out at their own offset first.
+    if (!empty_.empty() && empty_.front()->fill > 0) submit_first();
+    position_ += count;
+}
+
+void FileWriter::mark_sparse() {
+    if (!is_open() || sparse_) return;
+    sparse_ = true;
+    // The handle is overlapped, so the request needs a record and an event.
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!overlapped.hEvent) return;
+    DWORD returned = 0;
+    if (!DeviceIoControl(handle_, FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &returned, &overlapped) &&
+        GetLastError() == ERROR_IO_PENDING) {
+        GetOverlappedResult(handle_, &overlapped, &returned, TRUE);
+    }
+    // A file system without sparse files writes the holes as zeros: no fault.
+    CloseHandle(overlapped.hEvent);
+}
+
+bool FileWriter::file_index(uint64_t* index) const {
+    return is_open() && file_index_of(handle_, index);
+}
+
 bool FileWriter::close() {
     if (is_open()) {
         flush(true);
+        if (position_ > max_size_) {
+            // The file ends in skipped bytes: its end is set, not written.
+            FILE_END_OF_FILE_INFO end{};
+            end.EndOfFile.QuadPart = static_cast<LONGLONG>(position_);
+            if (SetFileInformationByHandle(handle_, FileEndOfFileInfo, &end, sizeof(end))) {
+                max_size_ = position_;
+            } else {
+                fail(GetLastError());
+            }
+        }
         if (!CloseHandle(handle_)) fail(GetLastError());
         handle_ = INVALID_HANDLE_VALUE;
     }

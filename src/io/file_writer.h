@@ -18,10 +18,15 @@ public:
     static constexpr int INITIAL_BLOCKS = 16;
     static constexpr size_t PENDING_LIMIT = 16;
 
+    // How the file is made: truncating an existing file, or only when no
+    // file of that name exists (is_open() is then false and error() tells
+    // ERROR_FILE_EXISTS).
+    enum class Create { always, only_new };
+
     // A writer with no file (mode 0): writes are refused.
     FileWriter() = default;
-    // Creates path (UTF-8), truncating an existing file; see is_open().
-    explicit FileWriter(const char* path);
+    // Creates path (UTF-8); see is_open().
+    explicit FileWriter(const char* path, Create how = Create::always);
     // close().
     ~FileWriter();
     FileWriter(const FileWriter&) = delete;
@@ -33,8 +38,19 @@ public:
     // final: writes the partly filled block too and waits for every pending
     // block; otherwise waits for the oldest pending block only.
     void flush(bool final);
-    // Flushes everything and closes the file. True when every accepted byte
-    // was written and the file closed cleanly. Safe to call twice.
+    // Moves the write position forward by count bytes without writing them:
+    // they read as zeros, and on a sparse file they take no room. The file
+    // reaches at least the new position when it is closed.
+    void skip(uint64_t count);
+    // Asks the file system to keep unwritten ranges as holes (an NTFS
+    // sparse file); where it cannot, the zeros take room as usual.
+    void mark_sparse();
+    // The file's index on its volume (its file ID); false when the system
+    // cannot tell.
+    bool file_index(uint64_t* index) const;
+    // Flushes everything, sets the end of a file that ends in skipped bytes
+    // and closes it. True when every accepted byte was written and the file
+    // closed cleanly. Safe to call twice.
     bool close();
 
     // True once any write failed, fell short or the close failed, and when
@@ -98,6 +114,7 @@ private:
     bool takes_part_in_faults_ = true;  // the test seam counts this file's writes
     uint64_t position_ = 0;
     uint64_t max_size_ = 0;
+    bool sparse_ = false;
     uint64_t bytes_written_ = 0;
     bool failed_ = false;
     DWORD error_ = NO_ERROR;

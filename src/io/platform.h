@@ -110,6 +110,16 @@ extern const DWORD HELD_FILE_RETRY_MS[];
 // File attributes, or INVALID_FILE_ATTRIBUTES.
 DWORD file_attributes(const char* path);
 
+// The file ID of an open file on its volume (its index, as
+// GetFileInformationByHandle tells it, without the volume query that call
+// also makes); false when the system cannot tell.
+bool file_index_of(HANDLE file, uint64_t* index);
+// The same for a file or folder named by path, opened for its attributes
+// only (any sharing), so a file another program holds still answers.
+bool file_index_at(const char* path, uint64_t* index);
+// The serial number of the volume that holds path (a file or a folder).
+bool volume_serial_at(const char* path, DWORD* serial);
+
 // One entry of a folder listing.
 struct FoundEntry {
     String name;  // UTF-8, without the folder

@@ -303,13 +303,13 @@ void set_output_error(ArchiveJob& job, DWORD error) {
     if (job.output_error == NO_ERROR) job.output_error = error != NO_ERROR ? error : ERROR_WRITE_FAULT;
 }
 
-void note_output_not_written(ArchiveJob& job, const char* path) {
+void note_output_not_written(ArchiveJob& job, const char* path, Problem kind) {
     for (const JobProblem& problem : job.problems) {
-        if (problem.kind == Problem::output_not_written) return;
+        if (problem.kind == Problem::output_not_written || problem.kind == Problem::extraction_stopped) return;
     }
     std::string text = path;
     if (job.output_error != NO_ERROR) text += ": " + write_failure_reason(job.output_error, path);
-    note_problem(job, Problem::output_not_written, text);
+    note_problem(job, kind, text);
 }
 
 void note_folder_left_out(ArchiveJob& job, FolderStep step, const std::string& name) {

@@ -78,6 +78,12 @@ enum class Problem : int32_t {
     saved_aside,       // a finished output kept under another name: the old one was held
     link_not_followed,  // a junction or folder symbolic link: not walked
     folder_loop,       // a folder that leads back to one that holds it: left out
+    entry_warning,     // an entry extracted although the tar reader warned about it
+    entry_unreadable,  // an entry whose header the tar reader could not use: skipped
+    symlink_skipped,   // a symbolic link: not created
+    special_skipped,   // a device, fifo or socket: not created
+    link_target_missing,  // a hard link to a file that is not in the archive: not created
+    extraction_stopped,   // a file of an extraction (or its tarball) the disk refused: the job stopped
 };
 
 struct JobProblem {
@@ -232,9 +238,19 @@ const char* phase_name(Phase phase);
 int32_t counted_percent(int64_t done_plus_one, int64_t total);
 // Notes that an entry (or the output) could not be handled as it should.
 void note_problem(ArchiveJob& job, Problem kind, const std::string& name);
+
+// Copies the reader's file into the archive entry just opened, in 4096-byte
+// pieces handed to put (which returns false when the archive refused them),
+// publishing overall and the file's own percentage with each piece. Stops at
+// the file's end, at a read that gives nothing, at a refused piece (set as
+// the output's failure) or when the job stops; a file not read to its end
+// is noted as read_short under name.
+using PutPiece = bool (*)(ArchiveJob& job, const char* piece, size_t size);
+void copy_input_data(ArchiveJob& job, FileReader& reader, const char* name, int32_t overall, PutPiece put);
 // Notes, once per job, that the output at path could not be written, with
 // the reason of output_error when there is one ("D:\\a.zip: the disk is full").
-void note_output_not_written(ArchiveJob& job, const char* path);
+// An extraction notes it as extraction_stopped.
+void note_output_not_written(ArchiveJob& job, const char* path, Problem kind = Problem::output_not_written);
 
 // Notes a folder that a walk leaves out by FolderTrail's rule (a link or a
 // loop; a profile's own junction is not noted); name is its entry name.

@@ -225,13 +225,27 @@ std::string place_finished_output(const char* partial, const char* path) {
 bool WrittenFiles::taken(const std::string& relative) const { return folded_.count(folded(relative)) != 0; }
 
 std::string WrittenFiles::place(const std::string& destination, const std::string& relative) {
-    std::string chosen = relative;
-    if (taken(relative)) {
-        for (int n = 2;; ++n) {
-            chosen = numbered(relative, n);
-            if (!taken(chosen) && file_attributes((destination + chosen).c_str()) == INVALID_FILE_ATTRIBUTES) break;
-        }
+    if (taken(relative)) return aside(destination, relative);
+    folded_.insert(folded(relative));
+    return relative;
+}
+
+std::string WrittenFiles::aside(const std::string& destination, const std::string& relative) {
+    std::string chosen;
+    for (int n = 2;; ++n) {
+        chosen = numbered(relative, n);
+        if (!taken(chosen) && file_attributes((destination + chosen).c_str()) == INVALID_FILE_ATTRIBUTES) break;
     }
     folded_.insert(folded(chosen));
     return chosen;
+}
+
+void WrittenFiles::written(const std::string& relative, const std::string& placed, const uint64_t* index) {
+    if (index) indexes_.insert(*index);
+    placed_[relative] = placed;
+}
+
+const std::string* WrittenFiles::placed_for(const std::string& relative) const {
+    const auto found = placed_.find(relative);
+    return found == placed_.end() ? nullptr : &found->second;
 }

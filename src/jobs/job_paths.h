@@ -2,6 +2,7 @@
 // UTF-8 paths; any thread.
 #pragma once
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -66,19 +67,32 @@ bool make_folder(const char* path);
 bool create_folders_below(const std::string& base, const std::string& relative);
 
 // The files one extraction has written below its destination, compared as
-// Windows compares names (without regard to case). A later entry whose path
-// folds onto an earlier file's is written under a free name instead, so that
-// both survive.
+// Windows compares names (without regard to case) and by file ID, since a
+// name can also reach an earlier file through its short 8.3 form. A later
+// entry whose path folds onto an earlier file's is written under a free
+// name instead, so that both survive.
 class WrittenFiles {
 public:
     // The relative path (with \) to write the next file at: relative itself
     // when no earlier file of this extraction has that name but for case,
-    // else "name (2).ext", "name (3).ext", ... in the same folder, the first
-    // that this extraction has not written and that does not exist below
-    // destination (ending in \). Records the path returned.
+    // else aside(destination, relative). Records the path returned.
     std::string place(const std::string& destination, const std::string& relative);
+    // "name (2).ext", "name (3).ext", ... in the same folder: the first that
+    // this extraction has not written and that does not exist below
+    // destination (ending in \). Records the path returned.
+    std::string aside(const std::string& destination, const std::string& relative);
+    // Records that the entry named relative is now whole at placed, a file
+    // whose ID on the destination's volume is index (when known).
+    void written(const std::string& relative, const std::string& placed, const uint64_t* index);
+    // True when index is the ID of a file this extraction wrote.
+    bool wrote_file(uint64_t index) const { return indexes_.count(index) != 0; }
+    // Where the entry named relative was written whole; null when no entry of
+    // that name was.
+    const std::string* placed_for(const std::string& relative) const;
 
 private:
     bool taken(const std::string& relative) const;
     std::set<std::wstring> folded_;
+    std::set<uint64_t> indexes_;
+    std::map<std::string, std::string> placed_;
 };

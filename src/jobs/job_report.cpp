@@ -68,9 +68,21 @@ const ProblemWords WORDS[] = {
      "%zu folders are links to other places and were not followed:", "link not followed"},
     {"1 folder leads back to a folder that holds it and was left out:",
      "%zu folders lead back to folders that hold them and were left out:", "folder loop, left out"},
+    {"1 entry was extracted although the tar reader warned about it:",
+     "%zu entries were extracted although the tar reader warned about them:", "extracted with a warning"},
+    {"1 entry has a header that could not be read and was skipped:",
+     "%zu entries have headers that could not be read and were skipped:", "header could not be read, skipped"},
+    {"1 symbolic link was not created:", "%zu symbolic links were not created:", "symbolic link not created"},
+    {"1 device, fifo or socket was not created:", "%zu devices, fifos or sockets were not created:",
+     "device, fifo or socket not created"},
+    {"1 hard link points to a file that is not in the archive and was not created:",
+     "%zu hard links point to files that are not in the archive and were not created:",
+     "hard link to a file not in the archive, not created"},
+    {"The extraction stopped because a file could not be written:",
+     "The extractions stopped because files could not be written:", "could not be written, extraction stopped"},
 };
 
-static_assert(sizeof(WORDS) / sizeof(WORDS[0]) == static_cast<size_t>(Problem::folder_loop) + 1,
+static_assert(sizeof(WORDS) / sizeof(WORDS[0]) == static_cast<size_t>(Problem::extraction_stopped) + 1,
               "one entry of words per kind of problem");
 
 const ProblemWords& words_of(Problem kind) { return WORDS[static_cast<size_t>(kind)]; }

@@ -8,6 +8,7 @@
 #include "io/file_reader.h"
 #include "io/file_writer.h"
 #include "io/platform.h"
+#include "jobs/extract_writer.h"
 #include "jobs/job_paths.h"
 #include "jobs/tar_common.h"
 #include "io/banned.h"
@@ -30,31 +31,48 @@ void release_stage(ArchiveJob& job) {
     job.zstd_dctx = nullptr;
 }
 
-// Phase 1. Returns false when the tarball could not be made at all; sets
-// *whole when the stream held complete frames and was written without fault.
-bool decompress_to_tarball(ArchiveJob& job, bool* whole) {
+// How phase 1 went.
+enum class Stage1 {
+    tarball,      // a tarball was written (whole tells whether the stream was)
+    unreadable,   // the archive could not be opened or decoded at all
+    not_written,  // the tarball could not be made or written (noted)
+};
+
+// Notes that the tarball of phase 1 could not be written, with the reason.
+Stage1 tarball_not_written(ArchiveJob& job, DWORD error) {
+    set_output_error(job, error);
+    note_output_not_written(job, job.tar_path.c_str(), Problem::extraction_stopped);
+    return Stage1::not_written;
+}
+
+// Phase 1. Sets *whole when the stream held complete frames and was written
+// without fault. Reading stops at the first error of the stream: nothing
+// after it can be decoded.
+Stage1 decompress_to_tarball(ArchiveJob& job, bool* whole) {
     *whole = false;
     set_phase(job, Phase::decompressing_zstd);
-    job.stage_in.resize(STAGE_IN);
-    job.stage_out.resize(STAGE_OUT);
+    job.tar_path = replace_extension(job.archive_path.c_str(), ".tar");
+    if (!job.stage_in.resize(STAGE_IN) || !job.stage_out.resize(STAGE_OUT)) {
+        return tarball_not_written(job, ERROR_NOT_ENOUGH_MEMORY);
+    }
     job.zstd_dctx = reinterpret_cast<ZSTD_DCtx_s*>(ZSTD_createDCtx());
-    if (!job.zstd_dctx) return false;
+    if (!job.zstd_dctx) return tarball_not_written(job, ERROR_NOT_ENOUGH_MEMORY);
     job.stage_reader = new FileReader(job.archive_path.c_str());
     if (!job.stage_reader->is_open()) {
         release_stage(job);
-        return false;
+        return Stage1::unreadable;
     }
-    job.tar_path = replace_extension(job.archive_path.c_str(), ".tar");
     choose_tarball_file(job);
     job.stage_writer = new FileWriter(job.tar_file.c_str());
     if (!job.stage_writer->is_open()) {
+        const DWORD error = job.stage_writer->error();
         release_stage(job);
-        return false;
+        return tarball_not_written(job, error);
     }
     const uint64_t size = job.stage_reader->size();
     bool failed = false;
     size_t frame_state = 1;  // 0 once the last frame seen was complete
-    for (;;) {
+    while (!failed && !job.stage_writer->failed()) {
         const size_t n = job.stage_reader->read(job.stage_in.storage, STAGE_IN);
         job.overall_percent.store(100, std::memory_order_relaxed);
         job.item_percent.store(
@@ -76,10 +94,15 @@ bool decompress_to_tarball(ArchiveJob& job, bool* whole) {
         if (cancel_requested(job)) break;
     }
     const bool written = job.stage_writer->close();
+    const DWORD write_error = job.stage_writer->error();
     *whole = !failed && frame_state == 0 && written && !job.stage_reader->failed() && !cancel_requested(job);
     release_stage(job);
+    if (!written) {
+        delete_file(job.tar_file.c_str());
+        return tarball_not_written(job, write_error);
+    }
     if (*whole) name_kept_tarball(job);
-    return true;
+    return Stage1::tarball;
 }
 
 archive* open_tarball(const std::wstring& path) {
@@ -95,45 +118,127 @@ archive* open_tarball(const std::wstring& path) {
     return reader;
 }
 
-// Writes one regular file entry below destination, or under a free name
-// when an earlier file of this extraction has its name but for case. A file
-// cut short by damaged data, a full disk or a cancel is taken away, so that
-// it cannot pass for a whole one. What went wrong is noted.
-void extract_file(ArchiveJob& job, archive* reader, archive_entry* entry, const std::string& destination,
-                  const std::string& relative, WrittenFiles& written) {
-    const std::string placed = written.place(destination, relative);
-    const size_t slash = placed.rfind('\\');
-    if (slash != std::string::npos && !create_folders_below(destination, placed.substr(0, slash))) {
-        note_problem(job, Problem::not_written, placed);
-        return;
-    }
-    const std::string target = destination + placed;
-    FileWriter writer(target.c_str());
-    if (!writer.is_open()) {
-        note_problem(job, Problem::not_written, placed);
-        return;
-    }
-    if (placed != relative) note_problem(job, Problem::renamed, relative + ", saved as " + placed);
+// Copies the data of the current entry into file. A sparse entry's holes
+// are skipped, not written, so they stay holes on the disk.
+DataEnd copy_entry_data(ArchiveJob& job, archive* reader, archive_entry* entry, ExtractedFile& file) {
+    FileWriter& writer = file.writer();
     const int64_t size = archive_entry_size(entry);
-    char block[COPY_BLOCK];
     int64_t so_far = 0;
-    la_ssize_t n;
-    do {
-        n = archive_read_data(reader, block, sizeof(block));
-        if (n > 0) {
-            writer.write(block, static_cast<size_t>(n));
-            so_far += n;
+    for (;;) {
+        const void* block = nullptr;
+        size_t length = 0;
+        la_int64_t offset = 0;
+        const int status = archive_read_data_block(reader, &block, &length, &offset);
+        if (status < ARCHIVE_WARN) return DataEnd::cut_short;
+        if (offset > so_far) {
+            // The hole of a sparse entry, and at the end the hole that ends it.
+            writer.mark_sparse();
+            writer.skip(static_cast<uint64_t>(offset - so_far));
+            so_far = offset;
+        }
+        if (status == ARCHIVE_EOF) break;
+        if (offset < so_far) return DataEnd::cut_short;  // no reader goes back
+        if (length > 0) {
+            writer.write(block, length);
+            so_far += static_cast<int64_t>(length);
         }
         job.overall_percent.store(counted_percent(job.items_done.load() + 1, job.items_total.load()),
                                   std::memory_order_relaxed);
         job.item_percent.store(counted_percent(so_far, size), std::memory_order_relaxed);
-    } while (n > 0 && !cancel_requested(job));
-    const bool closed = writer.close();
+        if (job_stopping(job)) return DataEnd::cancelled;
+        if (writer.failed()) return DataEnd::cut_short;  // finish reports the disk's reason
+    }
+    if (archive_entry_size_is_set(entry) && so_far < size) {
+        // A sparse entry whose map ends before its size: the rest is a hole.
+        if (archive_entry_sparse_count(entry) == 0) return DataEnd::cut_short;
+        writer.mark_sparse();
+        writer.skip(static_cast<uint64_t>(size - so_far));
+        so_far = size;
+    }
+    return so_far == size || !archive_entry_size_is_set(entry) ? DataEnd::whole : DataEnd::cut_short;
+}
+
+// Writes one regular file entry below the destination.
+void extract_file(Extraction& extraction, archive* reader, archive_entry* entry, const std::string& relative) {
+    ArchiveJob& job = extraction.job;
+    ExtractedFile file(extraction, relative);
+    if (!file.is_open()) return;
+    file.finish(copy_entry_data(job, reader, entry, file));
     job.items_done.fetch_add(1, std::memory_order_relaxed);
-    if (n == 0 && closed && so_far == size) return;
-    delete_file(target.c_str());
-    if (n > 0) return;  // cut short by a cancel: gone, and not a fault of the archive
-    note_problem(job, closed ? Problem::cut_short : Problem::not_written, placed);
+}
+
+// A hard link becomes a copy of the file it links to, which this
+// extraction wrote from an earlier entry.
+void extract_hard_link(Extraction& extraction, const std::string& relative, const char* link_name) {
+    ArchiveJob& job = extraction.job;
+    const std::string linked = safe_entry_path(link_name);
+    const std::string* source = linked.empty() ? nullptr : extraction.written.placed_for(linked);
+    if (!source) {
+        note_problem(job, Problem::link_target_missing, relative + " -> " + link_name);
+        job.items_done.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+    const std::string source_path = extraction.destination + *source;
+    FileReader in(source_path.c_str());
+    ExtractedFile file(extraction, relative);
+    if (!file.is_open()) return;
+    const int64_t size = static_cast<int64_t>(in.size());
+    int64_t so_far = 0;
+    char block[COPY_BLOCK];
+    DataEnd end = in.is_open() ? DataEnd::whole : DataEnd::cut_short;
+    while (end == DataEnd::whole && so_far < size) {
+        const size_t n = in.read(block, sizeof(block));
+        if (n == 0) break;
+        file.writer().write(block, n);
+        so_far += static_cast<int64_t>(n);
+        job.item_percent.store(counted_percent(so_far, size), std::memory_order_relaxed);
+        if (job_stopping(job)) end = DataEnd::cancelled;
+    }
+    if (end == DataEnd::whole && (in.failed() || so_far != size)) end = DataEnd::cut_short;
+    file.finish(end);
+    job.items_done.fetch_add(1, std::memory_order_relaxed);
+}
+
+// What is left out, said by kind with its name.
+void note_left_out(ArchiveJob& job, archive_entry* entry, const std::string& relative) {
+    const auto type = archive_entry_filetype(entry);
+    if (type == AE_IFLNK) {
+        const char* target = archive_entry_symlink(entry);
+        note_problem(job, Problem::symlink_skipped, relative + " -> " + (target ? target : ""));
+        return;
+    }
+    const char* kind = type == AE_IFCHR    ? "character device"
+                       : type == AE_IFBLK  ? "block device"
+                       : type == AE_IFIFO  ? "fifo"
+                       : type == AE_IFSOCK ? "socket"
+                                           : "entry of an unknown kind";
+    note_problem(job, Problem::special_skipped, relative + " (" + kind + ")");
+}
+
+// A file's data to write: regular files, and hard links (which carry
+// their target's name instead).
+bool is_file_entry(archive_entry* entry) {
+    return archive_entry_filetype(entry) == AE_IFREG || archive_entry_hardlink(entry) != nullptr;
+}
+
+// The next header that can be used: a warning is noted with the entry's name
+// and the reader's words, and the entry is used; a header the reader could
+// not use is noted and passed over. Returns ARCHIVE_OK, ARCHIVE_EOF or
+// ARCHIVE_FATAL.
+int next_header(ArchiveJob* job, archive* reader, archive_entry** entry) {
+    for (;;) {
+        const int header = archive_read_next_header(reader, entry);
+        if (header == ARCHIVE_OK || header == ARCHIVE_EOF) return header;
+        const char* name = *entry ? archive_entry_pathname(*entry) : nullptr;
+        const char* why = archive_error_string(reader);
+        const std::string said = std::string(name ? name : "") + ": " + (why ? why : "");
+        if (header == ARCHIVE_WARN) {
+            if (job) note_problem(*job, Problem::entry_warning, said);
+            return ARCHIVE_OK;
+        }
+        if (header != ARCHIVE_FAILED) return ARCHIVE_FATAL;
+        if (job) note_problem(*job, Problem::entry_unreadable, said);
+    }
 }
 
 // How phase 2 went: whether the tarball opened as a tarball, and whether it
@@ -158,9 +263,10 @@ TarballResult extract_tarball(ArchiveJob& job) {
     archive_entry* entry = nullptr;
     int header;
     bool any_entry = false;
-    while ((header = archive_read_next_header(reader, &entry)) == ARCHIVE_OK) {
+    // The count takes what the extraction will take, warnings included.
+    while ((header = next_header(nullptr, reader, &entry)) == ARCHIVE_OK) {
         any_entry = true;
-        if (archive_entry_filetype(entry) == AE_IFREG) job.items_total.fetch_add(1, std::memory_order_relaxed);
+        if (is_file_entry(entry)) job.items_total.fetch_add(1, std::memory_order_relaxed);
         archive_read_data_skip(reader);
     }
     archive_read_close(reader);
@@ -173,22 +279,27 @@ TarballResult extract_tarball(ArchiveJob& job) {
     if (!reader) return result;
     result.opened = true;
     if (!make_folder(destination_folder.c_str())) note_problem(job, Problem::not_written, destination);
-    WrittenFiles written;
-    while (!cancel_requested(job) && (header = archive_read_next_header(reader, &entry)) == ARCHIVE_OK) {
+    Extraction extraction(job, destination, job.archive_path.c_str());
+    while (!job_stopping(job) && (header = next_header(&job, reader, &entry)) == ARCHIVE_OK) {
         const char* name = archive_entry_pathname(entry);
         const std::string relative = name ? safe_entry_path(name) : std::string();
         const auto type = archive_entry_filetype(entry);
+        const char* link = archive_entry_hardlink(entry);
         if (relative.empty()) {
             // A name that would leave the destination is passed over. A
             // folder entry with nothing left ("./", as tar -C dir . writes
             // first) is the destination itself: no loss. A file is.
-            if (type == AE_IFREG) note_problem(job, Problem::unsafe_name, name ? name : "");
+            if (type != AE_IFDIR) note_problem(job, Problem::unsafe_name, name ? name : "");
             continue;
         }
-        if (type == AE_IFDIR) {
+        if (link && archive_entry_size(entry) == 0) {
+            extract_hard_link(extraction, relative, link);
+        } else if (type == AE_IFREG || link) {
+            extract_file(extraction, reader, entry, relative);
+        } else if (type == AE_IFDIR) {
             if (!create_folders_below(destination, relative)) note_problem(job, Problem::not_written, relative + "\\");
-        } else if (type == AE_IFREG) {
-            extract_file(job, reader, entry, destination, relative, written);
+        } else {
+            note_left_out(job, entry, relative);
         }
     }
     result.read_to_end = header == ARCHIVE_EOF;
@@ -204,8 +315,9 @@ JobResult decompress_tzst_job(ArchiveJob& job) {
 
     bool stream_whole = false;
     TarballResult tarball;
-    const bool decompressed = decompress_to_tarball(job, &stream_whole);
-    if (!decompressed) note_problem(job, Problem::unreadable_archive, job.archive_path.c_str());
+    const Stage1 stage1 = decompress_to_tarball(job, &stream_whole);
+    const bool decompressed = stage1 == Stage1::tarball;
+    if (stage1 == Stage1::unreadable) note_problem(job, Problem::unreadable_archive, job.archive_path.c_str());
     // A cancel in the first phase ends the job: the tarball is only a part.
     // A tarball from a stream that did not end whole is only a fragment, so
     // it is never kept where it could pass for the archive's contents.
@@ -224,11 +336,11 @@ JobResult decompress_tzst_job(ArchiveJob& job) {
             note_problem(job, Problem::unreadable_tarball, job.tar_file.c_str());
             tarball_stays = true;
         }
-        if (!cancel_requested(job) && (!stream_whole || (tarball.opened && !tarball.read_to_end))) {
+        if (!job_stopping(job) && (!stream_whole || (tarball.opened && !tarball.read_to_end))) {
             note_problem(job, Problem::archive_damaged, job.archive_path.c_str());
         }
     }
     if (decompressed && !tarball_stays) delete_file(job.tar_file.c_str());
     const String destination = replace_extension(job.archive_path.c_str(), "");
-    return JobResult{tarball.opened && !cancel_requested(job), destination.c_str()};
+    return JobResult{tarball.opened && !job_stopping(job), destination.c_str()};
 }

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "io/file_writer.h"
+#include "jobs/extract_writer.h"
 #include "io/platform.h"
 #include "jobs/archive_job.h"
 #include "jobs/job_paths.h"
@@ -17,11 +17,17 @@
 namespace {
 
 constexpr size_t PIECE = 4096;
-constexpr size_t NAME_BYTES = 2048;
+constexpr uLong NAME_BYTES = 2048;
 constexpr uLong UTF8_NAMES = 0x800;
 constexpr uLong ENCRYPTED = 0x1;
 constexpr uLong STORED = 0;
 constexpr uLong DEFLATED = 8;
+// Hosts of "version made by" whose attributes are Windows file attributes.
+// NTFS is 10 in PKWARE's list and 11 in Info-ZIP's: both are taken.
+constexpr uLong HOST_MSDOS = 0;
+constexpr uLong HOST_NTFS = 10;
+constexpr uLong HOST_NTFS_INFO_ZIP = 11;
+constexpr uLong HOST_VFAT = 14;
 
 // Whether the extraction can go on after an entry.
 enum class EntryResult { next, ends_job };
@@ -30,86 +36,88 @@ enum class EntryResult { next, ends_job };
 // valid UTF-8 was written in the OEM code page, as Windows itself reads it.
 std::string utf8_entry_name(const char* name, size_t length, uLong flag) {
     if ((flag & UTF8_NAMES) || is_valid_utf8(name, length)) return std::string(name, length);
-    wchar_t wide[NAME_BYTES + 1];
-    const int n = MultiByteToWideChar(CP_OEMCP, 0, name, static_cast<int>(length), wide, static_cast<int>(NAME_BYTES));
+    std::wstring wide(length + 1, L'\0');
+    const int n = MultiByteToWideChar(CP_OEMCP, 0, name, static_cast<int>(length), &wide[0], static_cast<int>(length));
     if (n <= 0) return std::string();
     wide[n] = L'\0';
     String utf8;
-    if (!wide_to_utf8(wide, utf8, 3 * NAME_BYTES + 1)) return std::string();
+    if (!wide_to_utf8(wide.c_str(), utf8, 3 * length + 1)) return std::string();
     return utf8.c_str();
 }
 
 bool is_separator(char c) { return c == '/' || c == '\\'; }
 
-// Writes the current file entry to destination + relative, or under a free
-// name when an earlier file of this extraction has that name but for case.
-// A file whose data is damaged, that the disk did not take whole, or that a
-// cancel cut short is taken away so that it cannot pass for a whole one.
-// What went wrong is noted; the extraction goes on.
-void extract_file(ArchiveJob& job, unzFile zip, const std::string& destination, const std::string& relative,
-                  uint64_t size, int32_t overall, WrittenFiles& written) {
+// Writes the current file entry below the destination. A file whose data
+// is damaged, or that a cancel cut short, does not take the entry's name; a
+// CRC or a size other than the header's is noted. The extraction goes on.
+void extract_file(Extraction& extraction, unzFile zip, const std::string& relative, uint64_t size, int32_t overall) {
+    ArchiveJob& job = extraction.job;
     if (unzOpenCurrentFile(zip) != UNZ_OK) {
         note_problem(job, Problem::cut_short, relative);
         return;
     }
-    const std::string placed = written.place(destination, relative);
-    const size_t slash = placed.rfind('\\');
-    if (slash != std::string::npos) create_folders_below(destination, placed.substr(0, slash));
-    const std::string target = destination + placed;
-    FileWriter writer(target.c_str());
-    if (!writer.is_open()) {
+    ExtractedFile file(extraction, relative);
+    if (!file.is_open()) {
         unzCloseCurrentFile(zip);
-        note_problem(job, Problem::not_written, placed);
         return;
     }
-    if (placed != relative) note_problem(job, Problem::renamed, relative + ", saved as " + placed);
     char piece[PIECE];
     uint64_t total = 0;
     int n;
     do {
         n = unzReadCurrentFile(zip, piece, sizeof(piece));
         if (n > 0) {
-            writer.write(piece, static_cast<size_t>(n));
+            file.writer().write(piece, static_cast<size_t>(n));
             total += static_cast<uint64_t>(n);
         }
         job.overall_percent.store(overall, std::memory_order_relaxed);
         job.item_percent.store(counted_percent(static_cast<int64_t>(total), static_cast<int64_t>(size)),
                                std::memory_order_relaxed);
-    } while (n > 0 && !cancel_requested(job));
+    } while (n > 0 && !job_stopping(job) && !file.writer().failed());
     const bool checked = unzCloseCurrentFile(zip) == UNZ_OK;
-    const bool closed = writer.close();
-    // A file cut short by a cancel goes: nothing half-written keeps a name.
-    if (n > 0) {
-        delete_file(target.c_str());
-        return;
-    }
-    if (n < 0 || !closed) {
-        delete_file(target.c_str());
-        note_problem(job, n < 0 ? Problem::cut_short : Problem::not_written, placed);
-        return;
-    }
-    // A CRC or a size other than the header's is noted, and the file stays.
-    if (n == 0 && (!checked || total != size)) note_problem(job, Problem::damaged, placed);
+    const DataEnd end = n > 0 && file.writer().failed() ? DataEnd::cut_short
+                        : n > 0                          ? DataEnd::cancelled
+                        : n < 0                          ? DataEnd::cut_short
+                        : !checked || total != size      ? DataEnd::mismatch
+                                                         : DataEnd::whole;
+    file.finish(end);
+}
+
+// True for an entry that a Windows or DOS tool marked as a folder by its
+// attributes alone, without the trailing '/'.
+bool folder_by_attributes(const unz_file_info64& info) {
+    const uLong host = info.version >> 8;
+    return (host == HOST_MSDOS || host == HOST_NTFS || host == HOST_NTFS_INFO_ZIP || host == HOST_VFAT) && (info.external_fa & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // Extracts the current entry, the i-th of count.
-EntryResult extract_entry(ArchiveJob& job, unzFile zip, const std::string& destination, uint64_t i, uint64_t count,
-                          WrittenFiles& written) {
+EntryResult extract_entry(Extraction& extraction, unzFile zip, uint64_t i, uint64_t count) {
+    ArchiveJob& job = extraction.job;
     unz_file_info64 info;
-    char name[NAME_BYTES];
-    if (unzGetCurrentFileInfo64(zip, &info, name, sizeof(name), nullptr, 0, nullptr, 0) != UNZ_OK) {
+    // The name is read at its own length: a name of any length is whole. One
+    // that does not fit the usual buffer is read again into one of its size.
+    std::string name(NAME_BYTES, '\0');
+    if (unzGetCurrentFileInfo64(zip, &info, &name[0], NAME_BYTES, nullptr, 0, nullptr, 0) != UNZ_OK) {
         return EntryResult::ends_job;
     }
+    const size_t length = info.size_filename;
+    if (length >= NAME_BYTES) {
+        name.assign(length + 1, '\0');
+        if (unzGetCurrentFileInfo64(zip, &info, &name[0], static_cast<uLong>(name.size()), nullptr, 0, nullptr, 0) !=
+            UNZ_OK) {
+            return EntryResult::ends_job;
+        }
+    }
+    name.resize(length);
     const int32_t overall = counted_percent(static_cast<int64_t>(i), static_cast<int64_t>(count));
     job.overall_percent.store(overall, std::memory_order_relaxed);
-    // Names that do not fit the buffer, or hide a zero byte, are not guessed at.
-    const size_t length = info.size_filename;
-    if (length >= NAME_BYTES || std::strlen(name) != length || length == 0) {
-        note_problem(job, Problem::unsafe_name, std::string(name, std::strlen(name)));
+    // A name that hides a zero byte is not guessed at.
+    if (length == 0 || std::strlen(name.c_str()) != length) {
+        note_problem(job, Problem::unsafe_name, name.c_str());
         return EntryResult::next;
     }
-    const bool folder = is_separator(name[length - 1]);
-    const std::string utf8_name = utf8_entry_name(name, length, info.flag);
+    const bool folder = is_separator(name[length - 1]) || folder_by_attributes(info);
+    const std::string utf8_name = utf8_entry_name(name.c_str(), length, info.flag);
     const std::string relative = safe_entry_path(utf8_name.c_str());
     if (relative.empty()) {
         // A folder entry with nothing left ("./") is no loss; a file is.
@@ -117,7 +125,9 @@ EntryResult extract_entry(ArchiveJob& job, unzFile zip, const std::string& desti
         return EntryResult::next;
     }
     if (folder) {
-        if (!create_folders_below(destination, relative)) note_problem(job, Problem::not_written, relative + "\\");
+        if (!create_folders_below(extraction.destination, relative)) {
+            note_problem(job, Problem::not_written, relative + "\\");
+        }
         return EntryResult::next;
     }
     // Without a password an encrypted entry would come out as ciphertext, and
@@ -130,7 +140,7 @@ EntryResult extract_entry(ArchiveJob& job, unzFile zip, const std::string& desti
         note_problem(job, Problem::unknown_method, relative);
         return EntryResult::next;
     }
-    extract_file(job, zip, destination, relative, info.uncompressed_size, overall, written);
+    extract_file(extraction, zip, relative, info.uncompressed_size, overall);
     return EntryResult::next;
 }
 
@@ -140,11 +150,11 @@ bool extract_entries(ArchiveJob& job, unzFile zip, const std::string& destinatio
     unz_global_info64 global;
     bool whole = unzGetGlobalInfo64(zip, &global) == UNZ_OK;
     const uint64_t count = whole ? global.number_entry : 0;
-    WrittenFiles written;
+    Extraction extraction(job, destination, job.zip_path.c_str());
     for (uint64_t i = 1; whole && i <= count; ++i) {
-        whole = extract_entry(job, zip, destination, i, count, written) == EntryResult::next &&
+        whole = extract_entry(extraction, zip, i, count) == EntryResult::next &&
                 (i == count || unzGoToNextFile(zip) == UNZ_OK);
-        if (cancel_requested(job)) break;
+        if (job_stopping(job)) break;
     }
     if (!whole) note_problem(job, Problem::archive_damaged, job.zip_path.c_str());
     return whole;
@@ -175,5 +185,5 @@ JobResult decompress_zip_job(ArchiveJob& job) {
         ran_to_end = extract_entries(job, zip, destination);
         unzClose(zip);
     }
-    return JobResult{ran_to_end && !cancel_requested(job), destination_folder.c_str()};
+    return JobResult{ran_to_end && !job_stopping(job), destination_folder.c_str()};
 }

@@ -178,6 +178,29 @@ TEST_F(FileIo, writer_truncates_an_existing_file) {
     EXPECT_EQ(get_file(at("out.bin")), "short");
 }
 
+TEST_F(FileIo, a_writer_for_new_files_only_leaves_an_existing_file_alone) {
+    put_file(at("out.bin"), "there before");
+    FileWriter writer(at("out.bin").c_str(), FileWriter::Create::only_new);
+    EXPECT_FALSE(writer.is_open());
+    EXPECT_EQ(writer.error(), static_cast<DWORD>(ERROR_FILE_EXISTS));
+    EXPECT_EQ(get_file(at("out.bin")), "there before");
+}
+
+// Skipped ranges read as zeros, in the middle (after a partly filled block)
+// and at the end, where the close sets the file's size.
+TEST_F(FileIo, skipped_bytes_read_as_zeros_and_a_skip_at_the_end_sets_the_size) {
+    const std::string head = pattern(BLOCK + 100, 1), middle = pattern(300, 2);
+    FileWriter writer(at("out.bin").c_str());
+    writer.mark_sparse();
+    writer.write(head.data(), head.size());
+    writer.skip(3 * BLOCK + 7);
+    writer.write(middle.data(), middle.size());
+    writer.skip(5 * BLOCK);
+    EXPECT_TRUE(writer.close());
+    const std::string expected = head + std::string(3 * BLOCK + 7, '\0') + middle + std::string(5 * BLOCK, '\0');
+    EXPECT_TRUE(get_file(at("out.bin")) == expected);
+}
+
 TEST_F(FileIo, writer_keeps_a_partial_block_until_close_writes_it) {
     const std::string data = pattern(100);
     FileWriter writer(at("out.bin").c_str());

@@ -261,6 +261,45 @@ TEST(Faults, a_job_stops_at_the_first_failed_write_of_its_output_and_says_why_on
     }
 }
 
+// The extraction side: the first file (or the tarball) that the disk
+// refuses stops the job, which says so once with the reason, and not once
+// for every later file.
+TEST(Faults, an_extraction_stops_at_the_first_failed_write_and_says_why_once) {
+    struct Case {
+        const char* name;
+        Kind kind;
+        const char* failing;   // the files whose writes fail
+        const char* reported;  // the file the report names, below the scratch folder ("" for any file)
+    };
+    const Case cases[] = {
+        {"zip files", Kind::zip_extract, ".bin", ""},
+        {"tzst files", Kind::tzst_extract, ".bin", ""},
+        {"tzst tarball", Kind::tzst_extract, "in.tar.partial", "in.tar"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bench bench(c.kind);
+        JobHandle job;
+        reset_io_faults();
+        io_faults.only_path_ending = c.failing;
+        io_faults.disk_full_after = 30000;
+        bench.start(*job, c.kind);
+        ASSERT_TRUE(serve_within(*job, 60));
+        const int64_t writes = io_faults.writes_issued;
+        reset_io_faults();
+        EXPECT_STREQ(outcome_word(*job), "failed");
+        ASSERT_EQ(job->problems.size(), 1u) << problem_report(*job);
+        const std::string heading = "Velmora: The extraction stopped because a file could not be written:\n";
+        const std::string report = problem_report(*job);
+        EXPECT_EQ(report.substr(0, heading.size()), heading);
+        const std::string tail = ": the disk is full";
+        EXPECT_EQ(report.substr(report.size() - tail.size()), tail);
+        if (*c.reported) EXPECT_EQ(report, heading + bench.scratch.path() + c.reported + tail);
+        EXPECT_LT(writes, 40) << "writes tried";
+        bench.check(*job, c.kind);
+    }
+}
+
 // A failure that comes late: the flush of a finished ZIP (a network share
 // that fails its last writes). No archive passes for whole, and the user
 // is told.

@@ -231,7 +231,19 @@ read_only_destination() {
         cli ${job#*:}
         check "$label exits 1" exit_is 1
         check "$label writes nothing and leaves the inputs intact" test "$(fingerprint "$ro")" = "$before"
+        case $label in
+            *"tzst extraction") check "$label says the tarball could not be written, not that the archive is damaged" \
+                said_not_written "could not be written, extraction stopped: $drive\\packed.tar: " ;;
+            *"zip extraction") check "$label says the folder could not be written" \
+                said_not_written "could not be written: $drive\\packed\\" ;;
+        esac
     done
+}
+
+# The cause is the destination, so the words say it, and never blame the archive.
+said_not_written() {
+    grep -qF "velmora-cli: $1" "$WORK/cli.err" && ! grep -q 'could not be read' "$WORK/cli.err" ||
+        { cat "$WORK/cli.err"; return 1; }
 }
 
 # ---------------------------------------------------------------------------
@@ -267,6 +279,7 @@ full_disk_case() {
     check "$label exits 1" exit_is 1
     case $kind in
         zip | tzst) check "$label says once that the disk is full, and nothing per file" said_disk_full_once ;;
+        folder) check "$label stops, says once that the disk is full, and nothing per file" said_extraction_stopped_once ;;
     esac
     check "$label leaves the input intact" test "$(fingerprint "$FULL/$input")" = "$before"
     left_behind "$label" "$FULL" "$input" filler
@@ -288,6 +301,12 @@ full_disk_case() {
 said_disk_full_once() {
     [ "$(grep -c '^velmora-cli: archive could not be written: .*: the disk is full' "$WORK/cli.err")" = 1 ] &&
         ! grep -q 'could not be added' "$WORK/cli.err" || { cat "$WORK/cli.err"; return 1; }
+}
+
+# An extraction that ran out of room stops there and says so in one line.
+said_extraction_stopped_once() {
+    [ "$(grep -c '^velmora-cli: could not be written, extraction stopped: .*: the disk is full' "$WORK/cli.err")" = 1 ] &&
+        [ "$(grep -c '^velmora-cli: ' "$WORK/cli.err")" = 2 ] || { cat "$WORK/cli.err"; return 1; }
 }
 
 full_disk() {

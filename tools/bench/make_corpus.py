@@ -7,6 +7,8 @@ usage: make_corpus.py mixed FOLDER [MIB]   text-like and already-compressed-like
        make_corpus.py small FOLDER [COUNT] COUNT files of 0-4 KiB (20,000)
        make_corpus.py large FOLDER [MIB]   one file of MIB MiB (1024), half
                                            text-like, half noise
+       make_corpus.py sparse FOLDER [GIB]  one sparse disk image of GIB GiB (10)
+                                           holding 8 KiB of data in 4 runs
 The same arguments always give the same bytes.
 """
 import os
@@ -87,8 +89,21 @@ def large(folder, mib):
     print(f"{folder}: 1 file, {mib} MiB")
 
 
+def sparse(folder, gib):
+    rng = random.Random(31)
+    path = os.path.join(folder, "disk.img")
+    os.makedirs(folder, exist_ok=True)
+    size = gib << 30
+    with open(path, "wb") as f:
+        for at in (0, size // 3, size // 2, size - 8192):
+            f.seek(at)
+            f.write(text_bytes(rng, 2048))
+        f.truncate(size)
+    print(f"{folder}: 1 sparse file, {gib} GiB, 8 KiB of data")
+
+
 if __name__ == "__main__":
-    kinds = {"mixed": (mixed, 512), "small": (small, 20000), "large": (large, 1024)}
+    kinds = {"mixed": (mixed, 512), "small": (small, 20000), "large": (large, 1024), "sparse": (sparse, 10)}
     if len(sys.argv) < 3 or sys.argv[1] not in kinds:
         sys.exit(__doc__)
     make, default = kinds[sys.argv[1]]

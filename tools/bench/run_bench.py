@@ -2,8 +2,8 @@
 """Times velmora-cli beside its native peers and writes the table.
 
 usage: run_bench.py BUILD_DIR OUT_DIR
-Environment: BENCH_CORPORA (default "mixed small large"; "mixed:64" makes a
-smaller corpus of that kind), BENCH_ROUNDS
+Environment: BENCH_CORPORA (default "mixed small large sparse"; "mixed:64"
+makes a smaller corpus of that kind), BENCH_ROUNDS
 (default 3), BENCH_SCRATCH (default /dev/shm/velmora-bench).
 
 Each round runs every command of a job once, Velmora and peers alternating,
@@ -26,6 +26,12 @@ ROOT = os.path.dirname(os.path.dirname(HERE))
 
 def winpath(path):
     return "Z:" + path.replace("/", "\\")
+
+
+def disk_use(path):
+    """Bytes the file system allocated for path (a file or a tree)."""
+    paths = [path] if os.path.isfile(path) else [os.path.join(d, n) for d, _, fs in os.walk(path) for n in fs]
+    return sum(os.stat(p).st_blocks * 512 for p in paths)
 
 
 def tree_size(path):
@@ -132,6 +138,23 @@ def jobs_for(corpus, source, out, cli):
     ]
 
 
+def sparse_jobs(source, out, cli):
+    """A disk image whose holes GNU tar stores as holes (tar --sparse): only
+    its extraction is timed, beside GNU tar's."""
+    name = os.path.basename(source)
+    parent = os.path.dirname(source)
+    archive = os.path.join(out, name + ".tzst")
+    x = os.path.join(out, "x")
+    if not os.path.exists(archive):
+        subprocess.run(["sh", "-c", f"tar --sparse -cf - {name} | zstd -1 -q -o {archive}"], cwd=parent, check=True)
+    return [
+        ("sparse extract", "velmora", "tar --zstd -xf", lambda: remove(os.path.join(out, name)),
+         ["wine", cli, "--stats", "decompress", winpath(archive)], out, os.path.join(out, name), None),
+        ("sparse extract", "tar --zstd -xf", None, lambda: (remove(x), os.makedirs(x)),
+         ["tar", "--zstd", "-xf", archive, "-C", x], out, x, None),
+    ]
+
+
 def bench_corpus(runner, corpus_arg, rounds):
     corpus, _, size = corpus_arg.partition(":")
     base = os.path.join(runner.scratch, corpus)
@@ -142,7 +165,7 @@ def bench_corpus(runner, corpus_arg, rounds):
     subprocess.run([sys.executable, os.path.join(HERE, "make_corpus.py"), corpus, source] + ([size] if size else []),
                    check=True)
     input_bytes = tree_size(source)
-    jobs = jobs_for(corpus, source, out, runner.cli)
+    jobs = sparse_jobs(source, out, runner.cli) if corpus == "sparse" else jobs_for(corpus, source, out, runner.cli)
     samples = {}
     for r in range(rounds):
         for job, tool, _, prepare, argv, cwd, output, after in jobs:
@@ -150,7 +173,8 @@ def bench_corpus(runner, corpus_arg, rounds):
             wall, cpu, peak = runner.time(argv, cwd, tool.startswith("velmora"))
             if after:
                 after()
-            samples.setdefault((job, tool), []).append((wall, cpu, peak, tree_size(output) if output else 0))
+            samples.setdefault((job, tool), []).append(
+                (wall, cpu, peak, tree_size(output) if output else 0, disk_use(output) if output else 0))
             print(f"  {corpus} round {r + 1}: {job:14} {tool:22} {wall:7.2f} s", flush=True)
         # Extraction outputs are removed so the next round writes fresh files.
         remove(os.path.join(out, "x"))
@@ -163,14 +187,14 @@ def bench_corpus(runner, corpus_arg, rounds):
         medians[(job, tool)] = wall
         rows.append({"corpus": corpus, "job": job, "tool": tool, "reference": reference or "",
                      "wall_s": wall, "cpu_s": statistics.median(x[1] for x in s),
-                     "output_bytes": s[-1][3], "input_mb_s": input_bytes / 1e6 / wall,
+                     "output_bytes": s[-1][3], "disk_bytes": s[-1][4], "input_mb_s": input_bytes / 1e6 / wall,
                      "peak_mib": max(x[2] for x in s) / 1024})
     cpus = {(row["job"], row["tool"]): row["cpu_s"] for row in rows}
     for row in rows:
         ref = (row["job"], row["reference"])
         row["ratio"] = row["wall_s"] / medians[ref] if ref in medians else None
         row["overhead"] = None
-        if row["tool"] == "velmora" and ref in cpus:
+        if row["tool"] == "velmora" and ref in cpus and row["job"] != "sparse extract":
             floor = own_floor(row["job"], medians)
             row["overhead"] = row["wall_s"] / (floor + cpus[ref])
     remove(base)
@@ -195,16 +219,18 @@ def own_floor(job, medians):
 
 def table_text(corpus, input_bytes, rows):
     lines = [f"{corpus}: {input_bytes / 2**20:.0f} MiB input",
-             f"  {'job':14} {'tool':22} {'wall s':>8} {'CPU s':>7} {'output MiB':>10} {'MB/s':>7} {'ratio':>22} "
-             f"{'peak MiB':>8} {'own':>5}"]
+             f"  {'job':14} {'tool':22} {'wall s':>8} {'CPU s':>7} {'output MiB':>10} {'disk MiB':>8} {'MB/s':>7} "
+             f"{'ratio':>22} {'peak MiB':>8} {'own':>5}"]
     for row in rows:
         ratio = f"{row['ratio']:.2f} x {row['reference']}" if row["ratio"] is not None else ""
         own = f"{row['overhead']:5.2f}" if row["overhead"] is not None else ""
         lines.append(f"  {row['job']:14} {row['tool']:22} {row['wall_s']:8.2f} {row['cpu_s']:7.2f} "
-                     f"{row['output_bytes'] / 2**20:10.1f} {row['input_mb_s']:7.1f} {ratio:>22.22} {row['peak_mib']:8.1f}"
+                     f"{row['output_bytes'] / 2**20:10.1f} {row['disk_bytes'] / 2**20:8.1f} {row['input_mb_s']:7.1f} "
+                     f"{ratio:>22.22} {row['peak_mib']:8.1f}"
                      f" {own:>5}")
     lines.append("  own: Velmora's wall / (its I/O floor + the peer's CPU time); the floor is one copy-through\n"
-                 "  for ZIP jobs, one and a half for .tzst jobs, plus the entry-walk for .tzst compression")
+                 "  for ZIP jobs, one and a half for .tzst jobs, plus the entry-walk for .tzst compression;\n"
+                 "  disk MiB: what the output takes on the disk (holes of a sparse file take none)")
     return "\n".join(lines)
 
 
@@ -237,7 +263,7 @@ def main():
     if len(sys.argv) != 3:
         sys.exit(__doc__)
     build, out_dir = sys.argv[1], sys.argv[2]
-    corpora = os.environ.get("BENCH_CORPORA", "mixed small large").split()
+    corpora = os.environ.get("BENCH_CORPORA", "mixed small large sparse").split()
     rounds = int(os.environ.get("BENCH_ROUNDS", "3"))
     runner = Runner(build, os.environ.get("BENCH_SCRATCH", "/dev/shm/velmora-bench"))
     os.makedirs(out_dir, exist_ok=True)
