@@ -70,7 +70,6 @@ FileWriter::FileWriter(const char* path, Create how) {
         fail(path ? GetLastError() : ERROR_INVALID_PARAMETER);
         return;
     }
-    mode_ = 1;
     for (int i = 0; i < INITIAL_BLOCKS; ++i) {
         if (add_block()) continue;
         CloseHandle(handle_);

@@ -23,7 +23,7 @@ public:
     // ERROR_FILE_EXISTS).
     enum class Create { always, only_new };
 
-    // A writer with no file (mode 0): writes are refused.
+    // A writer with no file: writes are refused.
     FileWriter() = default;
     // Creates path (UTF-8); see is_open().
     explicit FileWriter(const char* path, Create how = Create::always);
@@ -109,7 +109,6 @@ private:
     bool reclaim_oldest(bool wait);
 
     HANDLE handle_ = INVALID_HANDLE_VALUE;
-    int mode_ = 0;
     bool converted_path_ = false;
     bool takes_part_in_faults_ = true;  // the test seam counts this file's writes
     uint64_t position_ = 0;

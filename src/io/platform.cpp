@@ -231,15 +231,7 @@ bool WideText::make_long_path() {
     }
     const size_t prefix_length = std::wcslen(prefix);
     const size_t new_length = prefix_length + length_ - skip;
-    // The heap route always has room for the prefix; the inline buffer has it
-    // for texts up to 1000 characters.
-    wchar_t* target = text_;
-    if (!heap_ && new_length + 1 > sizeof(inline_) / sizeof(inline_[0])) return false;
-    if (heap_ && (new_length + 1) * sizeof(wchar_t) > length_ * 2 + 40) {
-        target = static_cast<wchar_t*>(std::realloc(text_, (new_length + 1) * sizeof(wchar_t)));
-        if (!target) return false;
-        text_ = target;
-    }
+    // reserve() left room for the longest prefix, in either buffer.
     std::memmove(text_ + prefix_length, text_ + skip, (length_ - skip + 1) * sizeof(wchar_t));
     std::memcpy(text_, prefix, prefix_length * sizeof(wchar_t));
     length_ = new_length;

@@ -299,6 +299,26 @@ int32_t counted_percent(int64_t done, int64_t total) {
 
 void note_problem(ArchiveJob& job, Problem kind, const std::string& name) { job.problems.push_back({kind, name}); }
 
+void copy_input_data(ArchiveJob& job, FileReader& reader, const char* name, int32_t overall, PutPiece put) {
+    constexpr size_t PIECE = 4096;
+    char piece[PIECE];
+    const uint64_t size = reader.size();
+    while (reader.position() < size) {
+        const size_t n = reader.read(piece, sizeof(piece));
+        if (n == 0) break;
+        if (!put(job, piece, n)) {
+            set_output_error(job, NO_ERROR);  // the write's own reason is kept when it had one
+            return;
+        }
+        job.overall_percent.store(overall, std::memory_order_relaxed);
+        job.item_percent.store(
+            counted_percent(static_cast<int64_t>(reader.position()), static_cast<int64_t>(size)),
+            std::memory_order_relaxed);
+        if (job_stopping(job)) return;
+    }
+    if (reader.position() < size || reader.failed()) note_problem(job, Problem::read_short, name);
+}
+
 void set_output_error(ArchiveJob& job, DWORD error) {
     if (job.output_error == NO_ERROR) job.output_error = error != NO_ERROR ? error : ERROR_WRITE_FAULT;
 }

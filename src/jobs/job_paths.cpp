@@ -249,3 +249,10 @@ const std::string* WrittenFiles::placed_for(const std::string& relative) const {
     const auto found = placed_.find(relative);
     return found == placed_.end() ? nullptr : &found->second;
 }
+
+bool names_an_input(const std::vector<std::string>& inputs, const String& path) {
+    for (const std::string& input : inputs) {
+        if (same_path(input, path.c_str())) return true;
+    }
+    return false;
+}

@@ -33,6 +33,8 @@ bool same_path(const std::string& a, const std::string& b);
 std::vector<std::string> selection_paths(const std::string& list);
 // Builds a selection list from full paths of one folder (tests and tools).
 std::string make_selection_list(const std::vector<std::string>& paths);
+// True when path names one of inputs (compared as same_path does).
+bool names_an_input(const std::vector<std::string>& inputs, const String& path);
 
 // Turns an archive entry name into a relative Windows path that stays inside
 // the destination folder: separators become \, empty and "." components go,

@@ -10,6 +10,10 @@
 // units), at most 2047 units.
 std::wstring archive_wide_path(const char* path);
 
+// Frees the Zstandard stage of a .tzst job: its reader and writer and the
+// compression and decompression contexts; each may already be gone.
+void release_zstd_stage(ArchiveJob& job);
+
 // Sets tar_file for a job whose tar_path is set: the tarball is written
 // under partial_path(tar_path), so that a job cut short never leaves a
 // tarball that looks whole, and a tarball that only lives for the job never

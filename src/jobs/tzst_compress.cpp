@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr size_t COPY_BLOCK = 4096;
 constexpr size_t STAGE_IN = 131072;   // ZSTD_CStreamInSize()
 constexpr size_t STAGE_OUT = 131591;  // ZSTD_CStreamOutSize()
 
@@ -94,29 +93,12 @@ bool close_tar_writer(ArchiveJob& job) {
 // take it (the job stops).
 enum class Stored { yes, unreadable, refused, write_failed };
 
-// Copies a file's data into the open entry in 4096-byte blocks, publishing
-// overall with each block. Stops at the file's end, at a read that gives
-// nothing, or at a cancel; a file not read to its end is noted (the tarball
-// pads the entry to the size in its header).
-void copy_file_data(ArchiveJob& job, FileReader& reader, const char* name, int32_t overall) {
-    char block[COPY_BLOCK];
-    const uint64_t size = reader.size();
-    while (reader.position() < size) {
-        const size_t n = reader.read(block, sizeof(block));
-        if (n == 0) break;
-        // Fewer bytes than given only means the file grew past the size in
-        // its header; a negative result is a tarball that cannot be written.
-        if (archive_write_data(job.tar_writer, block, n) < 0) {
-            set_output_error(job, NO_ERROR);  // the write's own reason is kept when it had one
-            return;
-        }
-        job.overall_percent.store(overall, std::memory_order_relaxed);
-        job.item_percent.store(
-            counted_percent(static_cast<int64_t>(reader.position()), static_cast<int64_t>(size)),
-            std::memory_order_relaxed);
-        if (job_stopping(job)) return;
-    }
-    if (reader.position() < size || reader.failed()) note_problem(job, Problem::read_short, name);
+// A piece of a file's data for its tarball entry. Fewer bytes taken than
+// given only means the file grew past the size in its header (the tarball
+// pads the entry to that size); a negative result is a tarball that cannot
+// be written.
+bool put_in_tarball(ArchiveJob& job, const char* piece, size_t size) {
+    return archive_write_data(job.tar_writer, piece, size) >= 0;
 }
 
 // Stores source under name: a folder when reader is null, else a file whose
@@ -138,7 +120,7 @@ Stored store_entry(ArchiveJob& job, const char* source, const char* name, FileRe
                                                                                  : Stored::refused;
         }
     }
-    if (stored == Stored::yes && reader) copy_file_data(job, *reader, name, overall);
+    if (stored == Stored::yes && reader) copy_input_data(job, *reader, name, overall, put_in_tarball);
     if (stored == Stored::yes && job.output_error != NO_ERROR) stored = Stored::write_failed;
     if (entry) archive_entry_free(entry);
     archive_read_close(disk);
@@ -255,13 +237,6 @@ void discard_tarball(ArchiveJob& job) {
     delete_file_retrying(job.tar_file.c_str());
 }
 
-bool collides_with(const std::vector<std::string>& inputs, const String& path) {
-    for (const std::string& input : inputs) {
-        if (same_path(input, path.c_str())) return true;
-    }
-    return false;
-}
-
 // The tarball name of a file job: named after the first file; when that name
 // or its archive would be one of the inputs, the first file's whole name
 // followed by ".tar" instead. False when even that collides.
@@ -269,7 +244,7 @@ bool choose_tarball_name(ArchiveJob& job, const std::vector<std::string>& inputs
     job.tar_path = replace_extension(inputs[0].c_str(), ".tar");
     for (int attempt = 0; attempt < 2; ++attempt) {
         const String archive = replace_extension(job.tar_path.c_str(), ".tzst");
-        if (!collides_with(inputs, job.tar_path) && !collides_with(inputs, archive)) return true;
+        if (!names_an_input(inputs, job.tar_path) && !names_an_input(inputs, archive)) return true;
         job.tar_path = concat(inputs[0].c_str(), ".tar");
     }
     return false;
@@ -296,6 +271,17 @@ std::wstring archive_wide_path(const char* path) {
         left -= length;
     }
     return out;
+}
+
+void release_zstd_stage(ArchiveJob& job) {
+    delete job.stage_reader;
+    delete job.stage_writer;
+    job.stage_reader = nullptr;
+    job.stage_writer = nullptr;
+    ZSTD_freeCCtx(reinterpret_cast<ZSTD_CCtx*>(job.zstd_cctx));
+    job.zstd_cctx = nullptr;
+    ZSTD_freeDCtx(reinterpret_cast<ZSTD_DCtx*>(job.zstd_dctx));
+    job.zstd_dctx = nullptr;
 }
 
 void choose_tarball_file(ArchiveJob& job) { job.tar_file = partial_path(job.tar_path.c_str()); }
@@ -354,15 +340,6 @@ Streamed stream_frame(ArchiveJob& job) {
     }
 }
 
-void release_compression_stage(ArchiveJob& job) {
-    delete job.stage_reader;
-    delete job.stage_writer;
-    job.stage_reader = nullptr;
-    job.stage_writer = nullptr;
-    ZSTD_freeCCtx(cctx_of(job));
-    job.zstd_cctx = nullptr;
-}
-
 }  // namespace
 
 std::string compress_tarball(ArchiveJob& job) {
@@ -383,7 +360,7 @@ std::string compress_tarball(ArchiveJob& job) {
             if (!written) set_output_error(job, job.stage_writer->error());
         }
     }
-    release_compression_stage(job);
+    release_zstd_stage(job);
 
     // Only a whole frame, written without a fault, takes the archive's name.
     const bool complete = streamed == Streamed::ended && written && !cancel_requested(job);

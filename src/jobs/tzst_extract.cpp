@@ -22,15 +22,6 @@ constexpr size_t COPY_BLOCK = 4096;
 
 ZSTD_DCtx* dctx_of(ArchiveJob& job) { return reinterpret_cast<ZSTD_DCtx*>(job.zstd_dctx); }
 
-void release_stage(ArchiveJob& job) {
-    delete job.stage_reader;
-    delete job.stage_writer;
-    job.stage_reader = nullptr;
-    job.stage_writer = nullptr;
-    ZSTD_freeDCtx(dctx_of(job));
-    job.zstd_dctx = nullptr;
-}
-
 // How phase 1 went.
 enum class Stage1 {
     tarball,      // a tarball was written (whole tells whether the stream was)
@@ -59,14 +50,14 @@ Stage1 decompress_to_tarball(ArchiveJob& job, bool* whole) {
     if (!job.zstd_dctx) return tarball_not_written(job, ERROR_NOT_ENOUGH_MEMORY);
     job.stage_reader = new FileReader(job.archive_path.c_str());
     if (!job.stage_reader->is_open()) {
-        release_stage(job);
+        release_zstd_stage(job);
         return Stage1::unreadable;
     }
     choose_tarball_file(job);
     job.stage_writer = new FileWriter(job.tar_file.c_str());
     if (!job.stage_writer->is_open()) {
         const DWORD error = job.stage_writer->error();
-        release_stage(job);
+        release_zstd_stage(job);
         return tarball_not_written(job, error);
     }
     const uint64_t size = job.stage_reader->size();
@@ -96,7 +87,7 @@ Stage1 decompress_to_tarball(ArchiveJob& job, bool* whole) {
     const bool written = job.stage_writer->close();
     const DWORD write_error = job.stage_writer->error();
     *whole = !failed && frame_state == 0 && written && !job.stage_reader->failed() && !cancel_requested(job);
-    release_stage(job);
+    release_zstd_stage(job);
     if (!written) {
         delete_file(job.tar_file.c_str());
         return tarball_not_written(job, write_error);

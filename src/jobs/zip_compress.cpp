@@ -26,21 +26,18 @@ static_assert(offsetof(ZipEntryInfo, external_fa) == offsetof(zip_fileinfo, exte
 
 namespace {
 
-constexpr size_t PIECE = 4096;
 // "Version made by": host NTFS (10), ZIP 2.0, or 4.5 for entries with ZIP64
 // sizes. Info-ZIP's unzip reads UTF-8 names right from this host, not from
 // host 0 (MS-DOS).
 constexpr uLong MADE_BY_NTFS = 10u << 8;
 constexpr uLong ZIP_VERSION = 20;
 constexpr uLong ZIP64_VERSION = 45;
-constexpr uLong UTF8_NAMES = 0x800;
 // One date for every entry, as file times are not recorded: 1980-01-01
 // 00:00:00, the first day a DOS date can hold.
 constexpr unsigned FIXED_DAY = 1;
 
 zipFile zip_of(const ArchiveJob& job) { return static_cast<zipFile>(job.zip_file); }
 
-bool is_separator(char c) { return c == '\\' || c == '/'; }
 
 // Names with bytes beyond ASCII that are valid UTF-8 say so in their flag;
 // other names go as they are.
@@ -78,27 +75,10 @@ bool open_entry(ArchiveJob& job, const char* name, int method, int level, uint64
                                    name_flag(name), zip64 ? 1 : 0) == ZIP_OK;
 }
 
-// Deflates the reader's file into the open entry in 4096-byte pieces,
-// publishing overall with each piece. Stops at the file's end, at a read
-// that gives nothing, or at a cancel; a file not read to its end is noted.
-// A write the archive refused shows when the archive is closed.
-void copy_into_entry(ArchiveJob& job, FileReader& reader, const char* name, int32_t overall) {
-    const uint64_t size = reader.size();
-    char piece[PIECE];
-    size_t n;
-    do {
-        n = reader.read(piece, sizeof(piece));
-        if (n > 0 && zipWriteInFileInZip(zip_of(job), piece, static_cast<unsigned>(n)) != ZIP_OK) {
-            set_output_error(job, NO_ERROR);  // the file functions keep the write's own reason
-            return;
-        }
-        job.overall_percent.store(overall, std::memory_order_relaxed);
-        job.item_percent.store(
-            counted_percent(static_cast<int64_t>(reader.position()), static_cast<int64_t>(size)),
-            std::memory_order_relaxed);
-    } while (reader.position() < size && n > 0 && !job_stopping(job));
-    if (job_stopping(job)) return;
-    if (reader.position() < size || reader.failed()) note_problem(job, Problem::read_short, name);
+// A piece of a file's data for its deflated entry; a write the archive's
+// file refused keeps its own reason in the file functions.
+bool put_in_entry(ArchiveJob& job, const char* piece, size_t size) {
+    return zipWriteInFileInZip(zip_of(job), piece, static_cast<unsigned>(size)) == ZIP_OK;
 }
 
 // Opens name's file and stores it; what cannot be read or stored is noted
@@ -114,7 +94,7 @@ bool store_file(ArchiveJob& job, const char* path, const char* name, int32_t ove
         if (!job_stopping(job)) note_problem(job, Problem::not_stored, name);
         return false;
     }
-    copy_into_entry(job, reader, name, overall);
+    copy_input_data(job, reader, name, overall, put_in_entry);
     if (zipCloseFileInZip(zip_of(job)) != ZIP_OK) set_output_error(job, NO_ERROR);
     return job.output_error == NO_ERROR;
 }
@@ -239,13 +219,6 @@ JobResult finish_archive(ArchiveJob& job, bool keep) {
     const std::string placed = place_finished_output(job.zip_partial.c_str(), job.zip_path.c_str());
     if (placed != job.zip_path.c_str()) note_problem(job, Problem::saved_aside, placed);
     return JobResult{true, placed};
-}
-
-bool names_an_input(const std::vector<std::string>& inputs, const String& path) {
-    for (const std::string& input : inputs) {
-        if (same_path(input, path.c_str())) return true;
-    }
-    return false;
 }
 
 // The archive is named after the first selected file; when that name is one

@@ -18,7 +18,6 @@ namespace {
 
 constexpr size_t PIECE = 4096;
 constexpr uLong NAME_BYTES = 2048;
-constexpr uLong UTF8_NAMES = 0x800;
 constexpr uLong ENCRYPTED = 0x1;
 constexpr uLong STORED = 0;
 constexpr uLong DEFLATED = 8;
@@ -45,7 +44,6 @@ std::string utf8_entry_name(const char* name, size_t length, uLong flag) {
     return utf8.c_str();
 }
 
-bool is_separator(char c) { return c == '/' || c == '\\'; }
 
 // Writes the current file entry below the destination. A file whose data
 // is damaged, or that a cancel cut short, does not take the entry's name; a

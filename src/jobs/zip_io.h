@@ -11,6 +11,12 @@
 #include <minizip/unzip.h>
 #include <minizip/zip.h>
 
+// The general-purpose flag of an entry whose name and comment are UTF-8.
+constexpr uLong UTF8_NAMES = 0x800;
+
+// True for the separators an entry name or a path may use.
+inline bool is_separator(char c) { return c == '/' || c == '\\'; }
+
 // Creates the archive at path for writing, replacing an existing file.
 // Returns null when it cannot be created; the caller closes it with zipClose,
 // which fails when any write to the file was refused along the way (the
