@@ -37,38 +37,35 @@ struct Utf8Survey {
     size_t invalid = 0;  // bytes that belong to no valid sequence
 };
 
-Utf8Survey survey_utf8(const char* text, size_t length) {
-    Utf8Survey survey;
+// Calls each(start, n) for every piece of text in order: n is 1 for an
+// ASCII byte, the length of a valid multi-byte sequence, or 0 for a byte
+// that belongs to none.
+template <typename Each>
+void for_each_piece(const char* text, size_t length, Each each) {
     const auto* p = reinterpret_cast<const unsigned char*>(text);
     size_t i = 0;
     while (i < length) {
-        if (p[i] < 0x80) {
-            ++i;
-            continue;
-        }
-        const size_t n = sequence_length(p + i, length - i);
-        survey.multi += n;
-        survey.invalid += n ? 0 : 1;
+        const size_t n = p[i] < 0x80 ? 1 : sequence_length(p + i, length - i);
+        each(i, n);
         i += n ? n : 1;
     }
+}
+
+Utf8Survey survey_utf8(const char* text, size_t length) {
+    Utf8Survey survey;
+    for_each_piece(text, length, [&survey](size_t, size_t n) {
+        if (n == 0) ++survey.invalid;
+        if (n > 1) survey.multi += n;
+    });
     return survey;
 }
 
 // Copies text keeping only ASCII bytes and valid multi-byte sequences.
 String drop_invalid_bytes(const char* text, size_t length) {
     String out;
-    const auto* p = reinterpret_cast<const unsigned char*>(text);
-    size_t i = 0;
-    while (i < length) {
-        if (p[i] < 0x80) {
-            out.append(text + i, 1);
-            ++i;
-            continue;
-        }
-        const size_t n = sequence_length(p + i, length - i);
-        if (n) out.append(text + i, n);
-        i += n ? n : 1;
-    }
+    for_each_piece(text, length, [&out, text](size_t start, size_t n) {
+        if (n) out.append(text + start, n);
+    });
     return out;
 }
 
