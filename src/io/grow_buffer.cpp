@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "io/io_faults.h"
 #include "io/banned.h"
 
 namespace {
@@ -42,6 +43,7 @@ bool GrowBuffer::resize(int64_t n, bool shrink) {
         return true;
     }
     const int64_t new_capacity = capacity_for(n);
+    if (io_faults.fail_growth_from > 0 && new_capacity >= io_faults.fail_growth_from) return false;
     auto* grown = static_cast<uint8_t*>(std::realloc(storage, static_cast<size_t>(new_capacity)));
     if (!grown) {
         grown = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(new_capacity)));

@@ -349,7 +349,9 @@ std::string compress_tarball(ArchiveJob& job) {
     Streamed streamed = Streamed::compress_failed;
     bool written = false;
     job.zstd_cctx = reinterpret_cast<ZSTD_CCtx_s*>(create_cctx(job));
-    if (job.zstd_cctx && job.stage_in.resize(STAGE_IN) && job.stage_out.resize(STAGE_OUT)) {
+    const bool staged = job.zstd_cctx && job.stage_in.resize(STAGE_IN) && job.stage_out.resize(STAGE_OUT);
+    if (!staged) set_output_error(job, ERROR_NOT_ENOUGH_MEMORY);
+    if (staged) {
         job.stage_reader = new FileReader(job.tar_file.c_str());
         if (!job.stage_reader->is_open()) {
             streamed = Streamed::read_failed;

@@ -303,6 +303,30 @@ TEST(Faults, an_extraction_stops_at_the_first_failed_write_and_says_why_once) {
 // A failure that comes late: the flush of a finished ZIP (a network share
 // that fails its last writes). No archive passes for whole, and the user
 // is told.
+// The stage buffers of a .tzst job (128 KiB each) cannot be had: the job
+// makes nothing, leaves nothing behind and says why, in both directions.
+TEST(Faults, stage_buffers_that_cannot_be_had_fail_the_tzst_jobs) {
+    for (const Kind kind : {Kind::tzst_folder, Kind::tzst_extract}) {
+        SCOPED_TRACE(kind_name(kind));
+        Bench bench(kind);
+        JobHandle job;
+        reset_io_faults();
+        io_faults.fail_growth_from = 100000;
+        bench.start(*job, kind);
+        ASSERT_TRUE(serve_within(*job, 60));
+        reset_io_faults();
+        EXPECT_STREQ(outcome_word(*job), "failed");
+        EXPECT_FALSE(job->output_made);
+        EXPECT_FALSE(path_exists(bench.folder + ".tzst.partial"));
+        EXPECT_FALSE(path_exists(bench.folder + ".tar.partial"));
+        if (kind == Kind::tzst_folder) EXPECT_FALSE(path_exists(bench.folder + ".tzst"));
+        if (kind == Kind::tzst_extract) EXPECT_FALSE(path_exists(bench.folder)) << "nothing unpacked";
+        const std::string report = problem_report(*job);
+        EXPECT_NE(report.find("memory"), std::string::npos) << report;
+        bench.check(*job, kind);
+    }
+}
+
 TEST(Faults, a_late_flush_failure_makes_no_archive) {
     Bench bench(Kind::zip_folder);
     const std::string in = bench.scratch.path() + "in";
