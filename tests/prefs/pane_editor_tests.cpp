@@ -124,7 +124,9 @@ TEST_F(PaneEditors, ctrl_s_checks_the_whole_of_long_lines) {
             << help_row();
         // The next start reads what was saved.
         EXPECT_EQ(load_preferences(false), c.parses);
-        if (c.parses) EXPECT_EQ(pref_zlib_compression_level(), 7);
+        if (c.parses) {
+            EXPECT_EQ(pref_zlib_compression_level(), 7);
+        }
     }
 }
 

@@ -234,7 +234,9 @@ TEST(ExtractionSafety, extracted_files_carry_the_archives_mark_of_the_web) {
                     ? build_zip({zip_entry("a.txt", "one"), zip_entry("sub/", ""), zip_entry("sub/b.txt", "two")})
                     : zstd_frame(build_tar({tar_entry("a.txt", "one"), tar_entry("sub/b.txt", "two")}));
             ASSERT_TRUE(write_file(archive, bytes));
-            if (marked) ASSERT_TRUE(write_stream(archive + ":Zone.Identifier", zone));
+            if (marked) {
+                ASSERT_TRUE(write_stream(archive + ":Zone.Identifier", zone));
+            }
             JobHandle job;
             job->keep_tarball = false;
             ASSERT_TRUE(decompress_within(*job, archive, TIME_BOUND_SECONDS));

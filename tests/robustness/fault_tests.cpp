@@ -294,7 +294,9 @@ TEST(Faults, an_extraction_stops_at_the_first_failed_write_and_says_why_once) {
         EXPECT_EQ(report.substr(0, heading.size()), heading);
         const std::string tail = ": the disk is full";
         EXPECT_EQ(report.substr(report.size() - tail.size()), tail);
-        if (*c.reported) EXPECT_EQ(report, heading + bench.scratch.path() + c.reported + tail);
+        if (*c.reported) {
+            EXPECT_EQ(report, heading + bench.scratch.path() + c.reported + tail);
+        }
         EXPECT_LT(writes, 40) << "writes tried";
         bench.check(*job, c.kind);
     }
@@ -319,8 +321,12 @@ TEST(Faults, stage_buffers_that_cannot_be_had_fail_the_tzst_jobs) {
         EXPECT_FALSE(job->output_made);
         EXPECT_FALSE(path_exists(bench.folder + ".tzst.partial"));
         EXPECT_FALSE(path_exists(bench.folder + ".tar.partial"));
-        if (kind == Kind::tzst_folder) EXPECT_FALSE(path_exists(bench.folder + ".tzst"));
-        if (kind == Kind::tzst_extract) EXPECT_FALSE(path_exists(bench.folder)) << "nothing unpacked";
+        if (kind == Kind::tzst_folder) {
+            EXPECT_FALSE(path_exists(bench.folder + ".tzst"));
+        }
+        if (kind == Kind::tzst_extract) {
+            EXPECT_FALSE(path_exists(bench.folder)) << "nothing unpacked";
+        }
         const std::string report = problem_report(*job);
         EXPECT_NE(report.find("memory"), std::string::npos) << report;
         bench.check(*job, kind);
@@ -356,14 +362,18 @@ TEST(Faults, a_save_as_copy_that_fills_the_disk_leaves_the_archive_where_it_was)
     for (const bool target_existed : {false, true}) {
         SCOPED_TRACE(target_existed ? "over an existing file" : "to a new name");
         const std::string target = scratch.path() + "chosen.tzst";
-        if (target_existed) ASSERT_TRUE(write_file(target, "the user's older file"));
+        if (target_existed) {
+            ASSERT_TRUE(write_file(target, "the user's older file"));
+        }
         reset_io_faults();
         io_faults.disk_full_after = 10000;
         EXPECT_FALSE(move_file_by_copy(archive.c_str(), target.c_str()));
         reset_io_faults();
         EXPECT_TRUE(read_file(archive) == bytes) << "the archive stays where it was";
         EXPECT_TRUE(path_exists(target) == target_existed) << "no part of the archive under the chosen name";
-        if (target_existed) EXPECT_EQ(read_file(target), "the user's older file");
+        if (target_existed) {
+            EXPECT_EQ(read_file(target), "the user's older file");
+        }
         EXPECT_FALSE(path_exists(target + ".partial"));
     }
     EXPECT_EQ(move_failure_report(archive.c_str(), (scratch.path() + "chosen.tzst").c_str()),
