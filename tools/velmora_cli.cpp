@@ -89,6 +89,66 @@ BOOL WINAPI on_console_event(DWORD event) {
     }
 }
 
+// Windows sends no logoff or shutdown event to the console handler of a
+// program that has loaded user32 (this one has, through shell32); such a
+// program hears the end of the session as a top-level window. This hidden
+// one answers it as the handler answers a closed console: the session may
+// end, and once it ends the job is cancelled and its partial files removed
+// before the process goes. Without a display there is no window, and none
+// is needed.
+constexpr wchar_t SESSION_WINDOW_CLASS[] = L"velmora_cli_session";
+
+LRESULT CALLBACK session_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+    case WM_QUERYENDSESSION: return TRUE;
+    case WM_ENDSESSION:
+        if (wparam) on_console_event(CTRL_LOGOFF_EVENT);
+        return 0;
+    case WM_CLOSE: DestroyWindow(window); return 0;
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    default: return DefWindowProcW(window, message, wparam, lparam);
+    }
+}
+
+struct SessionWatch {
+    HANDLE thread = nullptr;
+    HANDLE ready = nullptr;  // set once the window exists or could not be made
+    std::atomic<HWND> window{nullptr};
+};
+SessionWatch session_watch;
+
+DWORD WINAPI watch_session(void*) {
+    WNDCLASSW window_class{};
+    window_class.lpfnWndProc = session_window_procedure;
+    window_class.hInstance = GetModuleHandleW(nullptr);
+    window_class.lpszClassName = SESSION_WINDOW_CLASS;
+    RegisterClassW(&window_class);
+    const HWND window = CreateWindowExW(0, SESSION_WINDOW_CLASS, L"velmora-cli", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                                        window_class.hInstance, nullptr);
+    session_watch.window = window;
+    SetEvent(session_watch.ready);
+    if (!window) return 0;
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
+    return 0;
+}
+
+void start_session_watch() {
+    session_watch.ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    session_watch.thread = CreateThread(nullptr, 0, watch_session, nullptr, 0, nullptr);
+}
+
+// Closes the window and joins its thread.
+void end_session_watch() {
+    if (!session_watch.thread) return;
+    WaitForSingleObject(session_watch.ready, INFINITE);
+    if (const HWND window = session_watch.window.load()) PostMessageW(window, WM_CLOSE, 0, 0);
+    WaitForSingleObject(session_watch.thread, INFINITE);
+    CloseHandle(session_watch.thread);
+    CloseHandle(session_watch.ready);
+    session_watch.thread = nullptr;
+}
+
 // The seam's thread: what Windows does with a console event.
 DWORD WINAPI raise_console_event(void*) {
     on_console_event(raised_console_event);
@@ -385,12 +445,14 @@ int run_command(const std::vector<std::string>& arguments) {
     }
     if (arguments[0] != "compress" && arguments[0] != "decompress") return usage_error("unknown command");
     SetConsoleCtrlHandler(on_console_event, TRUE);
+    start_session_watch();
     CoInitialize(nullptr);
     load_user_preferences();
     ArchiveJob* job = create_archive_job(job_settings_from_preferences());
     const int code = arguments[0] == "compress" ? compress(*job, arguments) : decompress(*job, arguments);
     destroy_archive_job(job);
     SetEvent(job_cleaned_up);
+    end_session_watch();
     destroy_preferences_state(preferences_state);
     preferences_state = nullptr;
     CoUninitialize();

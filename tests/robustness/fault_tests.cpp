@@ -542,3 +542,62 @@ TEST(Faults, a_finished_archive_outlives_an_old_one_held_by_another_program) {
 }
 
 }  // namespace
+
+namespace {
+
+struct WindowOfProcess {
+    DWORD process;
+    HWND found;
+};
+
+BOOL CALLBACK find_session_window(HWND window, LPARAM parameter) {
+    auto& wanted = *reinterpret_cast<WindowOfProcess*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof(name));
+    if (owner != wanted.process || std::string(name) != "velmora_cli_session") return TRUE;
+    wanted.found = window;
+    return FALSE;
+}
+
+}  // namespace
+
+// Logoff or shutdown while velmora-cli packs a folder: the program hears it
+// as a top-level window (Windows sends a console program that loaded user32
+// no such console event), lets the session end, and before the process is
+// ended removes every partial file. The session messages are sent as
+// Windows sends them, then the process is ended as Windows ends it.
+TEST(Faults, velmora_cli_cleans_up_when_the_session_ends) {
+    if (!std::getenv("VELMORA_BUILD_DIR")) GTEST_SKIP() << "VELMORA_BUILD_DIR not set";
+    ScratchFolder scratch("session-end");
+    Tree tree;
+    for (int i = 0; i < 60; ++i) tree["f" + std::to_string(i) + ".bin"] = pattern_bytes(2u << 20, i);
+    const std::string folder = scratch.path() + "big";
+    write_tree(folder + "\\", tree);
+    std::string command = "\"Z:" + std::string(std::getenv("VELMORA_BUILD_DIR")) + "/velmora-cli.exe\" compress "
+                          "--format tzst \"" + folder + "\"";
+    for (size_t i = 0; i < command.find(".exe"); ++i) command[i] = command[i] == '/' ? '\\' : command[i];
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+    WindowOfProcess wanted{process.dwProcessId, nullptr};
+    for (int waited = 0; waited < 20000 && (!wanted.found || !path_exists(folder + ".tar.partial")); waited += 20) {
+        EnumWindows(find_session_window, reinterpret_cast<LPARAM>(&wanted));
+        Sleep(20);
+    }
+    ASSERT_NE(wanted.found, nullptr) << "velmora-cli has a window that hears the end of the session";
+    EXPECT_TRUE(path_exists(folder + ".tar.partial")) << "the job is writing its tarball";
+    DWORD_PTR answer = 0;
+    ASSERT_TRUE(SendMessageTimeoutA(wanted.found, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_BLOCK, 5000, &answer));
+    EXPECT_EQ(answer, DWORD_PTR{TRUE}) << "velmora-cli lets the session end";
+    ASSERT_TRUE(SendMessageTimeoutA(wanted.found, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_BLOCK, 10000, &answer));
+    TerminateProcess(process.hProcess, 0x40010004);  // as Windows ends a process at logoff
+    WaitForSingleObject(process.hProcess, 10000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    for (const char* left : {".tar.partial", ".tzst.partial", ".tzst", ".tar"}) {
+        EXPECT_FALSE(path_exists(folder + left)) << left;
+    }
+}
