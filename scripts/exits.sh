@@ -57,17 +57,7 @@ echo "$JOBS short jobs: $((JOBS - hung - failed)) exited with their archive, $hu
     "$seconds s in all, slowest $slowest ms"
 short_bad=$((hung + failed))
 
-python3 - "$NEST/top" "$DEPTH" <<'PY'
-import os, sys
-path, depth = sys.argv[1], int(sys.argv[2])
-os.makedirs(path)
-for level in range(1, depth + 1):
-    path = os.path.join(path, "d")
-    os.mkdir(path)
-    if level % 100 == 0 or level in (1, depth):
-        with open(os.path.join(path, "f%d.txt" % level), "w") as out:
-            out.write("level %d\n" % level)
-PY
+python3 "$ROOT/scripts/make_nest.py" "$NEST/top" "$DEPTH"
 hung=0 failed=0 slowest=0 limit=600
 for format in zip tzst; do
     one compress --format "$format" "$(winpath "$NEST/top")"

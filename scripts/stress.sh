@@ -93,18 +93,7 @@ step "a folder nested $DEPTH levels deep"
 # buffers; a file every 100 levels and at the bottom.
 DEEP=/dev/shm/velmora-deep-$$
 mkdir -p "$DEEP"
-python3 - "$DEEP/top" "$DEPTH" <<'PY'
-import os, sys
-path, depth = sys.argv[1], int(sys.argv[2])
-os.mkdir(path)
-for level in range(1, depth + 1):
-    path = os.path.join(path, "d")
-    os.mkdir(path)
-    if level % 100 == 0 or level in (1, depth):
-        with open(os.path.join(path, "f%d.txt" % level), "w") as out:
-            out.write("level %d\n" % level)
-print("  deepest file path: %d characters (Z: form)" % (len(path) + 2 + len("/f%d.txt" % depth)))
-PY
+python3 "$ROOT/scripts/make_nest.py" "$DEEP/top" "$DEPTH"
 round_trip zip "$DEEP/top" "$DEEP/zip"
 round_trip tzst "$DEEP/top" "$DEEP/tzst"
 rm -rf "$DEEP"
