@@ -1,0 +1,52 @@
+// Pieces shared by the tarball jobs: the wide path libarchive opens, the
+// Zstandard stage's release and the tarball's names. Worker thread.
+#include "jobs/tar_common.h"
+
+#include <zstd.h>
+
+#include <cstring>
+
+#include "io/platform.h"
+#include "jobs/job_paths.h"
+#include "io/banned.h"
+
+std::wstring archive_wide_path(const char* path) {
+    std::wstring out;
+    constexpr size_t LIMIT = 2047;
+    size_t left = std::strlen(path);
+    while (left && out.size() < LIMIT) {
+        uint32_t value = 0;
+        const size_t length = decode_utf8_char(path, left, &value);
+        if (value >= 0x10000 && value <= 0x10FFFE) {
+            if (LIMIT - out.size() < 2) break;
+            value -= 0x10000;
+            out.push_back(static_cast<wchar_t>(0xD800 + (value >> 10)));
+            out.push_back(static_cast<wchar_t>(0xDC00 + (value & 0x3FF)));
+        } else {
+            out.push_back(static_cast<wchar_t>(value & 0xFFFF));
+        }
+        path += length;
+        left -= length;
+    }
+    return out;
+}
+
+void release_zstd_stage(ArchiveJob& job) {
+    delete job.stage_reader;
+    delete job.stage_writer;
+    job.stage_reader = nullptr;
+    job.stage_writer = nullptr;
+    ZSTD_freeCCtx(reinterpret_cast<ZSTD_CCtx*>(job.zstd_cctx));
+    job.zstd_cctx = nullptr;
+    ZSTD_freeDCtx(reinterpret_cast<ZSTD_DCtx*>(job.zstd_dctx));
+    job.zstd_dctx = nullptr;
+}
+
+void choose_tarball_file(ArchiveJob& job) { job.tar_file = partial_path(job.tar_path.c_str()); }
+
+void name_kept_tarball(ArchiveJob& job) {
+    if (!job.keep_tarball) return;
+    const std::string placed = place_finished_output(job.tar_file.c_str(), job.tar_path.c_str());
+    if (placed != job.tar_path.c_str()) note_problem(job, Problem::saved_aside, placed);
+    job.tar_file.set(placed.c_str());
+}
