@@ -45,6 +45,7 @@
 #include "io/file_writer.h"
 #include "io/platform.h"
 #include "jobs/archive_job.h"
+#include "jobs/archive_names.h"
 #include "jobs/directory_scan.h"
 #include "jobs/job_paths.h"
 #include "jobs/job_report.h"
@@ -57,7 +58,8 @@ constexpr char USAGE[] =
     "usage: velmora-cli compress [--format tzst|zip] [--level N] [--checksum] [--keep-tarball] PATH...\n"
     "       velmora-cli decompress ARCHIVE\n"
     "       velmora-cli --version\n"
-    "       velmora-cli --help\n";
+    "       velmora-cli --help\n"
+    "ARCHIVE: a .zip, .tzst, .tar.zst or .tar.zstd archive, or a single .zst or .zstd file\n";
 
 std::atomic<bool> interrupted{false};
 // Raised once the job's record is destroyed: its thread has ended and its
@@ -205,11 +207,6 @@ void load_user_preferences() {
     if (!load_preferences(false)) load_preferences(true);
 }
 
-bool ends_with_ignoring_case(const std::string& text, const char* suffix) {
-    const size_t n = std::strlen(suffix);
-    return text.size() >= n && _stricmp(text.c_str() + text.size() - n, suffix) == 0;
-}
-
 // Runs one request on the worker and shows its progress; returns the outcome.
 JobOutcome run(ArchiveJob& job, void (*submit_request)(ArchiveJob&, const std::string&), const std::string& input) {
     const uint32_t served = job.requests_served.load();
@@ -312,8 +309,8 @@ int compress(ArchiveJob& job, const std::vector<std::string>& arguments) {
 int decompress(ArchiveJob& job, const std::vector<std::string>& arguments) {
     if (arguments.size() != 2) return usage_error("decompress takes one archive");
     const std::string archive = full_path(arguments[1]);
-    if (!ends_with_ignoring_case(archive, ".zip") && !ends_with_ignoring_case(archive, ".tzst")) {
-        return usage_error("the archive must end in .zip or .tzst");
+    if (archive_names(archive.c_str()).kind == ArchiveKind::none) {
+        return usage_error(("the archive must end in " + unpackable_extensions_text()).c_str());
     }
     if (file_attributes(archive.c_str()) == INVALID_FILE_ATTRIBUTES) return failure("no such archive", archive);
     return report(job, run(job, [](ArchiveJob& j, const std::string& p) { submit_decompress(j, p.c_str()); }, archive),

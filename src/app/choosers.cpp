@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "io/platform.h"
+#include "jobs/archive_names.h"
 #include "io/banned.h"
 
 namespace {
@@ -148,6 +149,17 @@ std::string run_classic_dialog(Purpose purpose, HWND owner, const char* title,
 }
 
 }  // namespace
+
+const std::vector<ChooserFilter>& decompress_filters() {
+    static const std::string all = archive_patterns(ArchiveKind::none);
+    static const std::string zip = archive_patterns(ArchiveKind::zip);
+    static const std::string zstandard = zstandard_patterns();
+    static const std::vector<ChooserFilter> filters = {{"All supported files", all.c_str()},
+                                                       {"ZIP files (*.zip)", zip.c_str()},
+                                                       {"Zstandard files (*.tzst)", zstandard.c_str()},
+                                                       {"All files (*.*)", "*.*"}};
+    return filters;
+}
 
 unsigned filter_index_for(const std::vector<ChooserFilter>& filters, const char* extension) {
     if (!extension || !*extension) return 1;

@@ -33,6 +33,10 @@ bool choose_folder(HWND owner, std::string& folder, size_t size, bool keep_direc
 // closed by an empty one) into the UTF-8 list, leaving off the names that
 // no longer fit in limit bytes.
 std::string selection_list_from_wide(const wchar_t* result, size_t limit);
+// The Decompress chooser's file types: every archive kind Velmora unpacks,
+// ZIP, Zstandard (tarballs and single files) and all files.
+const std::vector<ChooserFilter>& decompress_filters();
+
 // 1-based index of the first filter whose pattern holds extension, compared
 // without regard to case; 1 when none does.
 unsigned filter_index_for(const std::vector<ChooserFilter>& filters, const char* extension);

@@ -119,10 +119,7 @@ void compress_file(HWND window) {
 
 void decompress_file(HWND window) {
     const std::string path = choose_open_file(window, "Decompress file",
-                                              {{"All supported files", "*.zip;*.tzst"},
-                                               {"ZIP files (*.zip)", "*.zip"},
-                                               {"Zstandard files (*.tzst)", "*.tzst"},
-                                               {"All files (*.*)", "*.*"}},
+                                              decompress_filters(),
                                               "zip", pref_preserve_current_directory(), false);
     if (!path.empty()) submit_decompress(*main_state.job, path.c_str());
 }

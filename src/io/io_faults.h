@@ -13,6 +13,7 @@ struct IoFaults {
     bool fail_flush = false;        // the flush before an archive's close fails (a late network write)
     int64_t disk_full_after = -1;   // bytes the "disk" accepts before reporting full; -1: off
     int64_t fail_growth_from = 0;   // a buffer that would take new storage of this many bytes or more gets none; 0: off
+    int64_t memory_available = 0;   // the memory the machine is said to be able to give a job, in bytes; 0: ask it
     int64_t reads_issued = 0;       // counters, for tests that count requests
     int64_t writes_issued = 0;
     int64_t bytes_accepted = 0;

@@ -286,8 +286,9 @@ bool delete_file(const char* path) {
                      [](const char* p) { return DeleteFileA(p) != 0; });
 }
 
-bool move_file_replacing(const char* from, const char* to, bool write_through) {
-    const DWORD flags = MOVEFILE_REPLACE_EXISTING | (write_through ? MOVEFILE_WRITE_THROUGH : 0);
+namespace {
+
+bool move_file_with(const char* from, const char* to, DWORD flags) {
     WideText wide_from(from, std::strlen(from));
     WideText wide_to(to, std::strlen(to));
     if (wide_from.make_long_path() && wide_from.ok() && wide_to.make_long_path() && wide_to.ok()) {
@@ -295,6 +296,14 @@ bool move_file_replacing(const char* from, const char* to, bool write_through) {
     }
     return MoveFileExA(from, to, flags) != 0;
 }
+
+}  // namespace
+
+bool move_file_replacing(const char* from, const char* to, bool write_through) {
+    return move_file_with(from, to, MOVEFILE_REPLACE_EXISTING | (write_through ? MOVEFILE_WRITE_THROUGH : 0));
+}
+
+bool move_file_to_new_name(const char* from, const char* to) { return move_file_with(from, to, 0); }
 
 const DWORD HELD_FILE_RETRY_MS[] = {50, 100, 200, 400, 800, 1200, 1600, 2000, 2000, 2000, 0};
 

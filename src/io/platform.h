@@ -96,6 +96,8 @@ bool delete_file(const char* path);
 // Renames from to to, replacing an existing to; false when it fails. With
 // write_through the call returns only once the move is on the disk.
 bool move_file_replacing(const char* from, const char* to, bool write_through = false);
+// Renames from to to only when nothing has that name; false when it fails.
+bool move_file_to_new_name(const char* from, const char* to);
 
 // The same two, for the steps that finish or clean up a job's output: a
 // failure that another program's brief hold on either file explains (access

@@ -12,6 +12,7 @@
 
 #include "io/platform.h"
 #include "jobs/after_job.h"
+#include "jobs/archive_names.h"
 #include "jobs/directory_scan.h"
 #include "jobs/job_paths.h"
 #include "jobs/job_report.h"
@@ -31,6 +32,7 @@ const char* const PHASE_TEXTS[] = {
     "Decompressing (1/2)",
     "Reading tarball (2/2)",
     "Compressing",
+    "Decompressing",
     "Decompressing",
 };
 
@@ -74,15 +76,6 @@ bool take_request(ArchiveJob& job, JobKind* kind) {
     return taken;
 }
 
-bool equals_ignoring_case(const std::string& text, const char* lower) {
-    if (text.size() != std::strlen(lower)) return false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] + 32) : text[i];
-        if (c != lower[i]) return false;
-    }
-    return true;
-}
-
 // The pipeline of the job. A compressor other than ZIP is the Zstandard
 // tarball, the default.
 JobResult run_pipeline(ArchiveJob& job, JobKind kind) {
@@ -92,10 +85,22 @@ JobResult run_pipeline(ArchiveJob& job, JobKind kind) {
     case JobKind::compress_files: return zip ? compress_files_zip(job) : compress_files_tzst(job);
     case JobKind::decompress: break;
     }
-    const std::string extension = path_extension(job.job_inputs.c_str());
-    if (equals_ignoring_case(extension, ".zip")) return decompress_zip_job(job);
-    if (equals_ignoring_case(extension, ".tzst")) return decompress_tzst_job(job);
-    note_problem(job, Problem::unknown_archive_kind, job.job_inputs.c_str());
+    const char* archive = job.job_inputs.c_str();
+    const ArchiveNames names = archive_names(archive);
+    if (names.kind == ArchiveKind::none) {
+        note_problem(job, Problem::unknown_archive_kind, archive);
+        return JobResult{};
+    }
+    if (!names.usable) {
+        note_problem(job, Problem::name_leaves_no_folder, archive);
+        return JobResult{};
+    }
+    switch (names.kind) {
+    case ArchiveKind::zip: return decompress_zip_job(job);
+    case ArchiveKind::zstd_tarball: return decompress_tzst_job(job);
+    case ArchiveKind::zstd_file: return decompress_zst_file_job(job);
+    case ArchiveKind::none: break;
+    }
     return JobResult{};
 }
 
@@ -113,11 +118,13 @@ void begin_job(ArchiveJob& job) {
     set_busy_and_cancel(job, true, job.quit_requested.load() != 0);
 }
 
-// Records how the job ended: complete when the output was made, nothing was
-// noted as a problem and no cancel came; else cancelled or failed.
+// Records how the job ended: complete when the output was made, nothing but
+// notices was noted and no cancel came; else cancelled or failed.
 void record_outcome(ArchiveJob& job, const JobResult& result) {
     const bool cancelled = cancel_requested(job);
-    const JobOutcome outcome = result.made && job.problems.empty() && !cancelled ? JobOutcome::complete
+    bool lost = false;
+    for (const JobProblem& problem : job.problems) lost = lost || !is_notice(problem.kind);
+    const JobOutcome outcome = result.made && !lost && !cancelled ? JobOutcome::complete
                                : cancelled                                        ? JobOutcome::cancelled
                                                                                   : JobOutcome::failed;
     job.output_made = result.made;
@@ -298,6 +305,8 @@ int32_t counted_percent(int64_t done, int64_t total) {
 }
 
 void note_problem(ArchiveJob& job, Problem kind, const std::string& name) { job.problems.push_back({kind, name}); }
+
+bool is_notice(Problem kind) { return kind == Problem::tarball_kept_as || kind == Problem::saved_as; }
 
 void copy_input_data(ArchiveJob& job, FileReader& reader, const char* name, int32_t overall, PutPiece put) {
     constexpr size_t PIECE = 4096;

@@ -48,6 +48,7 @@ enum class Phase : int32_t {
     reading_tarball,      // "Reading tarball (2/2)"
     compressing_zip,      // "Compressing"
     decompressing_zip,    // "Decompressing"
+    decompressing_file,   // "Decompressing": a single compressed file
 };
 
 // How the last served job ended, for callers that need to know (the console
@@ -72,7 +73,7 @@ enum class Problem : int32_t {
     unreadable_archive,  // an archive that could not be opened at all
     archive_damaged,   // an archive that ends or breaks before its last entry
     output_not_written,  // the archive itself could not be written
-    unknown_archive_kind,  // a file to unpack that is neither a .zip nor a .tzst
+    unknown_archive_kind,  // a file to unpack whose name is of no kind Velmora unpacks
     root_refused,      // a drive or share root chosen for compression
     tarball_not_read_back,  // the finished tarball failed to read back for compression
     saved_aside,       // a finished output kept under another name: the old one was held
@@ -84,7 +85,15 @@ enum class Problem : int32_t {
     special_skipped,   // a device, fifo or socket: not created
     link_target_missing,  // a hard link to a file that is not in the archive: not created
     extraction_stopped,   // a file of an extraction (or its tarball) the disk refused: the job stopped
+    name_leaves_no_folder,  // an archive named only dots or spaces: its output would be its own folder or above
+    needs_memory,         // a Zstandard frame whose window is more than this machine can give
+    tarball_kept_as,      // notice: a kept tarball took a free name, a file had its own
+    saved_as,             // notice: a single file's output took a free name, a file had its own
 };
+
+// True for the kinds that only tell where something went: the job still
+// did all it was asked.
+bool is_notice(Problem kind);
 
 struct JobProblem {
     Problem kind;
@@ -211,8 +220,9 @@ enum class JobKind { compress_folder, compress_files, decompress };
 // job_inputs otherwise), from start to end: the last job's outcome,
 // problems and progress are forgotten, busy is raised with the cancel
 // cleared, the pipeline of the kind (and of the compressor, or of the
-// archive's extension) runs, then the outcome is recorded, busy cleared, the
-// after-job action runs and requests_served is raised. Worker thread (tests
+// archive's kind by its name, which must leave a name for its output)
+// runs, then the outcome is recorded, busy cleared, the after-job action
+// runs and requests_served is raised. Worker thread (tests
 // and tools call it directly on a record without a worker).
 void run_job(ArchiveJob& job, JobKind kind);
 
@@ -278,3 +288,4 @@ JobResult decompress_tzst_job(ArchiveJob& job);
 JobResult compress_folder_zip(ArchiveJob& job);
 JobResult compress_files_zip(ArchiveJob& job);
 JobResult decompress_zip_job(ArchiveJob& job);
+JobResult decompress_zst_file_job(ArchiveJob& job);

@@ -27,6 +27,8 @@ std::string temporary_beside(const std::string& target) {
     return partial_path(stem.c_str()).c_str();
 }
 
+}  // namespace
+
 bool write_zone_identifier(const std::string& path, const std::string& zone) {
     const std::string stream = path + ZONE_STREAM;
     const HANDLE file = create_file(stream.c_str(), GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, false);
@@ -36,8 +38,6 @@ bool write_zone_identifier(const std::string& path, const std::string& zone) {
                     written == zone.size();
     return CloseHandle(file) && ok;
 }
-
-}  // namespace
 
 std::string read_zone_identifier(const char* path) {
     const std::string stream = std::string(path) + ZONE_STREAM;

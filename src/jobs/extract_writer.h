@@ -72,3 +72,5 @@ private:
 
 // Reads a file's Zone.Identifier stream; "" when it has none.
 std::string read_zone_identifier(const char* path);
+// Gives the file at path the Zone.Identifier stream zone; false when it fails.
+bool write_zone_identifier(const std::string& path, const std::string& zone);

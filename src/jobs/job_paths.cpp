@@ -222,6 +222,16 @@ std::string place_finished_output(const char* partial, const char* path) {
     return partial;
 }
 
+std::string move_to_free_name(const char* partial, const char* path) {
+    if (move_file_to_new_name(partial, path)) return path;
+    for (int n = 2; n < 1000; ++n) {
+        const std::string free_name = numbered(path, n);
+        if (move_file_to_new_name(partial, free_name.c_str())) return free_name;
+        if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    return partial;
+}
+
 bool WrittenFiles::taken(const std::string& relative) const { return folded_.count(folded(relative)) != 0; }
 
 std::string WrittenFiles::place(const std::string& destination, const std::string& relative) {

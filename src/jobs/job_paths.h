@@ -61,6 +61,12 @@ std::string numbered(const std::string& path, int n);
 // could be made. A finished output is never deleted here.
 std::string place_finished_output(const char* partial, const char* path);
 
+// Moves a finished output from its partial name to path, or, when a file
+// has that name, to the first free "name (2).ext", "name (3).ext", ...
+// beside it: no existing file is replaced. Returns where the output is now
+// (partial itself when no rename could be made).
+std::string move_to_free_name(const char* partial, const char* path);
+
 // Creates the folder at path unless it exists; false when there is no
 // folder there afterwards.
 bool make_folder(const char* path);

@@ -52,9 +52,11 @@ const ProblemWords WORDS[] = {
     {"The archive is damaged or cut short; nothing after the damage was extracted:",
      "The archives are damaged or cut short; nothing after the damage was extracted:", "archive damaged or cut short"},
     {"The archive could not be written:", "The archives could not be written:", "archive could not be written"},
-    {"Not unpacked: Velmora can unpack .tzst and .zip archives, and this file is neither:",
-     "Not unpacked: Velmora can unpack .tzst and .zip archives, and these files are neither:",
-     "neither a .tzst nor a .zip, not unpacked"},
+    {"Not unpacked: Velmora can unpack .zip, .tzst, .tar.zst, .tar.zstd, .zst and .zstd files, and this file is none "
+     "of them:",
+     "Not unpacked: Velmora can unpack .zip, .tzst, .tar.zst, .tar.zstd, .zst and .zstd files, and these files are "
+     "none of them:",
+     "not a kind of file Velmora unpacks, not unpacked"},
     {"A drive or share root cannot be compressed; choose a folder in it:",
      "Drive or share roots cannot be compressed; choose a folder in them:",
      "a drive or share root cannot be compressed; choose a folder in it"},
@@ -80,9 +82,20 @@ const ProblemWords WORDS[] = {
      "hard link to a file not in the archive, not created"},
     {"The extraction stopped because a file could not be written:",
      "The extractions stopped because files could not be written:", "could not be written, extraction stopped"},
+    {"Not unpacked: the archive's name is only dots or spaces, so it would unpack into its own folder or the one "
+     "above it:",
+     "Not unpacked: the archives' names are only dots or spaces, so they would unpack into their own folders or the "
+     "ones above them:",
+     "name is only dots or spaces, not unpacked"},
+    {"Not unpacked: the archive needs more memory than this computer can give:",
+     "Not unpacked: the archives need more memory than this computer can give:", "not enough memory, not unpacked"},
+    {"A file had the tarball's name, so the tarball was kept as:",
+     "Files had the tarballs' names, so the tarballs were kept as:", "a file had the tarball's name; kept as"},
+    {"A file had the unpacked file's name, so it was saved as:",
+     "Files had the unpacked files' names, so they were saved as:", "a file had its name; saved as"},
 };
 
-static_assert(sizeof(WORDS) / sizeof(WORDS[0]) == static_cast<size_t>(Problem::extraction_stopped) + 1,
+static_assert(sizeof(WORDS) / sizeof(WORDS[0]) == static_cast<size_t>(Problem::saved_as) + 1,
               "one entry of words per kind of problem");
 
 const ProblemWords& words_of(Problem kind) { return WORDS[static_cast<size_t>(kind)]; }

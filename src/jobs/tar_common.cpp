@@ -44,8 +44,14 @@ void release_zstd_stage(ArchiveJob& job) {
 
 void choose_tarball_file(ArchiveJob& job) { job.tar_file = partial_path(job.tar_path.c_str()); }
 
-void name_kept_tarball(ArchiveJob& job) {
+void name_kept_tarball(ArchiveJob& job, bool may_replace) {
     if (!job.keep_tarball) return;
+    if (!may_replace) {
+        const std::string placed = move_to_free_name(job.tar_file.c_str(), job.tar_path.c_str());
+        if (placed != job.tar_path.c_str()) note_problem(job, Problem::tarball_kept_as, placed);
+        job.tar_file.set(placed.c_str());
+        return;
+    }
     const std::string placed = place_finished_output(job.tar_file.c_str(), job.tar_path.c_str());
     if (placed != job.tar_path.c_str()) note_problem(job, Problem::saved_aside, placed);
     job.tar_file.set(placed.c_str());

@@ -21,8 +21,9 @@ void release_zstd_stage(ArchiveJob& job);
 void choose_tarball_file(ArchiveJob& job);
 // A whole tarball that is kept takes tar_path, replacing a file of that
 // name, or a free name beside it when another program holds that file
-// (noted); tar_file names where it is.
-void name_kept_tarball(ArchiveJob& job);
+// (noted); tar_file names where it is. Unless it may replace, a file of
+// that name stays and the tarball takes a free name beside it (noted).
+void name_kept_tarball(ArchiveJob& job, bool may_replace = true);
 
 // Streams tar_file one Zstandard frame into the ".tzst" beside it.
 // The frame is written under a temporary name and takes the final name only

@@ -1,32 +1,31 @@
-// Extraction of a ".tzst": the Zstandard stream into a tarball beside the
-// archive, then the tarball's folders and files into a folder named after
-// the archive. Worker thread, with job_lock held.
+// Extraction of a Zstandard tarball (".tzst", ".tar.zst"): the Zstandard
+// stream into a tarball beside the archive, then the tarball's folders and
+// files into a folder named after the archive. Worker thread, with job_lock
+// held.
 #include <archive.h>
 #include <archive_entry.h>
-#include <zstd.h>
 
 #include "io/file_reader.h"
 #include "io/file_writer.h"
 #include "io/platform.h"
+#include "jobs/archive_names.h"
 #include "jobs/extract_writer.h"
 #include "jobs/job_paths.h"
 #include "jobs/tar_common.h"
+#include "jobs/zstd_stream.h"
 #include "io/banned.h"
 
 namespace {
 
-constexpr size_t STAGE_IN = 131075;   // ZSTD_DStreamInSize()
-constexpr size_t STAGE_OUT = 131072;  // ZSTD_DStreamOutSize()
 constexpr size_t TAR_BLOCK = 10240;
 constexpr size_t COPY_BLOCK = 4096;
-
-ZSTD_DCtx* dctx_of(ArchiveJob& job) { return reinterpret_cast<ZSTD_DCtx*>(job.zstd_dctx); }
 
 // How phase 1 went.
 enum class Stage1 {
     tarball,      // a tarball was written (whole tells whether the stream was)
     unreadable,   // the archive could not be opened or decoded at all
     not_written,  // the tarball could not be made or written (noted)
+    refused,      // the stream needs more memory than this machine can give (noted)
 };
 
 // Notes that the tarball of phase 1 could not be written, with the reason.
@@ -37,62 +36,33 @@ Stage1 tarball_not_written(ArchiveJob& job, DWORD error) {
 }
 
 // Phase 1. Sets *whole when the stream held complete frames and was written
-// without fault. Reading stops at the first error of the stream: nothing
-// after it can be decoded.
-Stage1 decompress_to_tarball(ArchiveJob& job, bool* whole) {
+// without fault.
+Stage1 decompress_to_tarball(ArchiveJob& job, const ArchiveNames& names, bool* whole) {
     *whole = false;
     set_phase(job, Phase::decompressing_zstd);
-    job.tar_path = replace_extension(job.archive_path.c_str(), ".tar");
-    if (!job.stage_in.resize(STAGE_IN) || !job.stage_out.resize(STAGE_OUT)) {
-        return tarball_not_written(job, ERROR_NOT_ENOUGH_MEMORY);
-    }
-    job.zstd_dctx = reinterpret_cast<ZSTD_DCtx_s*>(ZSTD_createDCtx());
-    if (!job.zstd_dctx) return tarball_not_written(job, ERROR_NOT_ENOUGH_MEMORY);
-    job.stage_reader = new FileReader(job.archive_path.c_str());
-    if (!job.stage_reader->is_open()) {
-        release_zstd_stage(job);
-        return Stage1::unreadable;
-    }
+    job.overall_percent.store(100, std::memory_order_relaxed);
+    job.tar_path.set(names.tarball.c_str());
     choose_tarball_file(job);
-    job.stage_writer = new FileWriter(job.tar_file.c_str());
-    if (!job.stage_writer->is_open()) {
-        const DWORD error = job.stage_writer->error();
-        release_zstd_stage(job);
-        return tarball_not_written(job, error);
+    DWORD error = NO_ERROR;
+    if (!open_zstd_stage(job, job.archive_path.c_str(), job.tar_file.c_str(), &error)) {
+        return error == NO_ERROR ? Stage1::unreadable : tarball_not_written(job, error);
     }
-    const uint64_t size = job.stage_reader->size();
-    bool failed = false;
-    size_t frame_state = 1;  // 0 once the last frame seen was complete
-    while (!failed && !job.stage_writer->failed()) {
-        const size_t n = job.stage_reader->read(job.stage_in.storage, STAGE_IN);
-        job.overall_percent.store(100, std::memory_order_relaxed);
-        job.item_percent.store(
-            counted_percent(static_cast<int64_t>(job.stage_reader->position()), static_cast<int64_t>(size)),
-            std::memory_order_relaxed);
-        if (n == 0) break;
-        ZSTD_inBuffer input = {job.stage_in.storage, n, 0};
-        while (!cancel_requested(job)) {
-            ZSTD_outBuffer output = {job.stage_out.storage, STAGE_OUT, 0};
-            const size_t r = ZSTD_decompressStream(dctx_of(job), &output, &input);
-            if (ZSTD_isError(r)) {
-                failed = true;
-                break;
-            }
-            frame_state = r;
-            job.stage_writer->write(job.stage_out.storage, output.pos);
-            if (input.pos == n && output.pos < STAGE_OUT) break;
-        }
-        if (cancel_requested(job)) break;
-    }
+    uint64_t memory_needed = 0;
+    const StreamEnd end = decode_zstd_stage(job, &memory_needed);
     const bool written = job.stage_writer->close();
     const DWORD write_error = job.stage_writer->error();
-    *whole = !failed && frame_state == 0 && written && !job.stage_reader->failed() && !cancel_requested(job);
     release_zstd_stage(job);
     if (!written) {
         delete_file(job.tar_file.c_str());
         return tarball_not_written(job, write_error);
     }
-    if (*whole) name_kept_tarball(job);
+    if (end == StreamEnd::too_large) {
+        delete_file(job.tar_file.c_str());
+        note_memory_needed(job, job.archive_path.c_str(), memory_needed);
+        return Stage1::refused;
+    }
+    *whole = end == StreamEnd::whole;
+    if (*whole) name_kept_tarball(job, names.tarball_replaces);
     return Stage1::tarball;
 }
 
@@ -240,10 +210,9 @@ struct TarballResult {
 };
 
 // Phase 2: the tarball's folders and files into the destination folder.
-TarballResult extract_tarball(ArchiveJob& job) {
+TarballResult extract_tarball(ArchiveJob& job, const std::string& destination_folder) {
     TarballResult result;
-    const String destination_folder = replace_extension(job.tar_path.c_str(), "");
-    const std::string destination = std::string(destination_folder.c_str()) + "\\";
+    const std::string destination = destination_folder + "\\";
     set_phase(job, Phase::reading_tarball);
     clear_percentages(job);
     clear_counters(job);
@@ -303,10 +272,11 @@ TarballResult extract_tarball(ArchiveJob& job) {
 
 JobResult decompress_tzst_job(ArchiveJob& job) {
     job.archive_path.set(job.job_inputs.c_str());
+    const ArchiveNames names = archive_names(job.archive_path.c_str());
 
     bool stream_whole = false;
     TarballResult tarball;
-    const Stage1 stage1 = decompress_to_tarball(job, &stream_whole);
+    const Stage1 stage1 = decompress_to_tarball(job, names, &stream_whole);
     const bool decompressed = stage1 == Stage1::tarball;
     if (stage1 == Stage1::unreadable) note_problem(job, Problem::unreadable_archive, job.archive_path.c_str());
     // A cancel in the first phase ends the job: the tarball is only a part.
@@ -314,7 +284,7 @@ JobResult decompress_tzst_job(ArchiveJob& job) {
     // it is never kept where it could pass for the archive's contents.
     bool tarball_stays = false;
     if (decompressed && !cancel_requested(job)) {
-        tarball = extract_tarball(job);
+        tarball = extract_tarball(job, names.stem);
         tarball_stays = stream_whole && job.keep_tarball;
         if (stream_whole && !tarball.opened) {
             // A whole stream that holds no tarball: the tarball stays for the
@@ -332,6 +302,5 @@ JobResult decompress_tzst_job(ArchiveJob& job) {
         }
     }
     if (decompressed && !tarball_stays) delete_file(job.tar_file.c_str());
-    const String destination = replace_extension(job.archive_path.c_str(), "");
-    return JobResult{tarball.opened && !job_stopping(job), destination.c_str()};
+    return JobResult{tarball.opened && !job_stopping(job), names.stem};
 }

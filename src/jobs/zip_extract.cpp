@@ -10,6 +10,7 @@
 #include "jobs/extract_writer.h"
 #include "io/platform.h"
 #include "jobs/archive_job.h"
+#include "jobs/archive_names.h"
 #include "jobs/job_paths.h"
 #include "jobs/zip_io.h"
 #include "io/banned.h"
@@ -164,15 +165,8 @@ JobResult decompress_zip_job(ArchiveJob& job) {
     set_phase(job, Phase::decompressing_zip);
     const char* archive = job.job_inputs.c_str();
     job.zip_path.set(archive);
-    // An archive named only ".zip" would unpack into its own folder, over
-    // its neighbours and itself: refused.
-    const String destination_folder = replace_extension(archive, "");
-    const size_t length = destination_folder.length();
-    if (length == 0 || is_separator(destination_folder.c_str()[length - 1])) {
-        note_problem(job, Problem::unreadable_archive, archive);
-        return JobResult{};
-    }
-    const std::string destination = std::string(destination_folder.c_str()) + "\\";
+    const std::string destination_folder = archive_names(archive).stem;
+    const std::string destination = destination_folder + "\\";
 
     unzFile zip = open_zip_archive(archive);
     const bool opened = zip || is_empty_zip_archive(archive);
@@ -183,5 +177,5 @@ JobResult decompress_zip_job(ArchiveJob& job) {
         ran_to_end = extract_entries(job, zip, destination);
         unzClose(zip);
     }
-    return JobResult{ran_to_end && !job_stopping(job), destination_folder.c_str()};
+    return JobResult{ran_to_end && !job_stopping(job), destination_folder};
 }

@@ -251,7 +251,7 @@ TEST(AfterJob, exit_while_the_save_dialog_is_up_ends_the_program) {
 
 // Choices that used to do nothing: a compressor value in velmora.ini other
 // than 0 or 1 compresses with Zstandard, and a file to unpack that is
-// neither a .tzst nor a .zip is reported.
+// of no kind Velmora unpacks is reported.
 TEST(AfterJob, a_bad_compressor_value_means_zstandard_and_an_unknown_archive_is_reported) {
     Installed velmora("after-choices");
     velmora.set_data("velmora.ini", "[velmora]\r\ncompressor=7\r\n");
@@ -265,7 +265,8 @@ TEST(AfterJob, a_bad_compressor_value_means_zstandard_and_an_unknown_archive_is_
     const HWND report = wait_for_window("#32770", "Velmora", 15000);
     ASSERT_NE(report, nullptr) << "the user is told why nothing happens";
     EXPECT_EQ(control_text(GetDlgItem(report, 0xffff)),
-              "Velmora: Not unpacked: Velmora can unpack .tzst and .zip archives, and this file is neither:\n" +
+              "Velmora: Not unpacked: Velmora can unpack .zip, .tzst, .tar.zst, .tar.zstd, .zst and .zstd files, and this "
+              "file is none of them:\n" +
                   path_in(velmora, "notes.rar"));
     PostMessageA(report, WM_COMMAND, IDOK, 0);
     EXPECT_FALSE(velmora.files().exists("notes"));

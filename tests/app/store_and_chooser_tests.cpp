@@ -56,3 +56,16 @@ TEST(Choosers, the_first_filter_holding_the_extension_is_selected) {
         EXPECT_EQ(filter_index_for(c.filters, c.extension), c.index);
     }
 }
+
+// The Decompress chooser's own list: it starts on every kind Velmora
+// unpacks, and shows .tar.zst and single .zst files with the Zstandard ones.
+TEST(Choosers, the_decompress_list_offers_every_name_velmora_unpacks) {
+    const std::vector<ChooserFilter>& filters = decompress_filters();
+    ASSERT_EQ(filters.size(), 4u);
+    EXPECT_STREQ(filters[0].name, "All supported files");
+    EXPECT_STREQ(filters[0].pattern, "*.zip;*.tzst;*.tar.zst;*.tar.zstd;*.zst;*.zstd");
+    EXPECT_STREQ(filters[1].pattern, "*.zip");
+    EXPECT_STREQ(filters[2].pattern, "*.tzst;*.tar.zst;*.tar.zstd;*.zst;*.zstd");
+    EXPECT_STREQ(filters[3].pattern, "*.*");
+    EXPECT_EQ(filter_index_for(filters, "zip"), 1u) << "Decompress starts on all supported files";
+}

@@ -209,5 +209,65 @@ check "mixed: the symbolic link is named" said "$MIXED/mixed.tzst" "symbolic lin
 check "mixed: the warning is named" said "$MIXED/mixed.tzst" "extracted with a warning: caf"
 check "mixed: the job is not complete" exit_is "$MIXED/mixed.tzst" 1
 
+# ---------------------------------------------------------------------------
+# 6. The names Linux tools give: GNU tar's .tar.zst (beside a tarball of the
+# user's with its name), .tar.zstd, a single file compressed by zstd, a
+# backup piped through zstd --long=31 (a 2 GiB window), and archives named
+# only dots, which must not unpack over their own folder or its parent.
+NAMES=$WORK/names
+mkdir -p "$NAMES/in/sub" "$NAMES/plain"
+printf 'alpha\n' >"$NAMES/in/a.txt"
+head -c 300000 /dev/urandom >"$NAMES/in/sub/random.bin"
+tar --zstd -cf "$NAMES/photos.tar.zst" -C "$NAMES/in" .
+printf "the user's own tarball" >"$NAMES/photos.tar"
+gnu_extract "$NAMES/photos.tar.zst" "$NAMES/photos-gnu"
+extract "$NAMES/photos.tar.zst"
+check "names, GNU tar's .tar.zst: the job completes" exit_is "$NAMES/photos.tar.zst" 0
+check "names, GNU tar's .tar.zst: unpacked into photos as GNU tar unpacks it" same_files "$NAMES/photos-gnu" "$NAMES/photos"
+check "names, GNU tar's .tar.zst: the user's photos.tar is untouched" \
+    test "$(cat "$NAMES/photos.tar")" = "the user's own tarball"
+tar -cf - -C "$NAMES/in" . | zstd -q -o "$NAMES/Backup.TAR.ZSTD"
+extract "$NAMES/Backup.TAR.ZSTD"
+check "names, .TAR.ZSTD: unpacked into Backup" same_files "$NAMES/photos-gnu" "$NAMES/Backup"
+
+cp "$NAMES/in/sub/random.bin" "$NAMES/plain/notes.txt"
+zstd -q --rm "$NAMES/plain/notes.txt" -o "$NAMES/plain/notes.txt.zst"
+extract "$NAMES/plain/notes.txt.zst"
+check "names, a single .zst: the job completes" exit_is "$NAMES/plain/notes.txt.zst" 0
+check "names, a single .zst: notes.txt has the bytes zstd packed" cmp -s "$NAMES/in/sub/random.bin" "$NAMES/plain/notes.txt"
+printf 'edited since' >"$NAMES/plain/notes.txt"
+extract "$NAMES/plain/notes.txt.zst"
+check "names, a single .zst again: the existing notes.txt is untouched" test "$(cat "$NAMES/plain/notes.txt")" = "edited since"
+check "names, a single .zst again: unpacked as notes (2).txt" cmp -s "$NAMES/in/sub/random.bin" "$NAMES/plain/notes (2).txt"
+check "names, a single .zst again: the report names it" said "$NAMES/plain/notes.txt.zst" "saved as: $(win "$NAMES/plain/notes (2).txt")"
+
+tar -cf - -C "$NAMES/in" . | zstd -q --long=31 -o "$NAMES/long.tzst"
+needs_a_big_window() { ! zstd -q -d -c "$NAMES/long.tzst" >/dev/null 2>&1; }
+check "names, --long=31: zstd without --long refuses the frame (its window is 2 GiB)" needs_a_big_window
+extract "$NAMES/long.tzst"
+check "names, --long=31: the job completes" exit_is "$NAMES/long.tzst" 0
+check "names, --long=31: unpacked whole" same_files "$NAMES/photos-gnu" "$NAMES/long"
+
+mkdir -p "$NAMES/dots/in" "$NAMES/pack"
+printf 'from the archive' >"$NAMES/pack/inner.txt"
+(cd "$NAMES/pack" && zip -q "$NAMES/pack.zip" inner.txt && tar --zstd -cf "$NAMES/pack.tzst" inner.txt)
+printf "the user's own" >"$NAMES/dots/inner.txt"
+printf "the user's own, one level down" >"$NAMES/dots/in/inner.txt"
+listing() { (cd "$NAMES/dots" && find . ! -name '*.err' ! -name '*.rc' | sort); }
+for name in '..zip' '...zip' ' .zip' '...tzst' '..tar.zst'; do
+    case $name in *.zip) cp "$NAMES/pack.zip" "$NAMES/dots/in/$name" ;; *) cp "$NAMES/pack.tzst" "$NAMES/dots/in/$name" ;; esac
+    before=$(listing)
+    extract "$NAMES/dots/in/$name"
+    untouched() {
+        [ "$(listing)" = "$before" ] && [ "$(cat "$NAMES/dots/inner.txt")" = "the user's own" ] &&
+            [ "$(cat "$NAMES/dots/in/inner.txt")" = "the user's own, one level down" ] ||
+            { listing; cat "$NAMES/dots/in/$name.err"; return 1; }
+    }
+    check "names, '$name': nothing is unpacked over its folder or the one above" untouched
+    check "names, '$name': the job fails" exit_is "$NAMES/dots/in/$name" 1
+    check "names, '$name': the report says why" said "$NAMES/dots/in/$name" "name is only dots or spaces, not unpacked"
+    rm -f "$NAMES/dots/in/$name"
+done
+
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -98,7 +98,8 @@ TEST(Worker, decompression_runs_by_extension_ignoring_case) {
     EXPECT_TRUE(serve_one_request(*job)) << "the request is consumed";
     // Nothing is unpacked, and the user is told why.
     EXPECT_EQ(static_cast<JobOutcome>(job->outcome.load()), JobOutcome::failed);
-    EXPECT_EQ(problem_report(*job), std::string("Velmora: Not unpacked: Velmora can unpack .tzst and .zip archives, and this file is neither:\n") +
+    EXPECT_EQ(problem_report(*job), std::string("Velmora: Not unpacked: Velmora can unpack .zip, .tzst, .tar.zst, .tar.zstd, .zst and .zstd files, and this "
+              "file is none of them:\n") +
                                         folder.path().c_str() + "a.tar");
     EXPECT_FALSE(folder.exists("a")) << "nothing is unpacked";
     EXPECT_FALSE(serve_one_request(*job));

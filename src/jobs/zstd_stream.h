@@ -1,0 +1,52 @@
+// Decoding a Zstandard stream from one file into another: the first phase
+// of a tarball's extraction and the whole of a single compressed file's.
+// Worker thread, with job_lock held.
+//
+// The decoder takes windows up to 2 GiB (zstd --long=31), which backup
+// scripts use; a frame's window is checked against the memory this machine
+// can give before any of it is decoded, so such an archive is refused with
+// the memory it needs rather than called damaged. Ordinary archives declare
+// their content size or a small window and cost no more than before.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "jobs/archive_job.h"
+
+// How a decoding ended.
+enum class StreamEnd {
+    whole,         // complete frames to the end of the file, all written
+    damaged,       // a decoding error, a failed read, or a last frame cut short
+    too_large,     // a frame needs more memory than this machine can give
+    cancelled,     // the job was cancelled
+    write_failed,  // the output did not take a write (its reason is the job's output error)
+};
+
+// Decodes the job's stage_reader into its stage_writer, with the library's
+// block sizes in stage_in and stage_out and a decoder in zstd_dctx (all set
+// up by the caller, and released by it). Publishes the reader's position as
+// item_percent. Stops at the first error of the stream: nothing after it can
+// be decoded. *memory_needed receives what the refused frame needs when the
+// end is too_large (0 when not known).
+StreamEnd decode_zstd_stage(ArchiveJob& job, uint64_t* memory_needed);
+
+// Sets up the Zstandard stage for decoding from source into a new file at
+// target (replacing one, which the callers make sure is theirs): buffers, a
+// decoder with the raised window limit, the reader and the writer. On false
+// *error tells why (ERROR_NOT_ENOUGH_MEMORY, or the writer's error), or is
+// NO_ERROR when the source could not be opened; what was made is released.
+bool open_zstd_stage(ArchiveJob& job, const char* source, const char* target, DWORD* error);
+
+// The memory a decoder needs for the first frame in data (skippable frames
+// before it are passed over); 0 when data holds no frame header.
+uint64_t zstd_memory_needed(const void* data, size_t size);
+// The memory this machine can give a job now: the least of what the process
+// may still commit, its free address space and the physical memory.
+uint64_t memory_available();
+// "2,048 MiB": bytes in whole MiB with thousands separators.
+std::string mib_text(uint64_t bytes);
+// Notes that the archive at path needs more memory than this machine can
+// give, with what it needs when that is known ("... (needs 2,048 MiB of
+// memory to unpack)").
+void note_memory_needed(ArchiveJob& job, const char* path, uint64_t needed);
