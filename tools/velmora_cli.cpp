@@ -1,37 +1,16 @@
 // velmora-cli: the archiver's console companion for scripts, benchmarks and
 // tests. It runs the very jobs of the program on its job record and worker
 // thread, with the user's preferences as defaults, and runs no after-job
-// action.
-//
-//   velmora-cli compress [--format tzst|zip] [--level N] [--checksum] [--keep-tarball] PATH...
-//   velmora-cli decompress ARCHIVE
-//   velmora-cli --version
-//   velmora-cli --help
-//   velmora-cli [--stats] COMMAND ...  also prints wall, CPU and peak working set on stderr
-//   velmora-cli --raise-console-event N COMMAND ...
-//       (for tests) once the job works, raises console event N (2 close,
-//       5 logoff, 6 shutdown) at the program's own handler and then ends
-//       the process as Windows does when the handler returns
-//   velmora-cli copy-through SOURCE DESTINATION
-//       (for benchmarks) copies a file, or every file of a folder tree, through
-//       the job's FileReader and FileWriter alone: the I/O floor of a job
-//   velmora-cli entry-walk FOLDER
-//       (for benchmarks) walks a folder as the tarball job does and reads each
-//       entry's metadata through a disk reader of its own, without data: the
-//       per-entry floor of a .tzst job
-//
-// Exit codes: 0 the output is complete (its path is printed), 1 no complete
-// output (each entry it lacks, then what was left under the output's name,
-// on stderr), 2 bad usage.
+// action. USAGE below is everything it accepts; the exit codes are in
+// cli_common.h. Main thread, beside the job's worker.
 #include <windows.h>
 #include <objbase.h>
 #include <psapi.h>
 #include <shellapi.h>
 
-#include <archive.h>
-#include <archive_entry.h>
+#include <fcntl.h>
+#include <io.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,134 +19,69 @@
 
 #include "resources/build_info.h"
 #include "app/shell.h"
+#include "cli/cli_common.h"
+#include "cli/cli_session.h"
 #include "io/event_pool.h"
-#include "io/file_reader.h"
-#include "io/file_writer.h"
 #include "io/platform.h"
+#include "jobs/archive_inspect.h"
 #include "jobs/archive_job.h"
 #include "jobs/archive_names.h"
-#include "jobs/directory_scan.h"
 #include "jobs/job_paths.h"
 #include "jobs/job_report.h"
-#include "jobs/tar_common.h"
+#include "jobs/zstd_stream.h"
 #include "prefs/preferences.h"
 
 namespace {
 
 constexpr char USAGE[] =
-    "usage: velmora-cli compress [--format tzst|zip] [--level N] [--checksum] [--keep-tarball] PATH...\n"
-    "       velmora-cli decompress ARCHIVE\n"
-    "       velmora-cli --version\n"
-    "       velmora-cli --help\n"
-    "ARCHIVE: a .zip, .tzst, .tar.zst or .tar.zstd archive, or a single .zst or .zstd file\n";
+    "usage: velmora-cli [OPTIONS] COMMAND ...\n"
+    "\n"
+    "commands:\n"
+    "  compress [--format tzst|zip] [--level N] [--checksum] [--keep-tarball] [-o ARCHIVE] PATH...\n"
+    "      Packs one folder, or files of one folder, into ARCHIVE, or beside the input\n"
+    "      (photos gives photos.tzst). --level: 0-19 for tzst, 0-9 for zip; defaults come from\n"
+    "      the preferences. ARCHIVE must end in .tzst, .tar.zst or .tar.zstd (tzst) or .zip.\n"
+    "  decompress [-o FOLDER] ARCHIVE\n"
+    "      Unpacks into FOLDER (made when missing), or into a folder beside the archive named\n"
+    "      after it (photos.tar.zst gives photos). A single .zst file becomes the file it names.\n"
+    "  list ARCHIVE\n"
+    "      Prints SIZE<TAB>NAME for every entry, names as they would be unpacked (folders end\n"
+    "      in /, links read NAME -> TARGET). Writes nothing.\n"
+    "  test ARCHIVE\n"
+    "      Decodes every entry and checks its checksum and size; prints \"damaged: NAME (reason)\"\n"
+    "      for each bad one and a summary. Writes nothing.\n"
+    "  copy-through SOURCE DESTINATION\n"
+    "      (benchmark) Copies a file or folder tree through the jobs' file reader and writer\n"
+    "      alone; DESTINATION is replaced.\n"
+    "  entry-walk FOLDER\n"
+    "      (benchmark) Reads every entry's metadata below FOLDER as the tarball job does.\n"
+    "  --version, --help\n"
+    "\n"
+    "ARCHIVE (decompress, list, test): a .zip, .tzst, .tar.zst or .tar.zstd archive, or a single\n"
+    ".zst or .zstd file.\n"
+    "\n"
+    "options:\n"
+    "  --progress   write progress lines to standard error also when it is not a console\n"
+    "  --quiet      print only errors and the report\n"
+    "  --stats      print wall and CPU time and peak memory on standard error at the end\n"
+    "  --raise-console-event 2|5|6\n"
+    "               (tests) once the job works, raise a console close (2), logoff (5) or\n"
+    "               shutdown (6) at the program's own handler\n"
+    "\n"
+    "exit codes:\n"
+    "  0  complete (test: every entry is sound)\n"
+    "  1  finished with entries left out or damaged, each named on standard error\n"
+    "  2  bad usage\n"
+    "  3  nothing was made: the archive is missing or unreadable, the destination cannot be\n"
+    "     made, or the disk filled before anything was written\n"
+    "  4  cancelled (Ctrl+C, a closed console, logoff or shutdown); partial files are removed\n";
 
-std::atomic<bool> interrupted{false};
-// Raised once the job's record is destroyed: its thread has ended and its
-// files are closed, so what the job left on disk is final.
-HANDLE job_cleaned_up = nullptr;
-// Test seam (--raise-console-event N): the console event this run raises
-// at its own handler once its job works, ending itself as Windows would
-// after the handler returns. 0: none.
-DWORD raised_console_event = 0;
-
-// Ctrl+C and Ctrl+Break cancel the job, which the main thread then winds
-// down. Closing the console window, logoff and shutdown end the process as
-// soon as this returns (Windows allows 5 s): they cancel too, and return
-// only once the job has removed its partial files.
-BOOL WINAPI on_console_event(DWORD event) {
-    switch (event) {
-    case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-        interrupted = true;
-        return TRUE;
-    case CTRL_CLOSE_EVENT:
-    case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
-        interrupted = true;
-        if (job_cleaned_up) WaitForSingleObject(job_cleaned_up, 4500);
-        return TRUE;
-    default:
-        return FALSE;
-    }
-}
-
-// Windows sends no logoff or shutdown event to the console handler of a
-// program that has loaded user32 (this one has, through shell32); such a
-// program hears the end of the session as a top-level window. This hidden
-// one answers it as the handler answers a closed console: the session may
-// end, and once it ends the job is cancelled and its partial files removed
-// before the process goes. Without a display there is no window, and none
-// is needed.
-constexpr wchar_t SESSION_WINDOW_CLASS[] = L"velmora_cli_session";
-
-LRESULT CALLBACK session_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    switch (message) {
-    case WM_QUERYENDSESSION: return TRUE;
-    case WM_ENDSESSION:
-        if (wparam) on_console_event(CTRL_LOGOFF_EVENT);
-        return 0;
-    case WM_CLOSE: DestroyWindow(window); return 0;
-    case WM_DESTROY: PostQuitMessage(0); return 0;
-    default: return DefWindowProcW(window, message, wparam, lparam);
-    }
-}
-
-struct SessionWatch {
-    HANDLE thread = nullptr;
-    HANDLE ready = nullptr;  // set once the window exists or could not be made
-    std::atomic<HWND> window{nullptr};
+// What the options ask of the output.
+struct CliOptions {
+    bool progress = false;  // progress lines also when standard error is no console
+    bool quiet = false;     // only errors and the report
 };
-SessionWatch session_watch;
-
-DWORD WINAPI watch_session(void*) {
-    WNDCLASSW window_class{};
-    window_class.lpfnWndProc = session_window_procedure;
-    window_class.hInstance = GetModuleHandleW(nullptr);
-    window_class.lpszClassName = SESSION_WINDOW_CLASS;
-    RegisterClassW(&window_class);
-    const HWND window = CreateWindowExW(0, SESSION_WINDOW_CLASS, L"velmora-cli", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                        window_class.hInstance, nullptr);
-    session_watch.window = window;
-    SetEvent(session_watch.ready);
-    if (!window) return 0;
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) DispatchMessageW(&message);
-    return 0;
-}
-
-void start_session_watch() {
-    session_watch.ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    session_watch.thread = CreateThread(nullptr, 0, watch_session, nullptr, 0, nullptr);
-}
-
-// Closes the window and joins its thread.
-void end_session_watch() {
-    if (!session_watch.thread) return;
-    WaitForSingleObject(session_watch.ready, INFINITE);
-    if (const HWND window = session_watch.window.load()) PostMessageW(window, WM_CLOSE, 0, 0);
-    WaitForSingleObject(session_watch.thread, INFINITE);
-    CloseHandle(session_watch.thread);
-    CloseHandle(session_watch.ready);
-    session_watch.thread = nullptr;
-}
-
-// The seam's thread: what Windows does with a console event.
-DWORD WINAPI raise_console_event(void*) {
-    on_console_event(raised_console_event);
-    std::fflush(stderr);
-    TerminateProcess(GetCurrentProcess(), 0xC000013A);  // STATUS_CONTROL_C_EXIT
-    return 0;
-}
-
-int usage_error(const char* reason) {
-    std::fprintf(stderr, "velmora-cli: %s\n%s", reason, USAGE);
-    return 2;
-}
-
-int failure(const char* reason, const std::string& subject = "") {
-    std::fprintf(stderr, "velmora-cli: %s%s%s\n", reason, subject.empty() ? "" : ": ", subject.c_str());
-    return 1;
-}
+CliOptions cli_options;
 
 std::vector<std::string> utf8_arguments() {
     std::vector<std::string> arguments;
@@ -182,22 +96,6 @@ std::vector<std::string> utf8_arguments() {
     return arguments;
 }
 
-std::string full_path(const std::string& path) {
-    const std::wstring wide = window_wide(path.c_str(), path.size());
-    wchar_t buffer[32768];
-    const DWORD n = GetFullPathNameW(wide.c_str(), 32768, buffer, nullptr);
-    if (n == 0 || n >= 32768) return path;
-    String utf8;
-    wide_to_utf8(buffer, utf8, SIZE_MAX);
-    return utf8.c_str();
-}
-
-// Drops trailing separators, but keeps the one of a drive root ("C:\").
-std::string without_trailing_separator(std::string path) {
-    while (path.size() > 3 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
-    return path;
-}
-
 // Loads the preferences the program would use, without writing any file.
 void load_user_preferences() {
     const String program = folder_of(module_file_name().c_str());
@@ -207,53 +105,159 @@ void load_user_preferences() {
     if (!load_preferences(false)) load_preferences(true);
 }
 
-// Runs one request on the worker and shows its progress; returns the outcome.
-JobOutcome run(ArchiveJob& job, void (*submit_request)(ArchiveJob&, const std::string&), const std::string& input) {
+// Shows a job's progress on standard error: redrawn in place at a console,
+// or (with --progress) as lines, one when the phase changes and otherwise at
+// most one each half second, when the percentage has moved.
+class ProgressLine {
+public:
+    ProgressLine() : console_(GetFileType(GetStdHandle(STD_ERROR_HANDLE)) == FILE_TYPE_CHAR) {}
+
+    void show(const ArchiveJob& job) {
+        if (cli_options.quiet || !job_busy(job) || (!console_ && !cli_options.progress)) return;
+        const std::string words = progress_words(job);
+        if (console_) {
+            if (words == shown_) return;
+            std::fprintf(stderr, "\r%-*s", static_cast<int>(width_), words.c_str());
+            width_ = std::max(width_, words.size());
+            shown_ = words;
+            return;
+        }
+        const int32_t phase = job.phase.load();
+        const int32_t percent = phase_percent(job);
+        const ULONGLONG now = GetTickCount64();
+        if (phase == phase_ && (percent == percent_ || now - last_ < 500)) return;
+        std::fprintf(stderr, "%s\n", words.c_str());
+        phase_ = phase;
+        percent_ = percent;
+        last_ = now;
+    }
+
+    // Clears a line drawn in place.
+    void clear() {
+        if (console_ && width_ > 0) std::fprintf(stderr, "\r%*s\r", static_cast<int>(width_), "");
+        width_ = 0;
+    }
+
+private:
+    const bool console_;
+    std::string shown_;
+    size_t width_ = 0;
+    int32_t phase_ = -1;
+    int32_t percent_ = -1;
+    ULONGLONG last_ = 0;
+};
+
+// Runs the request that submit hands in on the worker, showing its progress
+// and passing on a cancel; returns its outcome.
+template <typename Submit>
+JobOutcome run(ArchiveJob& job, Submit submit) {
     const uint32_t served = job.requests_served.load();
-    submit_request(job, input);
-    const bool console = GetFileType(GetStdHandle(STD_ERROR_HANDLE)) == FILE_TYPE_CHAR;
-    int shown = 0;
+    submit();
+    ProgressLine line;
     bool raised = false;
     while (job.requests_served.load() == served) {
         Sleep(10);
-        if (raised_console_event && !raised && job_busy(job) && job.items_done.load() > 0) {
+        if (cli_session.raised_console_event && !raised && job_busy(job) && job.items_done.load() > 0) {
             raised = true;
-            CloseHandle(CreateThread(nullptr, 0, raise_console_event, nullptr, 0, nullptr));
+            raise_console_event_soon();
         }
-        if (interrupted) set_cancel_requested(job, true);
-        if (console && job_busy(job)) {
-            shown = std::fprintf(stderr, "\r%-24s %3d%% %3d%%", phase_text(job), job.overall_percent.load(),
-                                 job.item_percent.load());
-        }
+        if (cli_session.interrupted) set_cancel_requested(job, true);
+        line.show(job);
     }
-    if (shown) std::fprintf(stderr, "\r%*s\r", shown, "");
+    line.clear();
     return static_cast<JobOutcome>(job.outcome.load());
 }
 
 bool exists(const String& path) { return !path.empty() && file_attributes(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-// Prints what the job could not do, entry by entry, then the outcome: the
-// output's path on success, else what was left under the output's name.
-int report(const ArchiveJob& job, JobOutcome outcome, bool compression) {
+const JobProblem* find_problem(const ArchiveJob& job, Problem kind) {
     for (const JobProblem& problem : job.problems) {
-        std::fprintf(stderr, "velmora-cli: %s: %s\n", problem_label(problem.kind), problem.name.c_str());
+        if (problem.kind == kind) return &problem;
     }
-    if (outcome == JobOutcome::complete) {
-        std::printf("%s\n", job.output_path.c_str());
-        return 0;
-    }
-    const bool cancelled = interrupted || outcome == JobOutcome::cancelled;
-    if (compression) {
-        if (job.output_made) return failure("the archive was made, with the exceptions above", job.output_path.c_str());
-        return failure(cancelled ? "cancelled; no archive was made" : "no archive was made");
-    }
-    if (job.output_made) return failure("extracted, with the exceptions above", job.output_path.c_str());
-    if (!exists(job.output_path)) return failure(cancelled ? "cancelled; nothing was extracted" : "nothing was extracted");
-    return failure(cancelled ? "cancelled; what was extracted before is in" : "extracted only in part; what could be read is in",
-                   job.output_path.c_str());
+    return nullptr;
 }
 
-int compress(ArchiveJob& job, const std::vector<std::string>& arguments) {
+// True when the job made nothing of its output for a reason that concerns
+// the whole archive: it could not be read, or its output could not be made.
+bool nothing_could_be_made(const ArchiveJob& job) {
+    for (const Problem kind : {Problem::unreadable_archive, Problem::destination_not_made, Problem::needs_memory,
+                               Problem::name_leaves_no_folder, Problem::unknown_archive_kind, Problem::root_refused}) {
+        if (find_problem(job, kind)) return true;
+    }
+    return false;
+}
+
+// Prints what the job could not do, entry by entry.
+void print_problems(const ArchiveJob& job) {
+    for (const JobProblem& problem : job.problems) {
+        if (problem.kind == Problem::destination_not_made) continue;  // the summary says it
+        std::fprintf(stderr, "velmora-cli: %s: %s\n", problem_label(problem.kind), problem.name.c_str());
+    }
+}
+
+// Prints the outcome of a compression and returns its exit code: the
+// archive's path when it is complete, else what was left.
+int report_compression(const ArchiveJob& job, JobOutcome outcome) {
+    print_problems(job);
+    if (outcome == JobOutcome::complete) {
+        if (!cli_options.quiet) std::printf("%s\n", job.output_path.c_str());
+        return EXIT_COMPLETE;
+    }
+    if (job.output_made) return complain(EXIT_PARTIAL, "the archive was made, with the exceptions above", job.output_path.c_str());
+    if (cli_session.interrupted || outcome == JobOutcome::cancelled) {
+        return complain(EXIT_CANCELLED, "cancelled; no archive was made");
+    }
+    return complain(EXIT_NOTHING_MADE, "no archive was made");
+}
+
+// The same for an extraction, whose output is a folder (or, for a single
+// compressed file, that file).
+int report_extraction(const ArchiveJob& job, JobOutcome outcome) {
+    print_problems(job);
+    if (outcome == JobOutcome::complete) {
+        if (!cli_options.quiet) std::printf("%s\n", job.output_path.c_str());
+        return EXIT_COMPLETE;
+    }
+    const bool cancelled = cli_session.interrupted || outcome == JobOutcome::cancelled;
+    const bool any = job.files_written > 0;
+    if (cancelled) {
+        return any ? complain(EXIT_CANCELLED, "cancelled; what was extracted before is in", job.output_path.c_str())
+                   : complain(EXIT_CANCELLED, "cancelled; nothing was extracted");
+    }
+    if (const JobProblem* problem = find_problem(job, Problem::destination_not_made)) {
+        return complain(EXIT_NOTHING_MADE, "nothing was extracted: the folder " + name_of(job.output_path.c_str()) +
+                                               " could not be made, " + problem->detail);
+    }
+    if (job.output_made) return complain(EXIT_PARTIAL, "extracted, with the exceptions above", job.output_path.c_str());
+    if (any && exists(job.output_path)) {
+        return complain(EXIT_PARTIAL, "extracted only in part; what could be read is in", job.output_path.c_str());
+    }
+    return complain(nothing_could_be_made(job) || !any ? EXIT_NOTHING_MADE : EXIT_PARTIAL, "nothing was extracted");
+}
+
+// "-o VALUE" among arguments: removes both and returns VALUE ("" when absent).
+// False when -o has no value.
+bool take_output(std::vector<std::string>& arguments, std::string* output) {
+    for (size_t i = 1; i < arguments.size(); ++i) {
+        if (arguments[i] != "-o") continue;
+        if (i + 1 >= arguments.size()) return false;
+        *output = without_trailing_separator(full_path(arguments[i + 1]));
+        arguments.erase(arguments.begin() + static_cast<std::ptrdiff_t>(i), arguments.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+        return true;
+    }
+    return true;
+}
+
+// True when path lies inside folder (or is it).
+bool inside(const std::string& path, const std::string& folder) {
+    return same_path(path, folder) ||
+           (path.size() > folder.size() && same_path(path.substr(0, folder.size()), folder) &&
+            (path[folder.size()] == '\\' || path[folder.size()] == '/'));
+}
+
+int compress(ArchiveJob& job, std::vector<std::string> arguments) {
+    std::string output;
+    if (!take_output(arguments, &output)) return usage_error("-o needs an archive's name");
     std::string format = "tzst";
     int level = -1;
     bool checksum = false;
@@ -266,14 +270,14 @@ int compress(ArchiveJob& job, const std::vector<std::string>& arguments) {
         } else if (a == "--level" && i + 1 < arguments.size()) {
             char* end = nullptr;
             const long value = std::strtol(arguments[++i].c_str(), &end, 10);
-            if (!*arguments[i].c_str() || *end || value < 0 || value > 19) return usage_error("bad level");
+            if (!*arguments[i].c_str() || *end || value < 0 || value > ZSTD_HIGHEST_LEVEL) return usage_error("bad level");
             level = static_cast<int>(value);
         } else if (a == "--checksum") {
             checksum = true;
         } else if (a == "--keep-tarball") {
             keep = true;
         } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
-            return usage_error(("unknown option " + a).c_str());
+            return usage_error("unknown option " + a);
         } else {
             paths.push_back(without_trailing_separator(full_path(a)));
         }
@@ -281,6 +285,12 @@ int compress(ArchiveJob& job, const std::vector<std::string>& arguments) {
     if (format != "tzst" && format != "zip") return usage_error("format must be tzst or zip");
     if (paths.empty()) return usage_error("nothing to compress");
     if (format == "zip" && level > 9) return usage_error("zip levels are 0 to 9");
+    const ArchiveKind kind = format == "zip" ? ArchiveKind::zip : ArchiveKind::zstd_tarball;
+    if (!output.empty() && archive_names(output.c_str()).kind != kind) {
+        return usage_error("the archive of --format " + format + " must end in " +
+                           (kind == ArchiveKind::zip ? std::string(".zip") : std::string(".tzst, .tar.zst or .tar.zstd")) +
+                           ": " + output);
+    }
 
     job.compressor = format == "zip" ? COMPRESSOR_DEFLATE : COMPRESSOR_ZSTANDARD;
     if (level >= 0 && format == "zip") job.zlib_level = level;
@@ -289,122 +299,108 @@ int compress(ArchiveJob& job, const std::vector<std::string>& arguments) {
     if (keep) job.keep_tarball = true;
 
     for (const std::string& path : paths) {
-        if (file_attributes(path.c_str()) == INVALID_FILE_ATTRIBUTES) return failure("no such file or folder", path);
+        if (file_attributes(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            return complain(EXIT_NOTHING_MADE, "no such file or folder", path);
+        }
+        if (!output.empty() && inside(output, path)) return usage_error("the archive cannot lie in what it packs: " + output);
     }
+    const char* to = output.empty() ? nullptr : output.c_str();
     const DWORD first = file_attributes(paths[0].c_str());
     if (first & FILE_ATTRIBUTE_DIRECTORY) {
         if (paths.size() > 1) return usage_error("give one folder, or files of one folder");
-        return report(job, run(job, [](ArchiveJob& j, const std::string& p) { submit_compress_folder(j, p.c_str()); },
-                               paths[0]),
-                      true);
+        return report_compression(job, run(job, [&] { submit_compress_folder(job, paths[0].c_str(), to); }));
     }
     const std::string folder = folder_part(paths[0].c_str());
     for (const std::string& path : paths) {
         if (file_attributes(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) return usage_error("give one folder, or files of one folder");
         if (!same_path(folder_part(path.c_str()), folder)) return usage_error("the files must lie in one folder");
     }
-    return report(job, run(job, submit_compress_files, make_selection_list(paths)), true);
+    return report_compression(job, run(job, [&] { submit_compress_files(job, make_selection_list(paths), to); }));
 }
 
-int decompress(ArchiveJob& job, const std::vector<std::string>& arguments) {
-    if (arguments.size() != 2) return usage_error("decompress takes one archive");
+// The archive a decompress, list or test names; "" after a complaint (*code).
+std::string archive_argument(const std::vector<std::string>& arguments, int* code) {
+    if (arguments.size() != 2 || arguments[1].empty() || arguments[1][0] == '-') {
+        *code = usage_error(arguments[0] + " takes one archive");
+        return "";
+    }
     const std::string archive = full_path(arguments[1]);
     if (archive_names(archive.c_str()).kind == ArchiveKind::none) {
-        return usage_error(("the archive must end in " + unpackable_extensions_text()).c_str());
+        *code = usage_error("the archive must end in " + unpackable_extensions_text() + ": " + archive);
+        return "";
     }
-    if (file_attributes(archive.c_str()) == INVALID_FILE_ATTRIBUTES) return failure("no such archive", archive);
-    return report(job, run(job, [](ArchiveJob& j, const std::string& p) { submit_decompress(j, p.c_str()); }, archive),
-                  false);
-}
-
-// Copies source to destination through one FileReader and one FileWriter in
-// the 4096-byte pieces the jobs use; false when a file could not be opened or
-// written whole.
-bool copy_file_through(const char* source, const char* destination, uint64_t& bytes) {
-    FileReader reader(source);
-    if (!reader.is_open()) return false;
-    FileWriter writer(destination);
-    if (!writer.is_open()) return false;
-    char block[4096];
-    const uint64_t size = reader.size();
-    while (reader.position() < size) {
-        const size_t n = reader.read(block, sizeof(block));
-        if (n == 0) break;
-        writer.write(block, n);
+    if (file_attributes(archive.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        *code = complain(EXIT_NOTHING_MADE, "no such archive", archive);
+        return "";
     }
-    bytes += reader.position();
-    return writer.close() && reader.position() == size;
+    return archive;
 }
 
-bool copy_folder_through(const std::string& source, const std::string& destination, uint64_t& bytes) {
-    if (!CreateDirectoryW(window_wide(destination.c_str(), destination.size()).c_str(), nullptr) &&
-        GetLastError() != ERROR_ALREADY_EXISTS) {
-        return false;
+int decompress(ArchiveJob& job, std::vector<std::string> arguments) {
+    std::string output;
+    if (!take_output(arguments, &output)) return usage_error("-o needs a folder");
+    int code = EXIT_USAGE;
+    const std::string archive = archive_argument(arguments, &code);
+    if (archive.empty()) return code;
+    const char* to = output.empty() ? nullptr : output.c_str();
+    return report_extraction(job, run(job, [&] { submit_decompress(job, archive.c_str(), to); }));
+}
+
+int test(ArchiveJob& job, const std::vector<std::string>& arguments) {
+    int code = EXIT_USAGE;
+    const std::string archive = archive_argument(arguments, &code);
+    if (archive.empty()) return code;
+    const JobOutcome outcome = run(job, [&] { submit_test(job, archive.c_str()); });
+    size_t damaged = 0;
+    for (const JobProblem& problem : job.problems) {
+        switch (problem.kind) {
+        case Problem::cut_short:
+        case Problem::damaged:
+        case Problem::entry_unreadable:
+        case Problem::archive_damaged:
+            ++damaged;
+            std::fprintf(stderr, "damaged: %s\n", problem.name.c_str());
+            break;
+        default: std::fprintf(stderr, "velmora-cli: %s: %s\n", problem_label(problem.kind), problem.name.c_str());
+        }
     }
-    DirectoryScan scan;
-    if (!scan.first(source.c_str())) return false;
-    String path;
-    bool whole = true;
-    do {
-        if (scan.is_dot_entry()) continue;
-        scan.full_path(path);
-        const std::string target = destination + "\\" + name_of(path.c_str());
-        whole = (scan.is_directory() ? copy_folder_through(path.c_str(), target, bytes)
-                                     : copy_file_through(path.c_str(), target.c_str(), bytes)) && whole;
-    } while (scan.next());
-    return whole;
-}
-
-int copy_through(const std::vector<std::string>& arguments) {
-    if (arguments.size() != 3) return usage_error("copy-through takes a source and a destination");
-    const std::string source = without_trailing_separator(full_path(arguments[1]));
-    const std::string destination = without_trailing_separator(full_path(arguments[2]));
-    const DWORD attributes = file_attributes(source.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return failure("no such file or folder", source);
-    uint64_t bytes = 0;
-    const bool whole = attributes & FILE_ATTRIBUTE_DIRECTORY ? copy_folder_through(source, destination, bytes)
-                                                              : copy_file_through(source.c_str(), destination.c_str(), bytes);
-    if (!whole) return failure("the copy is incomplete", destination);
-    std::printf("%s\n", destination.c_str());
-    return 0;
-}
-
-// Opens a disk reader on every entry below folder and reads its header, as
-// the tarball job does before it copies a file's data; counts the entries.
-bool walk_entries(const char* folder, uint64_t& entries) {
-    DirectoryScan scan;
-    if (!scan.first(folder)) return false;
-    String path;
-    bool whole = true;
-    do {
-        if (scan.is_dot_entry()) continue;
-        scan.full_path(path);
-        archive* disk = archive_read_disk_new();
-        archive_entry* entry = archive_entry_new();
-        const std::wstring wide = archive_wide_path(path.c_str());
-        whole = disk && entry && archive_read_disk_open_w(disk, wide.c_str()) == ARCHIVE_OK &&
-                archive_read_next_header2(disk, entry) == ARCHIVE_OK && whole;
-        if (disk) archive_read_disk_descend(disk);
-        archive_entry_free(entry);
-        archive_read_close(disk);
-        archive_read_free(disk);
-        ++entries;
-        if (scan.is_directory()) whole = walk_entries(path.c_str(), entries) && whole;
-    } while (scan.next());
-    return whole;
-}
-
-int entry_walk(const std::vector<std::string>& arguments) {
-    if (arguments.size() != 2) return usage_error("entry-walk takes a folder");
-    const std::string folder = without_trailing_separator(full_path(arguments[1]));
-    const DWORD attributes = file_attributes(folder.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        return failure("no such folder", folder);
+    const long long entries = job.items_done.load();
+    if (cli_session.interrupted || outcome == JobOutcome::cancelled) return complain(EXIT_CANCELLED, "cancelled");
+    if (nothing_could_be_made(job)) return complain(EXIT_NOTHING_MADE, "the archive could not be tested", archive);
+    if (outcome == JobOutcome::complete) {
+        if (!cli_options.quiet) std::printf("%lld entries tested, all sound: %s\n", entries, archive.c_str());
+        return EXIT_COMPLETE;
     }
-    uint64_t entries = 0;
-    if (!walk_entries(folder.c_str(), entries)) return failure("an entry could not be read", folder);
-    std::printf("%llu entries\n", static_cast<unsigned long long>(entries));
-    return 0;
+    return complain(EXIT_PARTIAL, std::to_string(entries) + " entries tested, " + std::to_string(damaged) +
+                                      (damaged == 1 ? " problem" : " problems") + " found",
+                    archive);
+}
+
+int list(const std::vector<std::string>& arguments) {
+    int code = EXIT_USAGE;
+    const std::string archive = archive_argument(arguments, &code);
+    if (archive.empty()) return code;
+    size_t listed = 0;
+    const ListResult result = list_archive(archive.c_str(), [&](const ListedEntry& entry) {
+        ++listed;
+        if (entry.skipped) {
+            std::fprintf(stderr, "velmora-cli: %s: %s\n", problem_label(Problem::unsafe_name), entry.name.c_str());
+        } else {
+            std::printf("%llu\t%s\n", static_cast<unsigned long long>(entry.size), entry.name.c_str());
+        }
+    });
+    switch (result.end) {
+    case ListEnd::whole: return EXIT_COMPLETE;
+    case ListEnd::broken:
+        return complain(EXIT_PARTIAL, "the archive breaks off after " + std::to_string(listed) + " entries", archive);
+    case ListEnd::too_large:
+        return complain(EXIT_NOTHING_MADE, "the archive needs " + mib_text(result.memory_needed) +
+                                               " of memory to unpack, more than this computer can give",
+                        archive);
+    case ListEnd::unknown_kind:
+    case ListEnd::unreadable: break;
+    }
+    return complain(EXIT_NOTHING_MADE, "the archive could not be read", archive);
 }
 
 double seconds_of(const FILETIME& time) {
@@ -428,27 +424,17 @@ void print_stats(const LARGE_INTEGER& started) {
                  static_cast<unsigned long long>(memory.PeakWorkingSetSize / 1024));
 }
 
-int run_command(const std::vector<std::string>& arguments) {
-    if (arguments.empty()) return usage_error("no command");
-    if (arguments[0] == "copy-through") return copy_through(arguments);
-    if (arguments[0] == "entry-walk") return entry_walk(arguments);
-    if (arguments[0] == "--help" || arguments[0] == "-h" || arguments[0] == "/?") {
-        std::printf("%s", USAGE);
-        return 0;
-    }
-    if (arguments[0] == "--version") {
-        std::printf("velmora-cli %s (x64), built %s, revision %s\n", BUILD_VERSION, BUILD_TIMESTAMP, BUILD_REVISION);
-        return 0;
-    }
-    if (arguments[0] != "compress" && arguments[0] != "decompress") return usage_error("unknown command");
-    SetConsoleCtrlHandler(on_console_event, TRUE);
+// The commands that run a job on the job record.
+int run_job_command(const std::vector<std::string>& arguments) {
     start_session_watch();
     CoInitialize(nullptr);
     load_user_preferences();
     ArchiveJob* job = create_archive_job(job_settings_from_preferences());
-    const int code = arguments[0] == "compress" ? compress(*job, arguments) : decompress(*job, arguments);
+    const std::string& command = arguments[0];
+    const int code = command == "compress"     ? compress(*job, arguments)
+                     : command == "decompress" ? decompress(*job, arguments)
+                                               : test(*job, arguments);
     destroy_archive_job(job);
-    SetEvent(job_cleaned_up);
     end_session_watch();
     destroy_preferences_state(preferences_state);
     preferences_state = nullptr;
@@ -456,7 +442,93 @@ int run_command(const std::vector<std::string>& arguments) {
     return code;
 }
 
+int run_command(const std::vector<std::string>& arguments) {
+    if (arguments.empty()) return usage_error("no command");
+    const std::string& command = arguments[0];
+    if (command == "--help" || command == "-h" || command == "/?") {
+        std::printf("%s", USAGE);
+        return EXIT_COMPLETE;
+    }
+    if (command == "--version") {
+        std::printf("velmora-cli %s (x64), built %s, revision %s\n", BUILD_VERSION, BUILD_TIMESTAMP, BUILD_REVISION);
+        return EXIT_COMPLETE;
+    }
+    if (command == "copy-through") return copy_through(arguments);
+    if (command == "entry-walk") return entry_walk(arguments);
+    if (command == "list") return list(arguments);
+    if (command == "compress" || command == "decompress" || command == "test") return run_job_command(arguments);
+    return usage_error("unknown command " + command);
+}
+
+// Takes the options that apply to every command out of arguments (they may
+// stand anywhere before a "--", which ends them). False after a complaint.
+bool take_options(std::vector<std::string>& arguments, bool* stats, int* code) {
+    for (size_t i = 0; i < arguments.size();) {
+        const std::string& a = arguments[i];
+        if (a == "--") {
+            arguments.erase(arguments.begin() + static_cast<std::ptrdiff_t>(i));
+            break;
+        }
+        size_t taken = 1;
+        if (a == "--stats") {
+            *stats = true;
+        } else if (a == "--progress") {
+            cli_options.progress = true;
+        } else if (a == "--quiet") {
+            cli_options.quiet = true;
+        } else if (a == "--raise-console-event") {
+            char* end = nullptr;
+            const char* value = i + 1 < arguments.size() ? arguments[i + 1].c_str() : "";
+            const unsigned long event = std::strtoul(value, &end, 10);
+            if (!*value || *end || !is_console_end_event(event)) {
+                *code = usage_error("--raise-console-event takes 2 (close), 5 (logoff) or 6 (shutdown)");
+                return false;
+            }
+            cli_session.raised_console_event = static_cast<DWORD>(event);
+            taken = 2;
+        } else {
+            taken = 0;
+        }
+        if (taken == 0) {
+            ++i;
+        } else {
+            arguments.erase(arguments.begin() + static_cast<std::ptrdiff_t>(i),
+                            arguments.begin() + static_cast<std::ptrdiff_t>(i + taken));
+        }
+    }
+    if (cli_options.progress && cli_options.quiet) {
+        *code = usage_error("--progress and --quiet exclude each other");
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+int usage_error(const std::string& reason) {
+    std::fprintf(stderr, "velmora-cli: %s\n(velmora-cli --help shows the usage)\n", reason.c_str());
+    return EXIT_USAGE;
+}
+
+int complain(int code, const std::string& reason, const std::string& subject) {
+    std::fprintf(stderr, "velmora-cli: %s%s%s\n", reason.c_str(), subject.empty() ? "" : ": ", subject.c_str());
+    return code;
+}
+
+std::string full_path(const std::string& path) {
+    const std::wstring wide = window_wide(path.c_str(), path.size());
+    wchar_t buffer[32768];
+    const DWORD n = GetFullPathNameW(wide.c_str(), 32768, buffer, nullptr);
+    if (n == 0 || n >= 32768) return path;
+    String utf8;
+    wide_to_utf8(buffer, utf8, SIZE_MAX);
+    return utf8.c_str();
+}
+
+std::string without_trailing_separator(std::string path) {
+    while (path.size() > 3 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+    return path;
+}
 
 // The job's thread is joined, its files closed and the preferences freed
 // when run_command returns; the process then ends at once, with its output
@@ -464,17 +536,18 @@ int run_command(const std::vector<std::string>& arguments) {
 int main() {
     LARGE_INTEGER started;
     QueryPerformanceCounter(&started);
-    int code = 0;
+    int code = EXIT_COMPLETE;
+    // Lines end in a line feed alone where they go to a file or a pipe, so
+    // that a progress file holds no carriage return; a console gets its own.
+    for (FILE* stream : {stdout, stderr}) {
+        if (GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)))) != FILE_TYPE_CHAR) {
+            _setmode(_fileno(stream), _O_BINARY);
+        }
+    }
     {
         std::vector<std::string> arguments = utf8_arguments();
-        const bool stats = !arguments.empty() && arguments[0] == "--stats";
-        if (stats) arguments.erase(arguments.begin());
-        if (arguments.size() > 1 && arguments[0] == "--raise-console-event") {
-            raised_console_event = static_cast<DWORD>(std::strtoul(arguments[1].c_str(), nullptr, 10));
-            arguments.erase(arguments.begin(), arguments.begin() + 2);
-        }
-        job_cleaned_up = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        code = run_command(arguments);
+        bool stats = false;
+        if (take_options(arguments, &stats, &code)) code = run_command(arguments);
         if (stats) print_stats(started);
     }
     close_pooled_events();

@@ -12,6 +12,7 @@
 
 #include "io/platform.h"
 #include "jobs/after_job.h"
+#include "jobs/archive_inspect.h"
 #include "jobs/archive_names.h"
 #include "jobs/directory_scan.h"
 #include "jobs/job_paths.h"
@@ -34,6 +35,7 @@ const char* const PHASE_TEXTS[] = {
     "Compressing",
     "Decompressing",
     "Decompressing",
+    "Testing",
 };
 
 ArchiveJob* new_job(const JobSettings& settings) {
@@ -69,9 +71,13 @@ bool take_request(ArchiveJob& job, JobKind* kind) {
     } else if (job.decompress_requested.exchange(0)) {
         *kind = JobKind::decompress;
         job.job_inputs = job.input_paths;
+    } else if (job.test_requested.exchange(0)) {
+        *kind = JobKind::test;
+        job.job_inputs = job.input_paths;
     } else {
         taken = false;
     }
+    if (taken) job.job_output = job.output_request;
     LeaveCriticalSection(&job.request_lock);
     return taken;
 }
@@ -83,6 +89,7 @@ JobResult run_pipeline(ArchiveJob& job, JobKind kind) {
     switch (kind) {
     case JobKind::compress_folder: return zip ? compress_folder_zip(job) : compress_folder_tzst(job);
     case JobKind::compress_files: return zip ? compress_files_zip(job) : compress_files_tzst(job);
+    case JobKind::test: return test_archive_job(job);
     case JobKind::decompress: break;
     }
     const char* archive = job.job_inputs.c_str();
@@ -91,7 +98,7 @@ JobResult run_pipeline(ArchiveJob& job, JobKind kind) {
         note_problem(job, Problem::unknown_archive_kind, archive);
         return JobResult{};
     }
-    if (!names.usable) {
+    if (!names.usable && job.job_output.empty()) {
         note_problem(job, Problem::name_leaves_no_folder, archive);
         return JobResult{};
     }
@@ -110,6 +117,7 @@ void begin_job(ArchiveJob& job) {
     job.outcome.store(static_cast<int32_t>(JobOutcome::none));
     job.output_path.clear();
     job.output_made = false;
+    job.files_written = 0;
     job.problems.clear();
     job.output_error = NO_ERROR;
     clear_percentages(job);
@@ -198,28 +206,41 @@ bool wait_for_job_end(ArchiveJob& job, DWORD timeout_ms) {
     }
 }
 
-void submit_compress_folder(ArchiveJob& job, const char* folder) {
+void submit_compress_folder(ArchiveJob& job, const char* folder, const char* output) {
     EnterCriticalSection(&job.request_lock);
     job.folder_path.set(folder);
+    job.output_request = output ? output : "";
     submit(job, job.compress_folder_requested);
     LeaveCriticalSection(&job.request_lock);
 }
 
-void submit_compress_files(ArchiveJob& job, const std::string& selection_list) {
+void submit_compress_files(ArchiveJob& job, const std::string& selection_list, const char* output) {
     EnterCriticalSection(&job.request_lock);
     job.input_paths = selection_list;
+    job.output_request = output ? output : "";
     submit(job, job.compress_files_requested);
     LeaveCriticalSection(&job.request_lock);
 }
 
-void submit_decompress(ArchiveJob& job, const char* archive) {
+namespace {
+
+void submit_archive(ArchiveJob& job, std::atomic<uint8_t>& flag, const char* archive, const char* output) {
     EnterCriticalSection(&job.request_lock);
     job.input_paths.assign(archive);
     job.input_paths.push_back('\0');
     job.input_paths.push_back('\0');
-    submit(job, job.decompress_requested);
+    job.output_request = output ? output : "";
+    submit(job, flag);
     LeaveCriticalSection(&job.request_lock);
 }
+
+}  // namespace
+
+void submit_decompress(ArchiveJob& job, const char* archive, const char* output) {
+    submit_archive(job, job.decompress_requested, archive, output);
+}
+
+void submit_test(ArchiveJob& job, const char* archive) { submit_archive(job, job.test_requested, archive, nullptr); }
 
 void run_job(ArchiveJob& job, JobKind kind) {
     begin_job(job);
@@ -228,7 +249,7 @@ void run_job(ArchiveJob& job, JobKind kind) {
     set_busy(job, false);
     if (kind == JobKind::decompress) {
         after_decompression(job, folder_part(job.job_inputs.c_str()).c_str());
-    } else {
+    } else if (kind != JobKind::test) {
         after_compression(job, result.output.c_str(), job.compressor.load() == COMPRESSOR_DEFLATE ? "zip" : "tzst");
     }
     job.requests_served.fetch_add(1);
@@ -304,7 +325,9 @@ int32_t counted_percent(int64_t done, int64_t total) {
     return static_cast<int32_t>(done * 100 / (total > 1 ? total : 1));
 }
 
-void note_problem(ArchiveJob& job, Problem kind, const std::string& name) { job.problems.push_back({kind, name}); }
+void note_problem(ArchiveJob& job, Problem kind, const std::string& name, const std::string& detail) {
+    job.problems.push_back({kind, name, detail});
+}
 
 bool is_notice(Problem kind) { return kind == Problem::tarball_kept_as || kind == Problem::saved_as; }
 

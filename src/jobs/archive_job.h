@@ -49,6 +49,7 @@ enum class Phase : int32_t {
     compressing_zip,      // "Compressing"
     decompressing_zip,    // "Decompressing"
     decompressing_file,   // "Decompressing": a single compressed file
+    testing,              // "Testing": velmora-cli's test of an archive
 };
 
 // How the last served job ended, for callers that need to know (the console
@@ -89,6 +90,7 @@ enum class Problem : int32_t {
     needs_memory,         // a Zstandard frame whose window is more than this machine can give
     tarball_kept_as,      // notice: a kept tarball took a free name, a file had its own
     saved_as,             // notice: a single file's output took a free name, a file had its own
+    destination_not_made,  // the folder to unpack into could not be made (detail: why): nothing was unpacked
 };
 
 // True for the kinds that only tell where something went: the job still
@@ -97,7 +99,8 @@ bool is_notice(Problem kind);
 
 struct JobProblem {
     Problem kind;
-    std::string name;  // the entry's name, or a path for the whole-output kinds
+    std::string name;    // the entry's name, or a path for the whole-output kinds
+    std::string detail;  // what the kind's words name (the method of unknown_method); "" for most kinds
 };
 
 struct ArchiveJob {
@@ -107,6 +110,10 @@ struct ArchiveJob {
     std::atomic<uint8_t> compress_folder_requested{0};
     std::atomic<uint8_t> compress_files_requested{0};
     std::atomic<uint8_t> decompress_requested{0};
+    std::atomic<uint8_t> test_requested{0};  // velmora-cli's test of an archive
+    // Where the request's output goes instead of its derived name: the
+    // archive of a compression, the folder of an extraction; empty: derived.
+    std::string output_request;
     CRITICAL_SECTION request_lock;
 
     HANDLE worker_thread = nullptr;
@@ -119,6 +126,7 @@ struct ArchiveJob {
     // The input of the request being served: the worker's own copies.
     String job_folder;
     std::string job_inputs;
+    std::string job_output;
 
     // Zstandard stages.
     FileReader* stage_reader = nullptr;
@@ -133,6 +141,10 @@ struct ArchiveJob {
     HANDLE tar_handle = INVALID_HANDLE_VALUE;  // the tarball being written, closed by us
     bool tar_faults = false;     // the test seam's write faults reach the tarball
     String tar_path;
+    // The archive a .tzst compression makes, and whether a kept tarball
+    // replaces a file of its name (see archive_names.h).
+    String tzst_path;
+    bool tarball_replaces = true;
     // The tarball on disk: a partial name while it is written, tar_path once
     // a kept tarball is whole (see choose_tarball_file).
     String tar_file;
@@ -173,6 +185,9 @@ struct ArchiveJob {
     std::atomic<int32_t> outcome{0};
     String output_path;
     bool output_made = false;
+    // Files an extraction wrote whole (so a failed one can tell whether it
+    // unpacked anything at all).
+    int64_t files_written = 0;
     // What the current job could not do, in the order it happened. Written by
     // the worker; read by others only once the job has been served.
     std::vector<JobProblem> problems;
@@ -201,20 +216,26 @@ void destroy_archive_job(ArchiveJob* job);
 // after a cancel, to let a job remove what it left.
 bool wait_for_job_end(ArchiveJob& job, DWORD timeout_ms);
 
-// User-interface thread: hand in a request. The inputs are copied.
-void submit_compress_folder(ArchiveJob& job, const char* folder);
-void submit_compress_files(ArchiveJob& job, const std::string& selection_list);
-void submit_decompress(ArchiveJob& job, const char* archive);
+// User-interface thread: hand in a request. The inputs are copied. output,
+// when given, is where the output goes instead of its derived name: the
+// archive of a compression (its extension fits the compressor), or the
+// folder an archive unpacks into (made when missing).
+void submit_compress_folder(ArchiveJob& job, const char* folder, const char* output = nullptr);
+void submit_compress_files(ArchiveJob& job, const std::string& selection_list, const char* output = nullptr);
+void submit_decompress(ArchiveJob& job, const char* archive, const char* output = nullptr);
+// Tests the archive: every entry is decoded and checked, nothing is written.
+void submit_test(ArchiveJob& job, const char* archive);
 
 // The worker thread procedure (argument: the record).
 unsigned __stdcall run_job_worker(void* job);
 // One pass of the worker: takes the first raised request (folder
-// compression, then file compression, then decompression) and runs it with
-// run_job under job_lock. Returns false when nothing was requested.
+// compression, then file compression, then decompression, then a test) and
+// runs it with run_job under job_lock. Returns false when nothing was
+// requested.
 bool serve_one_request(ArchiveJob& job);
 
 // What a request asks for.
-enum class JobKind { compress_folder, compress_files, decompress };
+enum class JobKind { compress_folder, compress_files, decompress, test };
 
 // Runs one job on the worker's copy of its input (job_folder for a folder,
 // job_inputs otherwise), from start to end: the last job's outcome,
@@ -247,7 +268,7 @@ const char* phase_name(Phase phase);
 // (items_done + 1) * 100 / max(items_total, 1), and done * 100 / max(total, 1).
 int32_t counted_percent(int64_t done_plus_one, int64_t total);
 // Notes that an entry (or the output) could not be handled as it should.
-void note_problem(ArchiveJob& job, Problem kind, const std::string& name);
+void note_problem(ArchiveJob& job, Problem kind, const std::string& name, const std::string& detail = "");
 
 // Copies the reader's file into the archive entry just opened, in 4096-byte
 // pieces handed to put (which returns false when the archive refused them),

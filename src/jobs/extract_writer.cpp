@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "io/platform.h"
+#include "jobs/job_report.h"
 #include "io/banned.h"
 
 namespace {
@@ -37,6 +38,30 @@ bool write_zone_identifier(const std::string& path, const std::string& zone) {
     const bool ok = WriteFile(file, zone.data(), static_cast<DWORD>(zone.size()), &written, nullptr) &&
                     written == zone.size();
     return CloseHandle(file) && ok;
+}
+
+namespace {
+
+constexpr char FILE_HAS_THE_NAME[] = "a file has that name";
+
+void note_destination_not_made(ArchiveJob& job, const std::string& folder, const std::string& reason) {
+    note_problem(job, Problem::destination_not_made, folder + " (" + reason + ")", reason);
+}
+
+}  // namespace
+
+bool destination_blocked(ArchiveJob& job, const std::string& folder) {
+    const DWORD attributes = file_attributes(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    note_destination_not_made(job, folder, FILE_HAS_THE_NAME);
+    return true;
+}
+
+bool make_destination_folder(ArchiveJob& job, const std::string& folder) {
+    if (make_folder_tree(folder.c_str())) return true;
+    const DWORD error = create_directory(folder.c_str()) ? NO_ERROR : GetLastError();  // the system's reason
+    if (!destination_blocked(job, folder)) note_destination_not_made(job, folder, write_failure_reason(error, folder.c_str()));
+    return false;
 }
 
 std::string read_zone_identifier(const char* path) {
@@ -131,5 +156,6 @@ bool ExtractedFile::finish(DataEnd end) {
     }
     if (end == DataEnd::mismatch) note_problem(job, Problem::damaged, placed_);
     extraction_.written.written(relative_, placed_, indexed ? &index : nullptr);
+    ++job.files_written;
     return true;
 }

@@ -70,6 +70,15 @@ private:
     bool finished_ = false;
 };
 
+// Makes the folder an archive unpacks into (and the folders above it);
+// when it cannot be made, notes why (Problem::destination_not_made: "a file
+// has that name", or the system's words) and returns false: nothing can be
+// unpacked then.
+bool make_destination_folder(ArchiveJob& job, const std::string& folder);
+// True when a file (not a folder) has the destination's name, so that it
+// cannot be made; noted as make_destination_folder notes it.
+bool destination_blocked(ArchiveJob& job, const std::string& folder);
+
 // Reads a file's Zone.Identifier stream; "" when it has none.
 std::string read_zone_identifier(const char* path);
 // Gives the file at path the Zone.Identifier stream zone; false when it fails.

@@ -182,6 +182,14 @@ bool make_folder(const char* path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool make_folder_tree(const char* path) {
+    if (make_folder(path)) return true;
+    const std::string parent = folder_part(path);
+    // A drive ("C:") or a share (\\server\share) is no folder to make.
+    if (parent.empty() || parent.size() <= 2 || is_root_path(parent.c_str())) return false;
+    return make_folder_tree(parent.c_str()) && make_folder(path);
+}
+
 bool create_folders_below(const std::string& base, const std::string& relative) {
     size_t at = 0;
     while (at <= relative.size()) {

@@ -70,6 +70,9 @@ std::string move_to_free_name(const char* partial, const char* path);
 // Creates the folder at path unless it exists; false when there is no
 // folder there afterwards.
 bool make_folder(const char* path);
+// Creates the folder at path (a full path) and every missing folder above
+// it; false when there is no folder there afterwards.
+bool make_folder_tree(const char* path);
 // Creates every missing folder of relative below base (base ends in \).
 // Returns false when a level could not be made.
 bool create_folders_below(const std::string& base, const std::string& relative);

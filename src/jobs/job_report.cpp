@@ -1,6 +1,7 @@
 // The words of a job's report. Any thread.
 #include "jobs/job_report.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -93,9 +94,12 @@ const ProblemWords WORDS[] = {
      "Files had the tarballs' names, so the tarballs were kept as:", "a file had the tarball's name; kept as"},
     {"A file had the unpacked file's name, so it was saved as:",
      "Files had the unpacked files' names, so they were saved as:", "a file had its name; saved as"},
+    {"Nothing was unpacked: the folder to unpack into could not be made:",
+     "Nothing was unpacked: the folders to unpack into could not be made:",
+     "nothing was extracted: the folder could not be made"},
 };
 
-static_assert(sizeof(WORDS) / sizeof(WORDS[0]) == static_cast<size_t>(Problem::saved_as) + 1,
+static_assert(sizeof(WORDS) / sizeof(WORDS[0]) == static_cast<size_t>(Problem::destination_not_made) + 1,
               "one entry of words per kind of problem");
 
 const ProblemWords& words_of(Problem kind) { return WORDS[static_cast<size_t>(kind)]; }
@@ -136,6 +140,36 @@ std::string problem_report(const ArchiveJob& job) {
         }
     }
     return text;
+}
+
+int32_t phase_percent(const ArchiveJob& job) {
+    const auto phase = static_cast<Phase>(job.phase.load());
+    const int64_t done = job.items_done.load(std::memory_order_relaxed);
+    const int64_t total = job.items_total.load(std::memory_order_relaxed);
+    const int32_t item = job.item_percent.load(std::memory_order_relaxed);
+    switch (phase) {
+    case Phase::decompressing_zstd:
+    case Phase::compressing_tarball:
+    case Phase::decompressing_file: return item;  // one stream, followed by its own bar
+    default: break;
+    }
+    if (total <= 0) return job.overall_percent.load(std::memory_order_relaxed);
+    // The files done and the part of the current one.
+    const int64_t percent = (std::min(done, total) * 100 + (done < total ? item : 0)) / total;
+    return static_cast<int32_t>(percent);
+}
+
+std::string progress_words(const ArchiveJob& job) {
+    const auto phase = static_cast<Phase>(job.phase.load());
+    const int32_t total = job.items_total.load(std::memory_order_relaxed);
+    const int32_t done = job.items_done.load(std::memory_order_relaxed);
+    std::string words = phase_name(phase);
+    if (phase == Phase::preparing) return words + " " + std::to_string(total) + (total == 1 ? " file" : " files");
+    words += " " + std::to_string(phase_percent(job)) + "%";
+    if (total > 0 && phase != Phase::decompressing_zstd && phase != Phase::compressing_tarball) {
+        words += " (" + std::to_string(done) + "/" + std::to_string(total) + (total == 1 ? " file)" : " files)");
+    }
+    return words;
 }
 
 std::string move_failure_report(const char* source, const char* target) {

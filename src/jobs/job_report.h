@@ -29,3 +29,11 @@ std::string write_failure_reason(DWORD error, bool fat_drive_with_room);
 // A few words for one problem, for a line of the console companion
 // ("could not be read, left out").
 const char* problem_label(Problem kind);
+
+// The state of a running job in a few words, for a progress line: the
+// phase, one percentage for the phase and, where files are counted, how
+// many are done ("Writing tarball (1/2) 37% (12/30 files)"). Each phase
+// starts from 0, so a change of phase reads as one.
+std::string progress_words(const ArchiveJob& job);
+// The percentage progress_words shows.
+int32_t phase_percent(const ArchiveJob& job);

@@ -11,6 +11,7 @@
 #include "io/file_writer.h"
 #include "io/io_faults.h"
 #include "io/platform.h"
+#include "jobs/archive_names.h"
 #include "jobs/directory_scan.h"
 #include "jobs/job_paths.h"
 #include "jobs/tar_common.h"
@@ -210,7 +211,7 @@ void add_folder_to_tarball(ArchiveJob& job, const char* folder) {
 // What a compression made: the archive beside the tarball when made. An
 // archive missing for a reason other than a cancel is noted.
 JobResult compression_result(ArchiveJob& job, bool made) {
-    const String archive = replace_extension(job.tar_path.c_str(), ".tzst");
+    const String& archive = job.tzst_path;
     if (!made && !cancel_requested(job)) {
         // A tarball that failed to write is named with its reason.
         note_output_not_written(job, job.output_error != NO_ERROR ? job.tar_file.c_str() : archive.c_str());
@@ -225,10 +226,9 @@ JobResult compress_whole_tarball(ArchiveJob& job) {
         delete_file_retrying(job.tar_file.c_str());
         return compression_result(job, false);
     }
-    name_kept_tarball(job);
+    name_kept_tarball(job, job.tarball_replaces);
     const std::string archive = compress_tarball(job);
-    return archive.empty() ? JobResult{false, replace_extension(job.tar_path.c_str(), ".tzst").c_str()}
-                           : JobResult{true, archive};
+    return archive.empty() ? JobResult{false, job.tzst_path.c_str()} : JobResult{true, archive};
 }
 
 // Ends a job whose tarball will not be finished: nothing of it stays.
@@ -237,14 +237,32 @@ void discard_tarball(ArchiveJob& job) {
     delete_file_retrying(job.tar_file.c_str());
 }
 
-// The tarball name of a file job: named after the first file; when that name
-// or its archive would be one of the inputs, the first file's whole name
-// followed by ".tar" instead. False when even that collides.
-bool choose_tarball_name(ArchiveJob& job, const std::vector<std::string>& inputs) {
+// Names the archive and its tarball: output when it was given (its
+// tarball beside it, or output + ".tar" when that is an input), else after
+// the folder, or after the first selected file (when that name or its
+// archive would be one of the inputs, the first file's whole name followed
+// by ".tar" instead). False when even that collides.
+bool choose_tarball_name(ArchiveJob& job, const std::vector<std::string>& inputs, const char* folder) {
+    job.tarball_replaces = true;
+    if (!job.job_output.empty()) {
+        const ArchiveNames names = archive_names(job.job_output.c_str());
+        job.tzst_path.set(job.job_output.c_str());
+        job.tar_path.set(names.tarball.c_str());
+        job.tarball_replaces = names.tarball_replaces;
+        if (names.tarball.empty() || names_an_input(inputs, job.tar_path)) {
+            job.tar_path = concat(job.job_output.c_str(), ".tar");
+        }
+        return !names_an_input(inputs, job.tar_path) && !names_an_input(inputs, job.tzst_path);
+    }
+    if (folder) {
+        job.tar_path = concat(folder, ".tar");
+        job.tzst_path = concat(folder, ".tzst");
+        return true;
+    }
     job.tar_path = replace_extension(inputs[0].c_str(), ".tar");
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const String archive = replace_extension(job.tar_path.c_str(), ".tzst");
-        if (!names_an_input(inputs, job.tar_path) && !names_an_input(inputs, archive)) return true;
+        job.tzst_path = replace_extension(job.tar_path.c_str(), ".tzst");
+        if (!names_an_input(inputs, job.tar_path) && !names_an_input(inputs, job.tzst_path)) return true;
         job.tar_path = concat(inputs[0].c_str(), ".tar");
     }
     return false;
@@ -299,7 +317,7 @@ Streamed stream_frame(ArchiveJob& job) {
 
 std::string compress_tarball(ArchiveJob& job) {
     set_phase(job, Phase::compressing_tarball);
-    const String archive = replace_extension(job.tar_path.c_str(), ".tzst");
+    const String& archive = job.tzst_path;
     const String partial = partial_path(archive.c_str());
     Streamed streamed = Streamed::compress_failed;
     bool written = false;
@@ -350,7 +368,7 @@ JobResult compress_folder_tzst(ArchiveJob& job) {
         note_problem(job, Problem::root_refused, folder);
         return JobResult{};
     }
-    job.tar_path = concat(folder, ".tar");
+    choose_tarball_name(job, {folder}, folder);
     if (!open_tar_writer(job)) {
         if (job.tar_writer) {
             archive_write_close(job.tar_writer);
@@ -374,7 +392,7 @@ JobResult compress_folder_tzst(ArchiveJob& job) {
 JobResult compress_files_tzst(ArchiveJob& job) {
     set_phase(job, Phase::writing_tarball);
     const std::vector<std::string> inputs = selection_paths(job.job_inputs);
-    if (inputs.empty() || !choose_tarball_name(job, inputs)) return JobResult{};
+    if (inputs.empty() || !choose_tarball_name(job, inputs, nullptr)) return JobResult{};
     if (!open_tar_writer(job)) {
         discard_tarball(job);
         return compression_result(job, false);

@@ -37,11 +37,10 @@ Stage1 tarball_not_written(ArchiveJob& job, DWORD error) {
 
 // Phase 1. Sets *whole when the stream held complete frames and was written
 // without fault.
-Stage1 decompress_to_tarball(ArchiveJob& job, const ArchiveNames& names, bool* whole) {
+Stage1 decompress_to_tarball(ArchiveJob& job, bool* whole) {
     *whole = false;
     set_phase(job, Phase::decompressing_zstd);
     job.overall_percent.store(100, std::memory_order_relaxed);
-    job.tar_path.set(names.tarball.c_str());
     choose_tarball_file(job);
     DWORD error = NO_ERROR;
     if (!open_zstd_stage(job, job.archive_path.c_str(), job.tar_file.c_str(), &error)) {
@@ -62,7 +61,7 @@ Stage1 decompress_to_tarball(ArchiveJob& job, const ArchiveNames& names, bool* w
         return Stage1::refused;
     }
     *whole = end == StreamEnd::whole;
-    if (*whole) name_kept_tarball(job, names.tarball_replaces);
+    if (*whole) name_kept_tarball(job, job.tarball_replaces);
     return Stage1::tarball;
 }
 
@@ -207,6 +206,7 @@ int next_header(ArchiveJob* job, archive* reader, archive_entry** entry) {
 struct TarballResult {
     bool opened = false;
     bool read_to_end = false;
+    bool destination_made = false;
 };
 
 // Phase 2: the tarball's folders and files into the destination folder.
@@ -238,7 +238,12 @@ TarballResult extract_tarball(ArchiveJob& job, const std::string& destination_fo
     reader = open_tarball(wide);
     if (!reader) return result;
     result.opened = true;
-    if (!make_folder(destination_folder.c_str())) note_problem(job, Problem::not_written, destination);
+    result.destination_made = make_destination_folder(job, destination_folder);
+    if (!result.destination_made) {
+        archive_read_close(reader);
+        archive_read_free(reader);
+        return result;
+    }
     Extraction extraction(job, destination, job.archive_path.c_str());
     while (!job_stopping(job) && (header = next_header(&job, reader, &entry)) == ARCHIVE_OK) {
         const char* name = archive_entry_pathname(entry);
@@ -273,10 +278,21 @@ TarballResult extract_tarball(ArchiveJob& job, const std::string& destination_fo
 JobResult decompress_tzst_job(ArchiveJob& job) {
     job.archive_path.set(job.job_inputs.c_str());
     const ArchiveNames names = archive_names(job.archive_path.c_str());
+    // Unpacked into the folder asked for, its tarball beside it (never over
+    // a file of its name), or into the folder named after the archive.
+    const bool asked = !job.job_output.empty();
+    const std::string destination = asked ? job.job_output : names.stem;
+    job.tar_path.set(asked ? (destination + ".tar").c_str() : names.tarball.c_str());
+    job.tarball_replaces = !asked && names.tarball_replaces;
+    if (destination_blocked(job, destination)) return JobResult{false, destination};
+    const std::string parent = folder_part(destination.c_str());
+    if (asked && !parent.empty() && !is_root_path(parent.c_str()) && !make_destination_folder(job, parent)) {
+        return JobResult{false, destination};
+    }
 
     bool stream_whole = false;
     TarballResult tarball;
-    const Stage1 stage1 = decompress_to_tarball(job, names, &stream_whole);
+    const Stage1 stage1 = decompress_to_tarball(job, &stream_whole);
     const bool decompressed = stage1 == Stage1::tarball;
     if (stage1 == Stage1::unreadable) note_problem(job, Problem::unreadable_archive, job.archive_path.c_str());
     // A cancel in the first phase ends the job: the tarball is only a part.
@@ -284,8 +300,8 @@ JobResult decompress_tzst_job(ArchiveJob& job) {
     // it is never kept where it could pass for the archive's contents.
     bool tarball_stays = false;
     if (decompressed && !cancel_requested(job)) {
-        tarball = extract_tarball(job, names.stem);
-        tarball_stays = stream_whole && job.keep_tarball;
+        tarball = extract_tarball(job, destination);
+        tarball_stays = stream_whole && job.keep_tarball && tarball.destination_made;
         if (stream_whole && !tarball.opened) {
             // A whole stream that holds no tarball: the tarball stays for the
             // user, whatever the keep preference, under its own name unless
@@ -297,10 +313,11 @@ JobResult decompress_tzst_job(ArchiveJob& job) {
             note_problem(job, Problem::unreadable_tarball, job.tar_file.c_str());
             tarball_stays = true;
         }
-        if (!job_stopping(job) && (!stream_whole || (tarball.opened && !tarball.read_to_end))) {
+        if (!job_stopping(job) && (tarball.destination_made || !tarball.opened) &&
+            (!stream_whole || (tarball.opened && !tarball.read_to_end))) {
             note_problem(job, Problem::archive_damaged, job.archive_path.c_str());
         }
     }
     if (decompressed && !tarball_stays) delete_file(job.tar_file.c_str());
-    return JobResult{tarball.opened && !job_stopping(job), names.stem};
+    return JobResult{tarball.opened && tarball.destination_made && !job_stopping(job), destination};
 }

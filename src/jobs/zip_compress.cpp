@@ -221,10 +221,15 @@ JobResult finish_archive(ArchiveJob& job, bool keep) {
     return JobResult{true, placed};
 }
 
-// The archive is named after the first selected file; when that name is one
-// of the selected files (a selected notes.zip), the first file's whole name
-// with ".zip" appended. False when that is selected too.
+// The archive is the output given, or is named after the first selected
+// file; when that name is one of the selected files (a selected notes.zip),
+// the first file's whole name with ".zip" appended. False when that is
+// selected too.
 bool choose_archive_name(ArchiveJob& job, const std::vector<std::string>& inputs) {
+    if (!job.job_output.empty()) {
+        job.zip_path.set(job.job_output.c_str());
+        return !names_an_input(inputs, job.zip_path);
+    }
     job.zip_path = replace_extension(inputs[0].c_str(), ".zip");
     if (!names_an_input(inputs, job.zip_path)) return true;
     job.zip_path = concat(inputs[0].c_str(), ".zip");
@@ -242,7 +247,7 @@ JobResult compress_folder_zip(ArchiveJob& job) {
         note_problem(job, Problem::root_refused, folder);
         return JobResult{};
     }
-    job.zip_path = concat(folder, ".zip");
+    job.zip_path = job.job_output.empty() ? concat(folder, ".zip") : String(job.job_output.c_str());
     if (!create_archive(job)) {
         note_output_not_written(job, job.zip_path.c_str());
         return JobResult{};

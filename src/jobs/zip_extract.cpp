@@ -165,13 +165,16 @@ JobResult decompress_zip_job(ArchiveJob& job) {
     set_phase(job, Phase::decompressing_zip);
     const char* archive = job.job_inputs.c_str();
     job.zip_path.set(archive);
-    const std::string destination_folder = archive_names(archive).stem;
+    const std::string destination_folder = job.job_output.empty() ? archive_names(archive).stem : job.job_output;
     const std::string destination = destination_folder + "\\";
 
     unzFile zip = open_zip_archive(archive);
     const bool opened = zip || is_empty_zip_archive(archive);
     if (!opened) note_problem(job, Problem::unreadable_archive, archive);
-    if (opened && !make_folder(destination_folder.c_str())) note_problem(job, Problem::not_written, destination);
+    if (opened && !make_destination_folder(job, destination_folder)) {
+        if (zip) unzClose(zip);
+        return JobResult{false, destination_folder};
+    }
     bool ran_to_end = opened;
     if (zip) {
         ran_to_end = extract_entries(job, zip, destination);

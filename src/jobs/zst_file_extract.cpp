@@ -23,14 +23,18 @@ JobResult decompress_zst_file_job(ArchiveJob& job) {
     job.items_total.store(1, std::memory_order_relaxed);
     job.overall_percent.store(100, std::memory_order_relaxed);
 
-    const String partial = partial_path(names.stem.c_str());
+    // Unpacked beside the archive, or into the folder asked for.
+    const std::string output =
+        job.job_output.empty() ? names.stem : job.job_output + "\\" + name_of(names.stem.c_str());
+    if (!job.job_output.empty() && !make_destination_folder(job, job.job_output)) return JobResult{};
+    const String partial = partial_path(output.c_str());
     DWORD error = NO_ERROR;
     if (!open_zstd_stage(job, archive, partial.c_str(), &error)) {
         if (error == NO_ERROR) {
             note_problem(job, Problem::unreadable_archive, archive);
         } else {
             set_output_error(job, error);
-            note_output_not_written(job, names.stem.c_str(), Problem::extraction_stopped);
+            note_output_not_written(job, output.c_str(), Problem::extraction_stopped);
         }
         return JobResult{};
     }
@@ -43,23 +47,24 @@ JobResult decompress_zst_file_job(ArchiveJob& job) {
         delete_file_retrying(partial.c_str());
         if (!written) {
             set_output_error(job, write_error);
-            note_output_not_written(job, names.stem.c_str(), Problem::extraction_stopped);
+            note_output_not_written(job, output.c_str(), Problem::extraction_stopped);
         } else if (end == StreamEnd::too_large) {
             note_memory_needed(job, archive, memory_needed);
         } else if (end == StreamEnd::damaged) {
-            note_problem(job, Problem::cut_short, name_of(names.stem.c_str()));
+            note_problem(job, Problem::cut_short, name_of(output.c_str()));
         }
         return JobResult{};
     }
     const std::string zone = read_zone_identifier(archive);
     if (!zone.empty()) write_zone_identifier(partial.c_str(), zone);
-    const std::string placed = move_to_free_name(partial.c_str(), names.stem.c_str());
+    const std::string placed = move_to_free_name(partial.c_str(), output.c_str());
     if (placed == partial.c_str()) {
         delete_file_retrying(partial.c_str());
-        note_problem(job, Problem::not_written, name_of(names.stem.c_str()));
+        note_problem(job, Problem::not_written, name_of(output.c_str()));
         return JobResult{};
     }
-    if (placed != names.stem) note_problem(job, Problem::saved_as, placed);
+    if (placed != output) note_problem(job, Problem::saved_as, placed);
     job.items_done.store(1, std::memory_order_relaxed);
+    job.files_written = 1;
     return JobResult{true, placed};
 }

@@ -3,10 +3,10 @@
 #include "jobs/zstd_stream.h"
 
 #include <zstd.h>
-#include <zstd_errors.h>
 
 #include "io/io_faults.h"
 #include "jobs/tar_common.h"
+#include "jobs/zstd_source.h"
 #include "io/banned.h"
 
 namespace {
@@ -16,16 +16,8 @@ constexpr size_t STAGE_OUT = 131072;  // ZSTD_DStreamOutSize()
 constexpr size_t SKIPPABLE_HEADER = 8;
 constexpr uint64_t MIB = 1u << 20;
 
-ZSTD_DCtx* dctx_of(ArchiveJob& job) { return reinterpret_cast<ZSTD_DCtx*>(job.zstd_dctx); }
-
 uint32_t little_endian32(const unsigned char* p) {
     return uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
-}
-
-// True for a decoder error that says a frame's window could not be had.
-bool memory_error(size_t result) {
-    const ZSTD_ErrorCode code = ZSTD_getErrorCode(result);
-    return code == ZSTD_error_memory_allocation || code == ZSTD_error_frameParameter_windowTooLarge;
 }
 
 }  // namespace
@@ -73,21 +65,27 @@ void note_memory_needed(ArchiveJob& job, const char* path, uint64_t needed) {
     note_problem(job, Problem::needs_memory, text);
 }
 
+ZSTD_DCtx_s* create_zstd_decoder() {
+    ZSTD_DCtx* dctx = ZSTD_createDCtx();
+    if (dctx && ZSTD_isError(ZSTD_DCtx_setParameter(dctx, ZSTD_d_windowLogMax, ZSTD_WINDOWLOG_MAX_64))) {
+        ZSTD_freeDCtx(dctx);
+        dctx = nullptr;
+    }
+    return reinterpret_cast<ZSTD_DCtx_s*>(dctx);
+}
+
 bool open_zstd_stage(ArchiveJob& job, const char* source, const char* target, DWORD* error) {
     *error = ERROR_NOT_ENOUGH_MEMORY;
     if (!job.stage_in.resize(STAGE_IN) || !job.stage_out.resize(STAGE_OUT)) return false;
-    ZSTD_DCtx* dctx = ZSTD_createDCtx();
-    job.zstd_dctx = reinterpret_cast<ZSTD_DCtx_s*>(dctx);
-    if (!dctx || ZSTD_isError(ZSTD_DCtx_setParameter(dctx, ZSTD_d_windowLogMax, ZSTD_WINDOWLOG_MAX_64))) {
-        release_zstd_stage(job);
-        return false;
-    }
+    job.zstd_dctx = create_zstd_decoder();
+    if (!job.zstd_dctx) return false;
     job.stage_reader = new FileReader(source);
     if (!job.stage_reader->is_open()) {
         *error = NO_ERROR;
         release_zstd_stage(job);
         return false;
     }
+    if (!target) return true;
     job.stage_writer = new FileWriter(target);
     if (!job.stage_writer->is_open()) {
         *error = job.stage_writer->error();
@@ -97,39 +95,29 @@ bool open_zstd_stage(ArchiveJob& job, const char* source, const char* target, DW
     return true;
 }
 
+ZstdSource zstd_stage_source(ArchiveJob& job) {
+    return ZstdSource(*job.stage_reader, job.zstd_dctx, job.stage_in.storage, STAGE_IN, job.stage_out.storage,
+                      STAGE_OUT);
+}
+
 StreamEnd decode_zstd_stage(ArchiveJob& job, uint64_t* memory_needed) {
-    *memory_needed = 0;
     FileReader& reader = *job.stage_reader;
     FileWriter& writer = *job.stage_writer;
+    ZstdSource source = zstd_stage_source(job);
     const uint64_t size = reader.size();
-    size_t frame_state = 1;  // 0 once the last frame seen was complete
-    bool first = true;
-    for (;;) {
-        const size_t n = reader.read(job.stage_in.storage, STAGE_IN);
+    const void* piece = nullptr;
+    size_t n;
+    while (!cancel_requested(job) && (n = source.read(&piece)) > 0) {
+        writer.write(piece, n);
+        if (writer.failed()) return StreamEnd::write_failed;
         job.item_percent.store(counted_percent(static_cast<int64_t>(reader.position()), static_cast<int64_t>(size)),
                                std::memory_order_relaxed);
-        if (n == 0) break;
-        if (first) {
-            // The first frame's window is weighed before any of it is decoded.
-            first = false;
-            const uint64_t needed = zstd_memory_needed(job.stage_in.storage, n);
-            if (needed > memory_available()) {
-                *memory_needed = needed;
-                return StreamEnd::too_large;
-            }
-        }
-        ZSTD_inBuffer input = {job.stage_in.storage, n, 0};
-        for (;;) {
-            if (cancel_requested(job)) return StreamEnd::cancelled;
-            ZSTD_outBuffer output = {job.stage_out.storage, STAGE_OUT, 0};
-            const size_t r = ZSTD_decompressStream(dctx_of(job), &output, &input);
-            if (ZSTD_isError(r)) return memory_error(r) ? StreamEnd::too_large : StreamEnd::damaged;
-            frame_state = r;
-            writer.write(job.stage_out.storage, output.pos);
-            if (writer.failed()) return StreamEnd::write_failed;
-            if (input.pos == n && output.pos < STAGE_OUT) break;
-        }
     }
+    *memory_needed = source.memory_needed();
     if (cancel_requested(job)) return StreamEnd::cancelled;
-    return frame_state == 0 && !reader.failed() ? StreamEnd::whole : StreamEnd::damaged;
+    switch (source.state()) {
+    case ZstdSource::State::ended: return StreamEnd::whole;
+    case ZstdSource::State::too_large: return StreamEnd::too_large;
+    default: return StreamEnd::damaged;
+    }
 }

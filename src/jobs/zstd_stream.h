@@ -13,6 +13,7 @@
 #include <string>
 
 #include "jobs/archive_job.h"
+#include "jobs/zstd_source.h"
 
 // How a decoding ended.
 enum class StreamEnd {
@@ -31,12 +32,19 @@ enum class StreamEnd {
 // end is too_large (0 when not known).
 StreamEnd decode_zstd_stage(ArchiveJob& job, uint64_t* memory_needed);
 
+// A decoder whose window limit is raised to 2 GiB; null when memory ran out.
+// The caller frees it with ZSTD_freeDCtx.
+ZSTD_DCtx_s* create_zstd_decoder();
+
 // Sets up the Zstandard stage for decoding from source into a new file at
-// target (replacing one, which the callers make sure is theirs): buffers, a
-// decoder with the raised window limit, the reader and the writer. On false
-// *error tells why (ERROR_NOT_ENOUGH_MEMORY, or the writer's error), or is
-// NO_ERROR when the source could not be opened; what was made is released.
+// target (replacing one, which the callers make sure is theirs), or into
+// nothing when target is null: buffers, a decoder, the reader and the
+// writer. On false *error tells why (ERROR_NOT_ENOUGH_MEMORY, or the
+// writer's error), or is NO_ERROR when the source could not be opened; what
+// was made is released.
 bool open_zstd_stage(ArchiveJob& job, const char* source, const char* target, DWORD* error);
+// The decoded stream of a stage opened by open_zstd_stage.
+ZstdSource zstd_stage_source(ArchiveJob& job);
 
 // The memory a decoder needs for the first frame in data (skippable frames
 // before it are passed over); 0 when data holds no frame header.

@@ -253,3 +253,32 @@ TEST(ArchiveKinds, a_window_beyond_the_machines_memory_is_refused_with_its_need)
     EXPECT_EQ(folder.read("small.txt"), "small");
     EXPECT_EQ(zstd_memory_needed(folder.read("backup.tzst").data(), 5), 0u) << "a header cut short tells nothing";
 }
+
+// The words of a progress line: each phase from 0 with its own figure, and
+// files counted where the phase counts them.
+TEST(ProgressWords, each_phase_reads_as_one) {
+    const struct {
+        Phase phase;
+        int32_t overall, item, done, total;
+        const char* words;
+    } cases[] = {
+        {Phase::preparing, 0, 0, 0, 1, "Preparing... 1 file"},
+        {Phase::preparing, 0, 0, 0, 1234, "Preparing... 1234 files"},
+        {Phase::writing_tarball, 25, 50, 1, 4, "Writing tarball (1/2) 37% (1/4 files)"},
+        {Phase::compressing_tarball, 100, 40, 4, 4, "Compressing (2/2) 40%"},
+        {Phase::decompressing_zstd, 100, 7, 0, 0, "Decompressing (1/2) 7%"},
+        {Phase::reading_tarball, 100, 0, 4, 4, "Reading tarball (2/2) 100% (4/4 files)"},
+        {Phase::decompressing_zip, 60, 10, 0, 0, "Decompressing 60%"},
+        {Phase::decompressing_file, 100, 99, 0, 1, "Decompressing 99% (0/1 file)"},
+    };
+    JobHandle job;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.words);
+        set_phase(*job, c.phase);
+        job->overall_percent = c.overall;
+        job->item_percent = c.item;
+        job->items_done = c.done;
+        job->items_total = c.total;
+        EXPECT_EQ(progress_words(*job), c.words);
+    }
+}

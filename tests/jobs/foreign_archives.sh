@@ -264,7 +264,7 @@ for name in '..zip' '...zip' ' .zip' '...tzst' '..tar.zst'; do
             { listing; cat "$NAMES/dots/in/$name.err"; return 1; }
     }
     check "names, '$name': nothing is unpacked over its folder or the one above" untouched
-    check "names, '$name': the job fails" exit_is "$NAMES/dots/in/$name" 1
+    check "names, '$name': nothing is made (exit 3)" exit_is "$NAMES/dots/in/$name" 3
     check "names, '$name': the report says why" said "$NAMES/dots/in/$name" "name is only dots or spaces, not unpacked"
     rm -f "$NAMES/dots/in/$name"
 done

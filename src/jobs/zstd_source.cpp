@@ -1,0 +1,75 @@
+// A Zstandard archive read as the stream it decodes to; see zstd_source.h.
+#include "jobs/zstd_source.h"
+
+#include <archive.h>
+#include <zstd.h>
+#include <zstd_errors.h>
+
+#include "jobs/zstd_stream.h"
+#include "io/banned.h"
+
+namespace {
+
+// True for a decoder error that says a frame's window could not be had.
+bool memory_error(size_t result) {
+    const ZSTD_ErrorCode code = ZSTD_getErrorCode(result);
+    return code == ZSTD_error_memory_allocation || code == ZSTD_error_frameParameter_windowTooLarge;
+}
+
+la_ssize_t read_callback(archive*, void* client, const void** buffer) {
+    return static_cast<la_ssize_t>(static_cast<ZstdSource*>(client)->read(buffer));
+}
+
+}  // namespace
+
+ZstdSource::ZstdSource(FileReader& file, ZSTD_DCtx_s* dctx, void* in, size_t in_capacity, void* out,
+                       size_t out_capacity)
+    : file_(file),
+      dctx_(dctx),
+      in_(static_cast<char*>(in)),
+      in_capacity_(in_capacity),
+      out_(static_cast<char*>(out)),
+      out_capacity_(out_capacity) {}
+
+size_t ZstdSource::read(const void** data) {
+    auto* dctx = reinterpret_cast<ZSTD_DCtx*>(dctx_);
+    while (state_ == State::reading) {
+        if (in_at_ == in_size_ && !output_full_) {
+            in_size_ = file_.read(in_, in_capacity_);
+            in_at_ = 0;
+            if (in_size_ == 0) {
+                state_ = file_.failed() ? State::damaged : frame_state_ == 0 ? State::ended : State::cut_short;
+                break;
+            }
+            if (first_) {
+                // The first frame's window is weighed before any of it is decoded.
+                first_ = false;
+                const uint64_t needed = zstd_memory_needed(in_, in_size_);
+                if (needed > memory_available()) {
+                    memory_needed_ = needed;
+                    state_ = State::too_large;
+                    break;
+                }
+            }
+        }
+        ZSTD_inBuffer input = {in_, in_size_, in_at_};
+        ZSTD_outBuffer output = {out_, out_capacity_, 0};
+        const size_t r = ZSTD_decompressStream(dctx, &output, &input);
+        in_at_ = input.pos;
+        if (ZSTD_isError(r)) {
+            state_ = memory_error(r) ? State::too_large : State::damaged;
+            break;
+        }
+        frame_state_ = r;
+        output_full_ = output.pos == out_capacity_;
+        if (output.pos > 0) {
+            *data = out_;
+            return output.pos;
+        }
+    }
+    return 0;
+}
+
+bool ZstdSource::open_archive(archive* reader) {
+    return archive_read_open(reader, this, nullptr, read_callback, nullptr) == ARCHIVE_OK;
+}

@@ -1,0 +1,115 @@
+// velmora-cli's benchmark commands: the I/O floors a job is measured
+// against. copy-through moves files through the job's FileReader and
+// FileWriter alone (replacing the destination); entry-walk reads every
+// entry's metadata through a disk reader of its own, as the tarball job
+// does, without the data. Main thread.
+#include <windows.h>
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/cli_common.h"
+#include "io/file_reader.h"
+#include "io/file_writer.h"
+#include "io/platform.h"
+#include "jobs/directory_scan.h"
+#include "jobs/job_paths.h"
+#include "jobs/tar_common.h"
+
+namespace {
+
+// Copies source to destination through one FileReader and one FileWriter in
+// the 4096-byte pieces the jobs use; false when a file could not be opened or
+// written whole.
+bool copy_file_through(const char* source, const char* destination, uint64_t& bytes) {
+    FileReader reader(source);
+    if (!reader.is_open()) return false;
+    FileWriter writer(destination);
+    if (!writer.is_open()) return false;
+    char block[4096];
+    const uint64_t size = reader.size();
+    while (reader.position() < size) {
+        const size_t n = reader.read(block, sizeof(block));
+        if (n == 0) break;
+        writer.write(block, n);
+    }
+    bytes += reader.position();
+    return writer.close() && reader.position() == size;
+}
+
+bool copy_folder_through(const std::string& source, const std::string& destination, uint64_t& bytes) {
+    if (!CreateDirectoryW(window_wide(destination.c_str(), destination.size()).c_str(), nullptr) &&
+        GetLastError() != ERROR_ALREADY_EXISTS) {
+        return false;
+    }
+    DirectoryScan scan;
+    if (!scan.first(source.c_str())) return false;
+    String path;
+    bool whole = true;
+    do {
+        if (scan.is_dot_entry()) continue;
+        scan.full_path(path);
+        const std::string target = destination + "\\" + name_of(path.c_str());
+        whole = (scan.is_directory() ? copy_folder_through(path.c_str(), target, bytes)
+                                     : copy_file_through(path.c_str(), target.c_str(), bytes)) && whole;
+    } while (scan.next());
+    return whole;
+}
+
+// Opens a disk reader on every entry below folder and reads its header, as
+// the tarball job does before it copies a file's data; counts the entries.
+bool walk_entries(const char* folder, uint64_t& entries) {
+    DirectoryScan scan;
+    if (!scan.first(folder)) return false;
+    String path;
+    bool whole = true;
+    do {
+        if (scan.is_dot_entry()) continue;
+        scan.full_path(path);
+        archive* disk = archive_read_disk_new();
+        archive_entry* entry = archive_entry_new();
+        const std::wstring wide = archive_wide_path(path.c_str());
+        whole = disk && entry && archive_read_disk_open_w(disk, wide.c_str()) == ARCHIVE_OK &&
+                archive_read_next_header2(disk, entry) == ARCHIVE_OK && whole;
+        if (disk) archive_read_disk_descend(disk);
+        archive_entry_free(entry);
+        archive_read_close(disk);
+        archive_read_free(disk);
+        ++entries;
+        if (scan.is_directory()) whole = walk_entries(path.c_str(), entries) && whole;
+    } while (scan.next());
+    return whole;
+}
+
+}  // namespace
+
+int copy_through(const std::vector<std::string>& arguments) {
+    if (arguments.size() != 3) return usage_error("copy-through takes a source and a destination");
+    const std::string source = without_trailing_separator(full_path(arguments[1]));
+    const std::string destination = without_trailing_separator(full_path(arguments[2]));
+    const DWORD attributes = file_attributes(source.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return complain(EXIT_NOTHING_MADE, "no such file or folder", source);
+    uint64_t bytes = 0;
+    const bool whole = attributes & FILE_ATTRIBUTE_DIRECTORY ? copy_folder_through(source, destination, bytes)
+                                                              : copy_file_through(source.c_str(), destination.c_str(), bytes);
+    if (!whole) return complain(EXIT_PARTIAL, "the copy is incomplete", destination);
+    std::printf("%s\n", destination.c_str());
+    return 0;
+}
+
+int entry_walk(const std::vector<std::string>& arguments) {
+    if (arguments.size() != 2) return usage_error("entry-walk takes a folder");
+    const std::string folder = without_trailing_separator(full_path(arguments[1]));
+    const DWORD attributes = file_attributes(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return complain(EXIT_USAGE, "no such folder", folder);
+    }
+    uint64_t entries = 0;
+    if (!walk_entries(folder.c_str(), entries)) return complain(EXIT_PARTIAL, "an entry could not be read", folder);
+    std::printf("%llu entries\n", static_cast<unsigned long long>(entries));
+    return 0;
+}
