@@ -302,9 +302,6 @@ TEST(Faults, an_extraction_stops_at_the_first_failed_write_and_says_why_once) {
     }
 }
 
-// A failure that comes late: the flush of a finished ZIP (a network share
-// that fails its last writes). No archive passes for whole, and the user
-// is told.
 // The stage buffers of a .tzst job (128 KiB each) cannot be had: the job
 // makes nothing, leaves nothing behind and says why, in both directions.
 TEST(Faults, stage_buffers_that_cannot_be_had_fail_the_tzst_jobs) {
@@ -333,6 +330,9 @@ TEST(Faults, stage_buffers_that_cannot_be_had_fail_the_tzst_jobs) {
     }
 }
 
+// A failure that comes late: the flush of a finished ZIP (a network share
+// that fails its last writes). No archive passes for whole, and the user
+// is told why.
 TEST(Faults, a_late_flush_failure_makes_no_archive) {
     Bench bench(Kind::zip_folder);
     const std::string in = bench.scratch.path() + "in";
@@ -345,8 +345,8 @@ TEST(Faults, a_late_flush_failure_makes_no_archive) {
     reset_io_faults();
     EXPECT_STREQ(outcome_word(*job), "failed");
     EXPECT_FALSE(path_exists(in + ".zip"));
-    const std::string report = problem_report(*job);
-    EXPECT_EQ(report.rfind("Velmora: The archive could not be written:\n" + in + ".zip: ", 0), 0u) << report;
+    EXPECT_EQ(problem_report(*job), "Velmora: The archive could not be written:\n" + in + ".zip: " +
+                                        write_failure_reason(ERROR_WRITE_FAULT, false));
     JobHandle unused;
     bench.check(*unused, Kind::zip_folder);
 }
