@@ -11,6 +11,7 @@
 
 #include <random>
 #include <string>
+#include <vector>
 
 #include "io/io_faults.h"
 #include "jobs/after_job.h"
@@ -351,24 +352,52 @@ TEST(Faults, a_late_flush_failure_makes_no_archive) {
     bench.check(*unused, Kind::zip_folder);
 }
 
+// A job host as the program's, whose save chooser answers with a path and
+// whose reports are kept.
+struct ChoosingHost {
+    std::string chosen;
+    std::vector<std::string> told;
+};
+
+JobHost choosing_host(ChoosingHost& state) {
+    JobHost host;
+    host.context = &state;
+    host.choose_save_path = [](void* context, const ArchiveJob&, const char*) {
+        return static_cast<ChoosingHost*>(context)->chosen;
+    };
+    host.report = [](void* context, const ArchiveJob&, const std::string& text) {
+        static_cast<ChoosingHost*>(context)->told.push_back(text);
+    };
+    return host;
+}
+
 // The move after the save dialog, on a disk that fills after 10,000 bytes:
 // nothing of the archive is left under the chosen name, a file that was
-// there is untouched, and the archive stays where the job wrote it.
+// there is untouched, the archive stays where the job wrote it, and the
+// user is told where it is.
 TEST(Faults, a_save_as_copy_that_fills_the_disk_leaves_the_archive_where_it_was) {
     ScratchFolder scratch("save-as");
     const std::string archive = scratch.path() + "photos.tzst";
     const std::string bytes = pattern_bytes(200000, 9);
     ASSERT_TRUE(write_file(archive, bytes));
+    ChoosingHost host{scratch.path() + "chosen.tzst", {}};
+    const std::string& target = host.chosen;
+    JobHandle job;
+    job->host = choosing_host(host);
+    job->action_after_compression = AFTER_COMPRESSION_SAVE_AS;
+    job->output_made = true;
     for (const bool target_existed : {false, true}) {
         SCOPED_TRACE(target_existed ? "over an existing file" : "to a new name");
-        const std::string target = scratch.path() + "chosen.tzst";
         if (target_existed) {
             ASSERT_TRUE(write_file(target, "the user's older file"));
         }
+        host.told.clear();
         reset_io_faults();
         io_faults.disk_full_after = 10000;
-        EXPECT_FALSE(move_file_by_copy(archive.c_str(), target.c_str()));
+        after_compression(*job, archive.c_str(), "tzst");
         reset_io_faults();
+        EXPECT_EQ(host.told, std::vector<std::string>{"Velmora: The archive could not be saved as:\n" + target +
+                                                      "\nIt is still at:\n" + archive});
         EXPECT_TRUE(read_file(archive) == bytes) << "the archive stays where it was";
         EXPECT_TRUE(path_exists(target) == target_existed) << "no part of the archive under the chosen name";
         if (target_existed) {
@@ -376,14 +405,14 @@ TEST(Faults, a_save_as_copy_that_fills_the_disk_leaves_the_archive_where_it_was)
         }
         EXPECT_FALSE(path_exists(target + ".partial"));
     }
-    EXPECT_EQ(move_failure_report(archive.c_str(), (scratch.path() + "chosen.tzst").c_str()),
-              "Velmora: The archive could not be saved as:\n" + scratch.path() + "chosen.tzst\nIt is still at:\n" +
-                  archive);
-    // With room, the move completes; a move onto itself keeps the archive.
+    // With room, the move completes and nothing is told; a move onto itself
+    // keeps the archive.
     EXPECT_TRUE(move_file_by_copy(archive.c_str(), archive.c_str()));
     EXPECT_TRUE(read_file(archive) == bytes);
-    EXPECT_TRUE(move_file_by_copy(archive.c_str(), (scratch.path() + "chosen.tzst").c_str()));
-    EXPECT_TRUE(read_file(scratch.path() + "chosen.tzst") == bytes);
+    host.told.clear();
+    after_compression(*job, archive.c_str(), "tzst");
+    EXPECT_TRUE(host.told.empty());
+    EXPECT_TRUE(read_file(target) == bytes);
     EXPECT_FALSE(path_exists(archive));
 }
 
