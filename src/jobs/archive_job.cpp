@@ -20,8 +20,6 @@
 namespace {
 
 constexpr DWORD POLL_MS = 50;
-constexpr uint16_t BUSY = 0x00ff;
-constexpr uint16_t CANCEL = 0xff00;
 
 const char* const PHASE_TEXTS[] = {
     "",
@@ -255,22 +253,22 @@ unsigned __stdcall run_job_worker(void* argument) {
 
 void set_busy(ArchiveJob& job, bool busy) {
     if (busy) {
-        job.busy_and_cancel.fetch_or(BUSY, std::memory_order_relaxed);
+        job.busy_and_cancel.fetch_or(JOB_BUSY, std::memory_order_relaxed);
     } else {
-        job.busy_and_cancel.fetch_and(static_cast<uint16_t>(~BUSY), std::memory_order_relaxed);
+        job.busy_and_cancel.fetch_and(static_cast<uint16_t>(~JOB_BUSY), std::memory_order_relaxed);
     }
 }
 
 void set_cancel_requested(ArchiveJob& job, bool cancel) {
     if (cancel) {
-        job.busy_and_cancel.fetch_or(CANCEL, std::memory_order_relaxed);
+        job.busy_and_cancel.fetch_or(JOB_CANCEL, std::memory_order_relaxed);
     } else {
-        job.busy_and_cancel.fetch_and(static_cast<uint16_t>(~CANCEL), std::memory_order_relaxed);
+        job.busy_and_cancel.fetch_and(static_cast<uint16_t>(~JOB_CANCEL), std::memory_order_relaxed);
     }
 }
 
 void set_busy_and_cancel(ArchiveJob& job, bool busy, bool cancel) {
-    job.busy_and_cancel.store(static_cast<uint16_t>((busy ? BUSY : 0) | (cancel ? CANCEL : 0)),
+    job.busy_and_cancel.store(static_cast<uint16_t>((busy ? JOB_BUSY : 0) | (cancel ? JOB_CANCEL : 0)),
                               std::memory_order_relaxed);
 }
 

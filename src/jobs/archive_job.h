@@ -10,9 +10,19 @@
 // the request flags, quit, the progress counters, the phase (an identifier
 // mapped to one of the fixed texts), busy and cancel, the compressor, the
 // outcome and requests_served. A request's input crosses under request_lock.
-// Every other field is the worker's while busy is set; the outcome's details
-// (problems, output_made, output_path) are read only after busy clears, which
-// the worker does after writing them.
+// Every other field is the worker's while it serves a request, which it does
+// holding job_lock from start to end.
+//
+// busy says that a job is in its working part, for the windows: the worker
+// raises it (with cancel cleared) as a job begins and clears it once the
+// outcome is written, before the after-job action; the Progress window's
+// cancel clears it at once (raising cancel) while the worker still winds
+// down and removes what it wrote. So busy going to 0 is no sign that a job
+// has ended. That sign is requests_served, which the worker raises last of
+// all: whoever reads a job's outcome (outcome, problems, output_made,
+// output_path) first waits until requests_served has moved past the value
+// it saw before submitting the request (wait_for_job_end instead waits for
+// job_lock).
 #pragma once
 
 #include <windows.h>
@@ -91,6 +101,10 @@ struct JobProblem {
     std::string name;  // the entry's name, or a path for the whole-output kinds
 };
 
+// The two bytes of ArchiveJob::busy_and_cancel.
+constexpr uint16_t JOB_BUSY = 0x00ff;
+constexpr uint16_t JOB_CANCEL = 0xff00;
+
 struct ArchiveJob {
     // Requests, written by the user-interface thread through submit_*.
     std::string input_paths;  // list of zero-terminated strings closed by an empty one; empty: none
@@ -136,8 +150,9 @@ struct ArchiveJob {
     std::atomic<int32_t> items_done{0};
     std::atomic<int32_t> items_total{0};
     std::atomic<int32_t> phase{0};
-    // busy in the low byte, cancel_requested in the high byte: stored
-    // together where a job starts and where the Progress window cancels.
+    // busy (JOB_BUSY) and cancel_requested (JOB_CANCEL), stored together
+    // where a job starts and where the Progress window cancels; see above
+    // for what busy does and does not tell.
     std::atomic<uint16_t> busy_and_cancel{0};
     std::atomic<uint32_t> compressor{COMPRESSOR_DEFLATE};  // a Compressor
 
@@ -157,7 +172,8 @@ struct ArchiveJob {
     // What the end of a job asks of the program; empty for velmora-cli and
     // tests, which read the outcome instead.
     JobHost host;
-    // Outcome of the last served request and its output (archive or folder).
+    // Outcome of the last served request and its output (archive or folder),
+    // to be read once requests_served has moved (see above).
     // output_made: this job completed its output (an archive under its final
     // name, or an extraction that ran to its end); only then does an
     // after-job action run.
@@ -165,13 +181,15 @@ struct ArchiveJob {
     String output_path;
     bool output_made = false;
     // What the current job could not do, in the order it happened. Written by
-    // the worker; read by others only once the job has been served.
+    // the worker; read by others only once requests_served has moved.
     std::vector<JobProblem> problems;
     // The system's code of the first failed write of this job's output (the
     // archive, or its tarball); NO_ERROR while none failed. A job stops at
     // it and cleans up as for a cancel: with a full disk nothing later could
     // be written either.
     DWORD output_error = NO_ERROR;
+    // Raised by one when a request has been served, after its outcome and
+    // its after-job action: the sign that the job has ended.
     std::atomic<uint32_t> requests_served{0};
 };
 
@@ -217,9 +235,11 @@ enum class JobKind { compress_folder, compress_files, decompress };
 void run_job(ArchiveJob& job, JobKind kind);
 
 // Shared fields.
-inline bool job_busy(const ArchiveJob& job) { return (job.busy_and_cancel.load(std::memory_order_relaxed) & 0xff) != 0; }
+inline bool job_busy(const ArchiveJob& job) {
+    return (job.busy_and_cancel.load(std::memory_order_relaxed) & JOB_BUSY) != 0;
+}
 inline bool cancel_requested(const ArchiveJob& job) {
-    return (job.busy_and_cancel.load(std::memory_order_relaxed) >> 8) != 0;
+    return (job.busy_and_cancel.load(std::memory_order_relaxed) & JOB_CANCEL) != 0;
 }
 void set_busy(ArchiveJob& job, bool busy);
 void set_cancel_requested(ArchiveJob& job, bool cancel);
