@@ -5,14 +5,12 @@
 #include "io/platform.h"
 #include "graphics/window_layout.h"
 #include "jobs/archive_job.h"
+#include "resources/resource_ids.h"
 #include "io/banned.h"
 
 HWND progress_window = nullptr;
 
 namespace {
-
-constexpr int OVERALL_BAR = 1002;
-constexpr int ITEM_BAR = 1003;
 
 ArchiveJob* shown_job = nullptr;
 
@@ -25,10 +23,10 @@ void on_init_dialog(HWND window, LPARAM parameter) {
 }
 
 void on_timer(HWND window) {
-    SendDlgItemMessageA(window, OVERALL_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    SendDlgItemMessageA(window, IDC_PROGRESS_OVERALL, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     if (!shown_job || !job_busy(*shown_job)) return;
-    SendDlgItemMessageA(window, OVERALL_BAR, PBM_SETPOS, static_cast<WPARAM>(shown_job->overall_percent.load()), 0);
-    SendDlgItemMessageA(window, ITEM_BAR, PBM_SETPOS, static_cast<WPARAM>(shown_job->item_percent.load()), 0);
+    SendDlgItemMessageA(window, IDC_PROGRESS_OVERALL, PBM_SETPOS, static_cast<WPARAM>(shown_job->overall_percent.load()), 0);
+    SendDlgItemMessageA(window, IDC_PROGRESS_ITEM, PBM_SETPOS, static_cast<WPARAM>(shown_job->item_percent.load()), 0);
     set_window_text(window, phase_text(*shown_job));
 }
 
