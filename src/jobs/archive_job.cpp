@@ -19,7 +19,6 @@
 
 namespace {
 
-constexpr DWORD POLL_MS = 50;
 
 const char* const PHASE_TEXTS[] = {
     "",
@@ -240,11 +239,11 @@ unsigned __stdcall run_job_worker(void* argument) {
     while (!job.quit_requested.load()) {
         serve_one_request(job);
         if (job.quit_requested.load()) break;
-        // A poll at least every 50 ms; a request wakes the worker at once.
+        // A poll at least every JOB_POLL_MS; a request wakes the worker at once.
         if (job.wake) {
-            WaitForSingleObject(job.wake, POLL_MS);
+            WaitForSingleObject(job.wake, JOB_POLL_MS);
         } else {
-            Sleep(POLL_MS);
+            Sleep(JOB_POLL_MS);
         }
     }
     CoUninitialize();

@@ -101,6 +101,10 @@ struct JobProblem {
     std::string name;  // the entry's name, or a path for the whole-output kinds
 };
 
+// The worker looks for a request, and the windows at a job's progress, this
+// often (milliseconds).
+constexpr DWORD JOB_POLL_MS = 50;
+
 // The two bytes of ArchiveJob::busy_and_cancel.
 constexpr uint16_t JOB_BUSY = 0x00ff;
 constexpr uint16_t JOB_CANCEL = 0xff00;

@@ -43,7 +43,7 @@ void on_init_dialog(HWND window) {
     prefs_window.right->host = window;
     load_pane(*prefs_window.left, PREFERENCES_DEFAULT_FILE);
     load_pane(*prefs_window.right, PREFERENCES_USER_FILE);
-    SetTimer(window, EDITOR_TICK_TIMER_ID, 50, nullptr);
+    SetTimer(window, EDITOR_TICK_TIMER_ID, HOST_TICK_MS, nullptr);
     SetFocus(GetDlgItem(window, pref_curses_right_focus() ? IDC_PREFERENCES_USER : IDC_PREFERENCES_DEFAULTS));
 }
 

@@ -52,7 +52,7 @@ void on_init_dialog(HWND window) {
     ChangelogEditor& editor = *changelog.editor;
     editor.host = window;
     load_pane_file(editor, concat(changelog.folder.c_str(), "changelog.txt").c_str());
-    SetTimer(window, EDITOR_TICK_TIMER_ID, 50, nullptr);
+    SetTimer(window, EDITOR_TICK_TIMER_ID, HOST_TICK_MS, nullptr);
     SetFocus(control);
 }
 

@@ -19,7 +19,7 @@ void on_init_dialog(HWND window, LPARAM parameter) {
     shown_job = reinterpret_cast<ArchiveJob*>(parameter);
     restore_position(window, "progress", {50, 50});
     ShowWindow(window, SW_SHOW);
-    SetTimer(window, PROGRESS_TIMER_ID, 50, nullptr);
+    SetTimer(window, PROGRESS_TIMER_ID, JOB_POLL_MS, nullptr);
 }
 
 void on_timer(HWND window) {
