@@ -328,7 +328,7 @@ bool copy_file_through(const char* source, const char* destination, uint64_t& by
     if (!reader.is_open()) return false;
     FileWriter writer(destination);
     if (!writer.is_open()) return false;
-    char block[4096];
+    char block[DATA_PIECE];
     const uint64_t size = reader.size();
     while (reader.position() < size) {
         const size_t n = reader.read(block, sizeof(block));

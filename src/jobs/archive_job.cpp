@@ -297,8 +297,7 @@ int32_t counted_percent(int64_t done, int64_t total) {
 void note_problem(ArchiveJob& job, Problem kind, const std::string& name) { job.problems.push_back({kind, name}); }
 
 void copy_input_data(ArchiveJob& job, FileReader& reader, const char* name, int32_t overall, PutPiece put) {
-    constexpr size_t PIECE = 4096;
-    char piece[PIECE];
+    char piece[DATA_PIECE];
     const uint64_t size = reader.size();
     while (reader.position() < size) {
         const size_t n = reader.read(piece, sizeof(piece));

@@ -263,7 +263,11 @@ int32_t counted_percent(int64_t done_plus_one, int64_t total);
 // Notes that an entry (or the output) could not be handled as it should.
 void note_problem(ArchiveJob& job, Problem kind, const std::string& name);
 
-// Copies the reader's file into the archive entry just opened, in 4096-byte
+// The piece in which the jobs move file data: from an input into an archive
+// entry, from an entry to its file, and in copies of whole files.
+constexpr size_t DATA_PIECE = 4096;
+
+// Copies the reader's file into the archive entry just opened, in DATA_PIECE
 // pieces handed to put (which returns false when the archive refused them),
 // publishing overall and the file's own percentage with each piece. Stops at
 // the file's end, at a read that gives nothing, at a refused piece (set as
