@@ -9,6 +9,7 @@
 
 #include <cassert>
 #include <cstring>
+#include <iterator>
 
 #include "io/platform.h"
 #include "jobs/after_job.h"
@@ -20,16 +21,28 @@
 namespace {
 
 
-const char* const PHASE_TEXTS[] = {
-    "",
-    "Preparing...",
-    "Writing tarball (1/2)",
-    "Compressing (2/2)",
-    "Decompressing (1/2)",
-    "Reading tarball (2/2)",
-    "Compressing",
-    "Decompressing",
+constexpr struct {
+    Phase phase;
+    const char* text;
+} PHASE_TEXTS[] = {
+    {Phase::none, ""},
+    {Phase::preparing, "Preparing..."},
+    {Phase::writing_tarball, "Writing tarball (1/2)"},
+    {Phase::compressing_tarball, "Compressing (2/2)"},
+    {Phase::decompressing_zstd, "Decompressing (1/2)"},
+    {Phase::reading_tarball, "Reading tarball (2/2)"},
+    {Phase::compressing_zip, "Compressing"},
+    {Phase::decompressing_zip, "Decompressing"},
 };
+
+constexpr bool one_text_per_phase_in_order() {
+    if (std::size(PHASE_TEXTS) != static_cast<size_t>(Phase::count)) return false;
+    for (size_t i = 0; i < std::size(PHASE_TEXTS); ++i) {
+        if (PHASE_TEXTS[i].phase != static_cast<Phase>(i)) return false;
+    }
+    return true;
+}
+static_assert(one_text_per_phase_in_order(), "PHASE_TEXTS holds the text of each Phase, in Phase's order");
 
 ArchiveJob* new_job(const JobSettings& settings) {
     auto* job = new ArchiveJob;
@@ -285,7 +298,7 @@ void set_phase(ArchiveJob& job, Phase phase) { job.phase.store(static_cast<int32
 
 const char* phase_name(Phase phase) {
     const auto index = static_cast<size_t>(phase);
-    return index < sizeof(PHASE_TEXTS) / sizeof(PHASE_TEXTS[0]) ? PHASE_TEXTS[index] : "";
+    return index < std::size(PHASE_TEXTS) ? PHASE_TEXTS[index].text : "";
 }
 
 const char* phase_text(const ArchiveJob& job) { return phase_name(static_cast<Phase>(job.phase.load())); }

@@ -49,15 +49,17 @@ struct ZipEntryInfo {
     unsigned long dos_date, internal_fa, external_fa;
 };
 
+// What a job is doing; phase_name gives the text the Progress window shows.
 enum class Phase : int32_t {
     none,
-    preparing,            // "Preparing..."
-    writing_tarball,      // "Writing tarball (1/2)"
-    compressing_tarball,  // "Compressing (2/2)"
-    decompressing_zstd,   // "Decompressing (1/2)"
-    reading_tarball,      // "Reading tarball (2/2)"
-    compressing_zip,      // "Compressing"
-    decompressing_zip,    // "Decompressing"
+    preparing,
+    writing_tarball,
+    compressing_tarball,
+    decompressing_zstd,
+    reading_tarball,
+    compressing_zip,
+    decompressing_zip,
+    count  // the number of phases, not a phase
 };
 
 // How the last served job ended, for callers that need to know (the console
@@ -257,6 +259,7 @@ inline bool job_stopping(const ArchiveJob& job) { return cancel_requested(job) |
 void set_output_error(ArchiveJob& job, DWORD error);
 // The fixed text of the current phase ("" before any job).
 const char* phase_text(const ArchiveJob& job);
+// The text of a phase ("Writing tarball (1/2)"), "" for none.
 const char* phase_name(Phase phase);
 // (items_done + 1) * 100 / max(items_total, 1), and done * 100 / max(total, 1).
 int32_t counted_percent(int64_t done_plus_one, int64_t total);
