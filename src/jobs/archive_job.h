@@ -261,8 +261,10 @@ void set_output_error(ArchiveJob& job, DWORD error);
 const char* phase_text(const ArchiveJob& job);
 // The text of a phase ("Writing tarball (1/2)"), "" for none.
 const char* phase_name(Phase phase);
-// (items_done + 1) * 100 / max(items_total, 1), and done * 100 / max(total, 1).
-int32_t counted_percent(int64_t done_plus_one, int64_t total);
+// done * 100 / max(total, 1). For the upper bar done counts the file in
+// hand as done (items_done + 1, or the entry's index counted from 1); for
+// the lower bar it is the bytes of the file consumed so far.
+int32_t counted_percent(int64_t done, int64_t total);
 // Notes that an entry (or the output) could not be handled as it should.
 void note_problem(ArchiveJob& job, Problem kind, const std::string& name);
 
