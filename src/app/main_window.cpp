@@ -11,7 +11,7 @@
 #include "app/shell.h"
 #include "io/platform.h"
 #include "io/window_store.h"
-#include "app/job_host.h"
+#include "app/program_job_host.h"
 #include "jobs/archive_job.h"
 #include "prefs/preferences.h"
 #include "resources/resource_ids.h"
