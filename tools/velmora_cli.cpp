@@ -270,7 +270,7 @@ int compress(ArchiveJob& job, std::vector<std::string> arguments) {
         } else if (a == "--level" && i + 1 < arguments.size()) {
             char* end = nullptr;
             const long value = std::strtol(arguments[++i].c_str(), &end, 10);
-            if (!*arguments[i].c_str() || *end || value < 0 || value > ZSTD_HIGHEST_LEVEL) return usage_error("bad level");
+            if (!*arguments[i].c_str() || *end || value < 0 || value > ZSTD_HIGHEST_CHOICE) return usage_error("bad level");
             level = static_cast<int>(value);
         } else if (a == "--checksum") {
             checksum = true;

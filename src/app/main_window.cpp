@@ -11,7 +11,7 @@
 #include "app/shell.h"
 #include "io/platform.h"
 #include "io/window_store.h"
-#include "app/job_host.h"
+#include "app/program_job_host.h"
 #include "jobs/archive_job.h"
 #include "prefs/preferences.h"
 #include "resources/resource_ids.h"
@@ -66,7 +66,7 @@ void on_init_dialog(HWND window) {
     // A value other than Deflate or Zstandard falls back to Zstandard.
     set_compressor(read_ini_int("compressor", COMPRESSOR_ZSTANDARD) == COMPRESSOR_DEFLATE ? COMPRESSOR_DEFLATE
                                                                                         : COMPRESSOR_ZSTANDARD);
-    SetTimer(window, JOB_POLL_TIMER_ID, 50, nullptr);
+    SetTimer(window, JOB_POLL_TIMER_ID, JOB_POLL_MS, nullptr);
 }
 
 // Writes the window's place and the compressor choice to the ini file.

@@ -337,6 +337,7 @@ private:
 
 // One timer tick of a host: hands up to 16 queued keys of the editor's
 // screen to its on_key, stopping early when on_key returns nonzero or
-// destroys the editor.
+// destroys the editor. A host calls it every HOST_TICK_MS milliseconds.
 void host_tick(CellEditor* editor);
+constexpr UINT HOST_TICK_MS = 50;
 

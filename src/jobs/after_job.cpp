@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr size_t COPY_BLOCK = 4096;
-
 // Tells the user text through the job's host, unless the program is ending.
 void tell(const ArchiveJob& job, const std::string& text) {
     if (!text.empty() && job.host.report && !job.quit_requested.load()) job.host.report(job.host.context, job, text);
@@ -37,7 +35,7 @@ bool move_file_by_copy(const char* source, const char* target) {
         if (!writer.is_open()) return false;
         const uint64_t expected = reader.size();
         uint64_t copied = 0;
-        char block[COPY_BLOCK];
+        char block[DATA_PIECE];
         size_t n;
         while ((n = reader.read(block, sizeof(block))) > 0 && !writer.failed()) copied += writer.write(block, n);
         const bool closed = writer.close();

@@ -9,6 +9,7 @@
 
 #include <cassert>
 #include <cstring>
+#include <iterator>
 
 #include "io/platform.h"
 #include "jobs/after_job.h"
@@ -21,22 +22,31 @@
 
 namespace {
 
-constexpr DWORD POLL_MS = 50;
-constexpr uint16_t BUSY = 0x00ff;
-constexpr uint16_t CANCEL = 0xff00;
 
-const char* const PHASE_TEXTS[] = {
-    "",
-    "Preparing...",
-    "Writing tarball (1/2)",
-    "Compressing (2/2)",
-    "Decompressing (1/2)",
-    "Reading tarball (2/2)",
-    "Compressing",
-    "Decompressing",
-    "Decompressing",
-    "Testing",
+constexpr struct {
+    Phase phase;
+    const char* text;
+} PHASE_TEXTS[] = {
+    {Phase::none, ""},
+    {Phase::preparing, "Preparing..."},
+    {Phase::writing_tarball, "Writing tarball (1/2)"},
+    {Phase::compressing_tarball, "Compressing (2/2)"},
+    {Phase::decompressing_zstd, "Decompressing (1/2)"},
+    {Phase::reading_tarball, "Reading tarball (2/2)"},
+    {Phase::compressing_zip, "Compressing"},
+    {Phase::decompressing_zip, "Decompressing"},
+    {Phase::decompressing_file, "Decompressing"},
+    {Phase::testing, "Testing"},
 };
+
+constexpr bool one_text_per_phase_in_order() {
+    if (std::size(PHASE_TEXTS) != static_cast<size_t>(Phase::count)) return false;
+    for (size_t i = 0; i < std::size(PHASE_TEXTS); ++i) {
+        if (PHASE_TEXTS[i].phase != static_cast<Phase>(i)) return false;
+    }
+    return true;
+}
+static_assert(one_text_per_phase_in_order(), "PHASE_TEXTS holds the text of each Phase, in Phase's order");
 
 ArchiveJob* new_job(const JobSettings& settings) {
     auto* job = new ArchiveJob;
@@ -270,11 +280,11 @@ unsigned __stdcall run_job_worker(void* argument) {
     while (!job.quit_requested.load()) {
         serve_one_request(job);
         if (job.quit_requested.load()) break;
-        // A poll at least every 50 ms; a request wakes the worker at once.
+        // A poll at least every JOB_POLL_MS; a request wakes the worker at once.
         if (job.wake) {
-            WaitForSingleObject(job.wake, POLL_MS);
+            WaitForSingleObject(job.wake, JOB_POLL_MS);
         } else {
-            Sleep(POLL_MS);
+            Sleep(JOB_POLL_MS);
         }
     }
     CoUninitialize();
@@ -283,22 +293,22 @@ unsigned __stdcall run_job_worker(void* argument) {
 
 void set_busy(ArchiveJob& job, bool busy) {
     if (busy) {
-        job.busy_and_cancel.fetch_or(BUSY, std::memory_order_relaxed);
+        job.busy_and_cancel.fetch_or(JOB_BUSY, std::memory_order_relaxed);
     } else {
-        job.busy_and_cancel.fetch_and(static_cast<uint16_t>(~BUSY), std::memory_order_relaxed);
+        job.busy_and_cancel.fetch_and(static_cast<uint16_t>(~JOB_BUSY), std::memory_order_relaxed);
     }
 }
 
 void set_cancel_requested(ArchiveJob& job, bool cancel) {
     if (cancel) {
-        job.busy_and_cancel.fetch_or(CANCEL, std::memory_order_relaxed);
+        job.busy_and_cancel.fetch_or(JOB_CANCEL, std::memory_order_relaxed);
     } else {
-        job.busy_and_cancel.fetch_and(static_cast<uint16_t>(~CANCEL), std::memory_order_relaxed);
+        job.busy_and_cancel.fetch_and(static_cast<uint16_t>(~JOB_CANCEL), std::memory_order_relaxed);
     }
 }
 
 void set_busy_and_cancel(ArchiveJob& job, bool busy, bool cancel) {
-    job.busy_and_cancel.store(static_cast<uint16_t>((busy ? BUSY : 0) | (cancel ? CANCEL : 0)),
+    job.busy_and_cancel.store(static_cast<uint16_t>((busy ? JOB_BUSY : 0) | (cancel ? JOB_CANCEL : 0)),
                               std::memory_order_relaxed);
 }
 
@@ -316,7 +326,7 @@ void set_phase(ArchiveJob& job, Phase phase) { job.phase.store(static_cast<int32
 
 const char* phase_name(Phase phase) {
     const auto index = static_cast<size_t>(phase);
-    return index < sizeof(PHASE_TEXTS) / sizeof(PHASE_TEXTS[0]) ? PHASE_TEXTS[index] : "";
+    return index < std::size(PHASE_TEXTS) ? PHASE_TEXTS[index].text : "";
 }
 
 const char* phase_text(const ArchiveJob& job) { return phase_name(static_cast<Phase>(job.phase.load())); }
@@ -332,8 +342,7 @@ void note_problem(ArchiveJob& job, Problem kind, const std::string& name, const 
 bool is_notice(Problem kind) { return kind == Problem::tarball_kept_as || kind == Problem::saved_as; }
 
 void copy_input_data(ArchiveJob& job, FileReader& reader, const char* name, int32_t overall, PutPiece put) {
-    constexpr size_t PIECE = 4096;
-    char piece[PIECE];
+    char piece[DATA_PIECE];
     const uint64_t size = reader.size();
     while (reader.position() < size) {
         const size_t n = reader.read(piece, sizeof(piece));

@@ -10,9 +10,19 @@
 // the request flags, quit, the progress counters, the phase (an identifier
 // mapped to one of the fixed texts), busy and cancel, the compressor, the
 // outcome and requests_served. A request's input crosses under request_lock.
-// Every other field is the worker's while busy is set; the outcome's details
-// (problems, output_made, output_path) are read only after busy clears, which
-// the worker does after writing them.
+// Every other field is the worker's while it serves a request, which it does
+// holding job_lock from start to end.
+//
+// busy says that a job is in its working part, for the windows: the worker
+// raises it (with cancel cleared) as a job begins and clears it once the
+// outcome is written, before the after-job action; the Progress window's
+// cancel clears it at once (raising cancel) while the worker still winds
+// down and removes what it wrote. So busy going to 0 is no sign that a job
+// has ended. That sign is requests_served, which the worker raises last of
+// all: whoever reads a job's outcome (outcome, problems, output_made,
+// output_path) first waits until requests_served has moved past the value
+// it saw before submitting the request (wait_for_job_end instead waits for
+// job_lock).
 #pragma once
 
 #include <windows.h>
@@ -39,17 +49,19 @@ struct ZipEntryInfo {
     unsigned long dos_date, internal_fa, external_fa;
 };
 
+// What a job is doing; phase_name gives the text the Progress window shows.
 enum class Phase : int32_t {
     none,
-    preparing,            // "Preparing..."
-    writing_tarball,      // "Writing tarball (1/2)"
-    compressing_tarball,  // "Compressing (2/2)"
-    decompressing_zstd,   // "Decompressing (1/2)"
-    reading_tarball,      // "Reading tarball (2/2)"
-    compressing_zip,      // "Compressing"
-    decompressing_zip,    // "Decompressing"
-    decompressing_file,   // "Decompressing": a single compressed file
-    testing,              // "Testing": velmora-cli's test of an archive
+    preparing,
+    writing_tarball,
+    compressing_tarball,
+    decompressing_zstd,
+    reading_tarball,
+    compressing_zip,
+    decompressing_zip,
+    decompressing_file,  // a single compressed file
+    testing,             // velmora-cli's test of an archive
+    count  // the number of phases, not a phase
 };
 
 // How the last served job ended, for callers that need to know (the console
@@ -102,6 +114,14 @@ struct JobProblem {
     std::string name;    // the entry's name, or a path for the whole-output kinds
     std::string detail;  // what the kind's words name (the method of unknown_method); "" for most kinds
 };
+
+// The worker looks for a request, and the windows at a job's progress, this
+// often (milliseconds).
+constexpr DWORD JOB_POLL_MS = 50;
+
+// The two bytes of ArchiveJob::busy_and_cancel.
+constexpr uint16_t JOB_BUSY = 0x00ff;
+constexpr uint16_t JOB_CANCEL = 0xff00;
 
 struct ArchiveJob {
     // Requests, written by the user-interface thread through submit_*.
@@ -157,8 +177,9 @@ struct ArchiveJob {
     std::atomic<int32_t> items_done{0};
     std::atomic<int32_t> items_total{0};
     std::atomic<int32_t> phase{0};
-    // busy in the low byte, cancel_requested in the high byte: stored
-    // together where a job starts and where the Progress window cancels.
+    // busy (JOB_BUSY) and cancel_requested (JOB_CANCEL), stored together
+    // where a job starts and where the Progress window cancels; see above
+    // for what busy does and does not tell.
     std::atomic<uint16_t> busy_and_cancel{0};
     std::atomic<uint32_t> compressor{COMPRESSOR_DEFLATE};  // a Compressor
 
@@ -178,7 +199,8 @@ struct ArchiveJob {
     // What the end of a job asks of the program; empty for velmora-cli and
     // tests, which read the outcome instead.
     JobHost host;
-    // Outcome of the last served request and its output (archive or folder).
+    // Outcome of the last served request and its output (archive or folder),
+    // to be read once requests_served has moved (see above).
     // output_made: this job completed its output (an archive under its final
     // name, or an extraction that ran to its end); only then does an
     // after-job action run.
@@ -189,13 +211,15 @@ struct ArchiveJob {
     // unpacked anything at all).
     int64_t files_written = 0;
     // What the current job could not do, in the order it happened. Written by
-    // the worker; read by others only once the job has been served.
+    // the worker; read by others only once requests_served has moved.
     std::vector<JobProblem> problems;
     // The system's code of the first failed write of this job's output (the
     // archive, or its tarball); NO_ERROR while none failed. A job stops at
     // it and cleans up as for a cancel: with a full disk nothing later could
     // be written either.
     DWORD output_error = NO_ERROR;
+    // Raised by one when a request has been served, after its outcome and
+    // its after-job action: the sign that the job has ended.
     std::atomic<uint32_t> requests_served{0};
 };
 
@@ -248,9 +272,11 @@ enum class JobKind { compress_folder, compress_files, decompress, test };
 void run_job(ArchiveJob& job, JobKind kind);
 
 // Shared fields.
-inline bool job_busy(const ArchiveJob& job) { return (job.busy_and_cancel.load(std::memory_order_relaxed) & 0xff) != 0; }
+inline bool job_busy(const ArchiveJob& job) {
+    return (job.busy_and_cancel.load(std::memory_order_relaxed) & JOB_BUSY) != 0;
+}
 inline bool cancel_requested(const ArchiveJob& job) {
-    return (job.busy_and_cancel.load(std::memory_order_relaxed) >> 8) != 0;
+    return (job.busy_and_cancel.load(std::memory_order_relaxed) & JOB_CANCEL) != 0;
 }
 void set_busy(ArchiveJob& job, bool busy);
 void set_cancel_requested(ArchiveJob& job, bool cancel);
@@ -264,13 +290,20 @@ inline bool job_stopping(const ArchiveJob& job) { return cancel_requested(job) |
 void set_output_error(ArchiveJob& job, DWORD error);
 // The fixed text of the current phase ("" before any job).
 const char* phase_text(const ArchiveJob& job);
+// The text of a phase ("Writing tarball (1/2)"), "" for none.
 const char* phase_name(Phase phase);
-// (items_done + 1) * 100 / max(items_total, 1), and done * 100 / max(total, 1).
-int32_t counted_percent(int64_t done_plus_one, int64_t total);
+// done * 100 / max(total, 1). For the upper bar done counts the file in
+// hand as done (items_done + 1, or the entry's index counted from 1); for
+// the lower bar it is the bytes of the file consumed so far.
+int32_t counted_percent(int64_t done, int64_t total);
 // Notes that an entry (or the output) could not be handled as it should.
 void note_problem(ArchiveJob& job, Problem kind, const std::string& name, const std::string& detail = "");
 
-// Copies the reader's file into the archive entry just opened, in 4096-byte
+// The piece in which the jobs move file data: from an input into an archive
+// entry, from an entry to its file, and in copies of whole files.
+constexpr size_t DATA_PIECE = 4096;
+
+// Copies the reader's file into the archive entry just opened, in DATA_PIECE
 // pieces handed to put (which returns false when the archive refused them),
 // publishing overall and the file's own percentage with each piece. Stops at
 // the file's end, at a read that gives nothing, at a refused piece (set as

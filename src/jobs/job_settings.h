@@ -17,15 +17,15 @@ enum AfterCompression : int32_t {
 };
 enum AfterDecompression : int32_t { AFTER_DECOMPRESSION_NOTHING = 0, AFTER_DECOMPRESSION_SHOW_FOLDER = 1 };
 
-// Zstandard's fastest level, which a chosen level of 0 stands for, and the
-// highest level a user may choose.
+// Zstandard's fastest level, which a chosen level of 0 stands for.
 constexpr int32_t ZSTD_FASTEST_LEVEL = -131072;
-constexpr int32_t ZSTD_HIGHEST_LEVEL = 19;
+// The highest Zstandard level a user may choose.
+constexpr int32_t ZSTD_HIGHEST_CHOICE = 19;
 
-// The Zstandard level for a level the user chose: 1 to 19 as they are, 0 the
-// fastest level, anything else 1.
+// The Zstandard level for a level the user chose: 1 to ZSTD_HIGHEST_CHOICE
+// as they are, 0 the fastest level, anything else 1.
 constexpr int32_t zstd_level_of_choice(int32_t chosen) {
-    return chosen == 0 ? ZSTD_FASTEST_LEVEL : chosen >= 1 && chosen <= ZSTD_HIGHEST_LEVEL ? chosen : 1;
+    return chosen == 0 ? ZSTD_FASTEST_LEVEL : chosen >= 1 && chosen <= ZSTD_HIGHEST_CHOICE ? chosen : 1;
 }
 
 struct JobSettings {

@@ -18,7 +18,6 @@
 namespace {
 
 constexpr size_t TAR_BLOCK = 10240;
-constexpr size_t COPY_BLOCK = 4096;
 
 // How phase 1 went.
 enum class Stage1 {
@@ -144,7 +143,7 @@ void extract_hard_link(Extraction& extraction, const std::string& relative, cons
     if (!file.is_open()) return;
     const int64_t size = static_cast<int64_t>(in.size());
     int64_t so_far = 0;
-    char block[COPY_BLOCK];
+    char block[DATA_PIECE];
     DataEnd end = in.is_open() ? DataEnd::whole : DataEnd::cut_short;
     while (end == DataEnd::whole && so_far < size) {
         const size_t n = in.read(block, sizeof(block));

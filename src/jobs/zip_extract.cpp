@@ -17,7 +17,6 @@
 
 namespace {
 
-constexpr size_t PIECE = 4096;
 constexpr uLong NAME_BYTES = 2048;
 constexpr uLong ENCRYPTED = 0x1;
 constexpr uLong STORED = 0;
@@ -60,7 +59,7 @@ void extract_file(Extraction& extraction, unzFile zip, const std::string& relati
         unzCloseCurrentFile(zip);
         return;
     }
-    char piece[PIECE];
+    char piece[DATA_PIECE];
     uint64_t total = 0;
     int n;
     do {

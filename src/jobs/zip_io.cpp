@@ -103,10 +103,13 @@ long ZCALLBACK win32_seek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
 // than leaving a short archive that passes for whole.
 int ZCALLBACK win32_close(voidpf, voidpf stream) {
     auto* file = static_cast<Win32File*>(stream);
-    if (file->writable && file->takes_part_in_faults && io_faults.fail_flush) {
-        record_failure(*file, ERROR_WRITE_FAULT);
-    } else if (file->writable && !FlushFileBuffers(file->handle)) {
-        record_failure(*file, GetLastError());
+    if (file->writable) {
+        BOOL flushed = FlushFileBuffers(file->handle);
+        if (flushed && file->takes_part_in_faults && io_faults.fail_flush) {
+            flushed = FALSE;  // the test seam: the disk refused what the flush sent
+            SetLastError(ERROR_WRITE_FAULT);
+        }
+        if (!flushed) record_failure(*file, GetLastError());
     }
     if (!CloseHandle(file->handle) && file->writable) record_failure(*file, GetLastError());
     const bool failed = file->writable && file->error != NO_ERROR;

@@ -7,14 +7,13 @@
 #include "io/platform.h"
 #include "prefs/preferences.h"
 #include "graphics/window_layout.h"
+#include "resources/resource_ids.h"
 #include "io/banned.h"
 
 HWND preferences_window = nullptr;
 
 namespace {
 
-constexpr int LEFT_PANE = 1005;
-constexpr int RIGHT_PANE = 1004;
 constexpr UINT_PTR EDITOR_TICK_TIMER_ID = 100;
 
 struct PreferencesWindowState {
@@ -33,19 +32,19 @@ void load_pane(CellEditor& editor, const char* file_name) {
 
 void on_init_dialog(HWND window) {
     preferences_window = window;
-    attach_window(&prefs_window.left_screen, GetDlgItem(window, LEFT_PANE));
-    attach_window(&prefs_window.right_screen, GetDlgItem(window, RIGHT_PANE));
+    attach_window(&prefs_window.left_screen, GetDlgItem(window, IDC_PREFERENCES_DEFAULTS));
+    attach_window(&prefs_window.right_screen, GetDlgItem(window, IDC_PREFERENCES_USER));
     prefs_window.layout.init(window);
-    prefs_window.layout.add(GetDlgItem(window, LEFT_PANE), 0, 0, 0.5f, 1);
-    prefs_window.layout.add(GetDlgItem(window, RIGHT_PANE), 0.5f, 0, 1, 1);
+    prefs_window.layout.add(GetDlgItem(window, IDC_PREFERENCES_DEFAULTS), 0, 0, 0.5f, 1);
+    prefs_window.layout.add(GetDlgItem(window, IDC_PREFERENCES_USER), 0.5f, 0, 1, 1);
     prefs_window.laid_out = true;
     restore_position(window, "preferences", {0, 50, 1120, 720, true});
     prefs_window.left->host = window;
     prefs_window.right->host = window;
     load_pane(*prefs_window.left, PREFERENCES_DEFAULT_FILE);
     load_pane(*prefs_window.right, PREFERENCES_USER_FILE);
-    SetTimer(window, EDITOR_TICK_TIMER_ID, 50, nullptr);
-    SetFocus(GetDlgItem(window, pref_curses_right_focus() ? RIGHT_PANE : LEFT_PANE));
+    SetTimer(window, EDITOR_TICK_TIMER_ID, HOST_TICK_MS, nullptr);
+    SetFocus(GetDlgItem(window, pref_curses_right_focus() ? IDC_PREFERENCES_USER : IDC_PREFERENCES_DEFAULTS));
 }
 
 void on_destroy(HWND window) {
@@ -67,8 +66,8 @@ void on_paint(HWND window) {
 }
 
 void switch_pane(HWND window) {
-    const HWND left = GetDlgItem(window, LEFT_PANE);
-    SetFocus(GetFocus() == left ? GetDlgItem(window, RIGHT_PANE) : left);
+    const HWND left = GetDlgItem(window, IDC_PREFERENCES_DEFAULTS);
+    SetFocus(GetFocus() == left ? GetDlgItem(window, IDC_PREFERENCES_USER) : left);
 }
 
 }  // namespace

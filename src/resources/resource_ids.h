@@ -10,6 +10,15 @@
 #define IDD_PROGRESS 107
 #define IDD_PREFERENCES 108
 
+// Controls of the dialogs.
+#define IDC_PROGRESS_OVERALL 1002  // the upper bar: the whole job
+#define IDC_PROGRESS_ITEM 1003     // the lower bar: the file in hand
+#define IDC_LICENSE_TEXT 1002
+#define IDC_CHANGELOG_VIEW 1003
+#define IDC_PREFERENCES_USER 1004      // preferences.txt, on the right
+#define IDC_PREFERENCES_DEFAULTS 1005  // preferences-default.txt, on the left
+#define IDC_ABOUT_PICTURE 1081
+
 #define CMD_EXIT 40001
 #define CMD_TEXT_FILE_LABEL 40002
 #define CMD_DOCUMENTATION 40003

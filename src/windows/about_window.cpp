@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "resources/build_info.h"
+#include "resources/resource_ids.h"
 #include "graphics/picture.h"
 #include "graphics/window_layout.h"
 #include "io/banned.h"
@@ -12,7 +13,6 @@ HWND about_window = nullptr;
 
 namespace {
 
-constexpr int PICTURE_CONTROL = 1081;
 constexpr int PICTURE_WIDTH = 630;
 constexpr int PICTURE_HEIGHT = 210;
 
@@ -64,7 +64,7 @@ HFONT credits_font() {
 
 void compose_frame(HWND window) {
     RECT control{};
-    const HWND picture_control = GetDlgItem(window, PICTURE_CONTROL);
+    const HWND picture_control = GetDlgItem(window, IDC_ABOUT_PICTURE);
     GetWindowRect(picture_control, &control);
     MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&control), 2);
     const int centre_x = (control.right - control.left) / 2;
@@ -92,7 +92,7 @@ void on_init_dialog(HWND window) {
     std::snprintf(about.timestamp_line, sizeof(about.timestamp_line), "Build timestamp: %s", BUILD_TIMESTAMP);
     std::snprintf(about.revision_line, sizeof(about.revision_line), "Git commit: %s", BUILD_REVISION);
     about.layout.init(window);
-    about.layout.add(GetDlgItem(window, PICTURE_CONTROL), 0, 0, 1, 1);
+    about.layout.add(GetDlgItem(window, IDC_ABOUT_PICTURE), 0, 0, 1, 1);
     restore_position(window, "about", {0, 50, 630, 210});
     for (int i = 0; i < CREDIT_LINE_COUNT; ++i) {
         if (!*credit_lines[i]) about.roll.blank_line_indices.push_back(i);
@@ -104,7 +104,7 @@ void on_init_dialog(HWND window) {
 }
 
 void on_paint(HWND window) {
-    const HWND control = GetDlgItem(window, PICTURE_CONTROL);
+    const HWND control = GetDlgItem(window, IDC_ABOUT_PICTURE);
     PAINTSTRUCT paint;
     const HDC dc = BeginPaint(control, &paint);
     if (about.picture) {

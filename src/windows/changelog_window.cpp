@@ -9,13 +9,13 @@
 #include "io/platform.h"
 #include "editor/default_pane_editor.h"
 #include "graphics/window_layout.h"
+#include "resources/resource_ids.h"
 #include "io/banned.h"
 
 HWND changelog_window = nullptr;
 
 namespace {
 
-constexpr int CELL_CONTROL = 1003;
 constexpr UINT_PTR EDITOR_TICK_TIMER_ID = 100;
 
 // The read-only view, in which Esc closes the window as in every other
@@ -44,7 +44,7 @@ ChangelogState changelog;
 
 void on_init_dialog(HWND window) {
     changelog_window = window;
-    const HWND control = GetDlgItem(window, CELL_CONTROL);
+    const HWND control = GetDlgItem(window, IDC_CHANGELOG_VIEW);
     attach_window(&changelog.screen, control);
     changelog.layout.init(window);
     changelog.layout.add(control, 0, 0, 1, 1);
@@ -52,7 +52,7 @@ void on_init_dialog(HWND window) {
     ChangelogEditor& editor = *changelog.editor;
     editor.host = window;
     load_pane_file(editor, concat(changelog.folder.c_str(), "changelog.txt").c_str());
-    SetTimer(window, EDITOR_TICK_TIMER_ID, 50, nullptr);
+    SetTimer(window, EDITOR_TICK_TIMER_ID, HOST_TICK_MS, nullptr);
     SetFocus(control);
 }
 

@@ -5,13 +5,12 @@
 #include "io/file_reader.h"
 #include "io/platform.h"
 #include "graphics/window_layout.h"
+#include "resources/resource_ids.h"
 #include "io/banned.h"
 
 HWND license_window = nullptr;
 
 namespace {
-
-constexpr int TEXT_CONTROL = 1002;
 
 String license_folder;
 WindowLayout license_layout;
@@ -28,7 +27,7 @@ std::string read_whole_file(const char* path) {
 void on_init_dialog(HWND window) {
     license_window = window;
     license_layout.init(window);
-    const HWND text_control = GetDlgItem(window, TEXT_CONTROL);
+    const HWND text_control = GetDlgItem(window, IDC_LICENSE_TEXT);
     license_layout.add(text_control, 0, 0, 1, 1);
     restore_position(window, "license", {0, 50, 400, 400});
     const std::string text = read_whole_file(concat(license_folder.c_str(), "license.txt").c_str());
@@ -51,7 +50,7 @@ INT_PTR CALLBACK license_window_procedure(HWND window, UINT message, WPARAM wpar
     switch (message) {
     case WM_INITDIALOG: on_init_dialog(window); break;
     case WM_CTLCOLORSTATIC:
-        if (reinterpret_cast<HWND>(lparam) == GetDlgItem(window, TEXT_CONTROL)) {
+        if (reinterpret_cast<HWND>(lparam) == GetDlgItem(window, IDC_LICENSE_TEXT)) {
             const HDC dc = reinterpret_cast<HDC>(wparam);
             SetBkMode(dc, TRANSPARENT);
             SetTextColor(dc, 0);

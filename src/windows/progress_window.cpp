@@ -5,14 +5,12 @@
 #include "io/platform.h"
 #include "graphics/window_layout.h"
 #include "jobs/archive_job.h"
+#include "resources/resource_ids.h"
 #include "io/banned.h"
 
 HWND progress_window = nullptr;
 
 namespace {
-
-constexpr int OVERALL_BAR = 1002;
-constexpr int ITEM_BAR = 1003;
 
 ArchiveJob* shown_job = nullptr;
 
@@ -21,14 +19,14 @@ void on_init_dialog(HWND window, LPARAM parameter) {
     shown_job = reinterpret_cast<ArchiveJob*>(parameter);
     restore_position(window, "progress", {50, 50});
     ShowWindow(window, SW_SHOW);
-    SetTimer(window, PROGRESS_TIMER_ID, 50, nullptr);
+    SetTimer(window, PROGRESS_TIMER_ID, JOB_POLL_MS, nullptr);
 }
 
 void on_timer(HWND window) {
-    SendDlgItemMessageA(window, OVERALL_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+    SendDlgItemMessageA(window, IDC_PROGRESS_OVERALL, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
     if (!shown_job || !job_busy(*shown_job)) return;
-    SendDlgItemMessageA(window, OVERALL_BAR, PBM_SETPOS, static_cast<WPARAM>(shown_job->overall_percent.load()), 0);
-    SendDlgItemMessageA(window, ITEM_BAR, PBM_SETPOS, static_cast<WPARAM>(shown_job->item_percent.load()), 0);
+    SendDlgItemMessageA(window, IDC_PROGRESS_OVERALL, PBM_SETPOS, static_cast<WPARAM>(shown_job->overall_percent.load()), 0);
+    SendDlgItemMessageA(window, IDC_PROGRESS_ITEM, PBM_SETPOS, static_cast<WPARAM>(shown_job->item_percent.load()), 0);
     set_window_text(window, phase_text(*shown_job));
 }
 

@@ -13,9 +13,9 @@
 
 namespace {
 
-constexpr int LEFT_PANE = 1005;
-constexpr int RIGHT_PANE = 1004;
-constexpr int CHANGELOG_PANE = 1003;
+constexpr int LEFT_PANE = IDC_PREFERENCES_DEFAULTS;
+constexpr int RIGHT_PANE = IDC_PREFERENCES_USER;
+constexpr int CHANGELOG_PANE = IDC_CHANGELOG_VIEW;
 constexpr COLORREF HELP_BACKGROUND = 0xC00000;
 
 HWND open_window(HWND main, UINT command, const char* class_name, const char* title) {

@@ -140,7 +140,7 @@ TEST(MainWindow, about_and_license_windows_open_once_and_remember_their_place) {
     PostMessageA(window, WM_COMMAND, CMD_LICENSE, 0);
     const HWND license = wait_for_window("license_superhost", "Velmora license", 10000);
     ASSERT_NE(license, nullptr);
-    const HWND license_text = GetDlgItem(license, 1002);
+    const HWND license_text = GetDlgItem(license, IDC_LICENSE_TEXT);
     const std::string text = control_text(license_text);
     EXPECT_EQ(text.find("Velmora x64 File Archiver"), 0u) << text.substr(0, 80);
     // Each paragraph of the program's own licence is one line of the file,
@@ -182,7 +182,7 @@ TEST(Preferences, the_two_pane_window_saves_valid_text_and_ctrl_f12_relaunches) 
     EXPECT_EQ(r.top, 50);
     EXPECT_EQ(r.right - r.left, 1120);
     EXPECT_EQ(r.bottom - r.top, 720);
-    EXPECT_EQ(focused_control(prefs), GetDlgItem(prefs, 1004)) << "the user's pane has the focus";
+    EXPECT_EQ(focused_control(prefs), GetDlgItem(prefs, IDC_PREFERENCES_USER)) << "the user's pane has the focus";
 
     SetForegroundWindow(prefs);
     Sleep(300);
@@ -199,7 +199,7 @@ TEST(Preferences, the_two_pane_window_saves_valid_text_and_ctrl_f12_relaunches) 
 
     press_chord(VK_TAB, true);
     Sleep(200);
-    EXPECT_EQ(focused_control(prefs), GetDlgItem(prefs, 1005)) << "Ctrl+Tab moves to the other pane";
+    EXPECT_EQ(focused_control(prefs), GetDlgItem(prefs, IDC_PREFERENCES_DEFAULTS)) << "Ctrl+Tab moves to the other pane";
     press_chord(VK_TAB, true);
     Sleep(200);
 
@@ -343,7 +343,7 @@ TEST(MainWindow, the_end_of_the_session_waits_for_no_idle_program_and_cancels_a_
     ASSERT_NE(window, nullptr);
     DWORD_PTR answer = 0;
     ASSERT_TRUE(SendMessageTimeoutA(window, WM_QUERYENDSESSION, 0, 0, SMTO_BLOCK, 5000, &answer));
-    EXPECT_EQ(answer, TRUE) << "an idle program lets the session end";
+    EXPECT_EQ(answer, DWORD_PTR{TRUE}) << "an idle program lets the session end";
 
     const HWND chooser = open_chooser(window, 'Z', false, "Compress folder");
     ASSERT_NE(chooser, nullptr);
@@ -355,7 +355,7 @@ TEST(MainWindow, the_end_of_the_session_waits_for_no_idle_program_and_cancels_a_
     const HWND progress = wait_for_window("progress_superhost", nullptr, 15000);
     ASSERT_NE(progress, nullptr);
     ASSERT_TRUE(SendMessageTimeoutA(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_BLOCK, 5000, &answer));
-    EXPECT_EQ(answer, FALSE) << "a job that writes its archive holds the session";
+    EXPECT_EQ(answer, DWORD_PTR{FALSE}) << "a job that writes its archive holds the session";
     PostMessageA(window, WM_COMMAND, CMD_DEFLATE, 0);
     Sleep(200);
 

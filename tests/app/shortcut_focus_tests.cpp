@@ -7,11 +7,12 @@
 #include <string>
 
 #include "installed_program.h"
+#include "resources/resource_ids.h"
 
 namespace {
 
-constexpr int LEFT_PANE = 1005;
-constexpr int RIGHT_PANE = 1004;
+constexpr int LEFT_PANE = IDC_PREFERENCES_DEFAULTS;
+constexpr int RIGHT_PANE = IDC_PREFERENCES_USER;
 
 HWND open_preferences_with_ctrl_p(HWND main) {
     bring_to_front(main);
@@ -93,7 +94,7 @@ TEST(Shortcuts, the_first_chord_after_a_window_closes_is_not_lost) {
         press_chord(VK_F2, true);
         const HWND changelog = wait_for_window("changelog_superhost", "Velmora changelog", 10000);
         ASSERT_NE(changelog, nullptr) << "Ctrl+F2 opens the changelog, round " << round;
-        ASSERT_TRUE(wait_for_focus(GetDlgItem(changelog, 1003)));
+        ASSERT_TRUE(wait_for_focus(GetDlgItem(changelog, IDC_CHANGELOG_VIEW)));
         // Ctrl+W closes the window; the program is still tearing it down
         // when the next chord is pressed and released.
         press_chord('W', true);

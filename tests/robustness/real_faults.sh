@@ -11,9 +11,12 @@
 # completes and gives back the original despite whatever the fault left
 # behind.
 #
-# The mounts need root; a group whose mount is refused prints "skip: ..." and
-# the rest still runs. Every mount, drive letter and scratch folder goes on
-# exit, also on failure.
+# Each group states how many checks it makes, and a group that makes fewer
+# (a kill that missed its phase) or more fails the run. The mounts need
+# root: a group whose mount is refused prints "skip: ..." and the rest still
+# runs, and the run then ends with SKIP_STATUS (77), which ctest shows as
+# skipped, unless something failed. Every mount, drive letter and scratch
+# folder goes on exit, also on failure.
 set -uo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD=${VELMORA_BUILD_DIR:-$ROOT/build}
@@ -27,7 +30,9 @@ TAG=$(basename "$WORK")
 MOUNTS=()
 DRIVES=()
 BACKGROUND=""
+SKIP_STATUS=77  # ctest: skipped
 passed=0 failed=0
+skipped=()
 started=$SECONDS
 
 cleanup() {
@@ -52,11 +57,29 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
+# Counts and prints one check; returns its result.
 check() {
     local name=$1; shift
-    if "$@"; then passed=$((passed + 1)); echo "ok   $name"; else failed=$((failed + 1)); echo "FAIL $name"; fi
+    if "$@"; then passed=$((passed + 1)); echo "ok   $name"; return 0; fi
+    failed=$((failed + 1)); echo "FAIL $name"; return 1
 }
 note() { echo "     $*"; }
+# Runs a group that plans to make the given number of checks.
+group() {
+    local name=$1 planned=$2 from=$SECONDS made=$((passed + failed))
+    GROUP_SKIPPED=""
+    "$name"
+    made=$((passed + failed - made))
+    if [ -n "$GROUP_SKIPPED" ]; then
+        skipped+=("$name")
+    elif [ "$made" != "$planned" ]; then
+        failed=$((failed + 1))
+        echo "FAIL $name made $made checks, not the $planned it plans"
+    fi
+    note "$name: $((SECONDS - from)) s"
+}
+# Says why the group cannot run here; the caller returns.
+skip() { echo "skip: $*"; GROUP_SKIPPED=$*; }
 win() { winepath -w "$1" 2>/dev/null; }
 
 # velmora-cli runs from a copy with a "portable" folder beside it, so the jobs
@@ -134,14 +157,13 @@ zip_refused_by_velmora() {
     rm -rf "$probe"
     [ "$rc" = 3 ] || { note "velmora-cli decompress gave exit code $rc"; false; }
 }
+no_whole_looking_zip() {
+    [ -e "$1" ] || { note "no $(basename "$1") left"; return 0; }
+    zip_refused_by_unzip "$1" || { note "unzip -t takes the $(basename "$1") left"; return 1; }
+    zip_refused_by_velmora "$1"
+}
 check_zip_left() {
-    local label=$1 zip=$2
-    if [ -e "$zip" ]; then
-        check "$label: the $(basename "$zip") left is refused by unzip -t" zip_refused_by_unzip "$zip"
-        check "$label: the $(basename "$zip") left is refused by velmora-cli decompress" zip_refused_by_velmora "$zip"
-    else
-        note "no $(basename "$zip") left"
-    fi
+    check "$1: no $(basename "$2") left, or one that unzip -t and velmora-cli decompress refuse" no_whole_looking_zip "$2"
 }
 
 # Extracts an archive with the Linux tools into a fresh folder, for comparing.
@@ -203,20 +225,20 @@ read_only_destination() {
     make_archives "$filled/docs" "$filled/packed" || { echo "FAIL read-only: the archives to extract could not be made"; failed=$((failed + 1)); return; }
     mkdir -p "$ro"
     if ! mount --bind "$filled" "$ro" 2>/dev/null; then
-        echo "skip: read-only destination (mount --bind refused)"
+        skip "read-only destination (mount --bind refused)"
         return
     fi
     MOUNTS+=("$ro")
     if ! mount -o remount,ro,bind "$ro" 2>/dev/null; then
-        echo "skip: read-only destination (remount read-only refused)"
+        skip "read-only destination (remount read-only refused)"
         return
     fi
     if touch "$ro/.probe" 2>/dev/null; then
         rm -f "$ro/.probe"
-        echo "skip: read-only destination (the mount still takes writes)"
+        skip "read-only destination (the mount still takes writes)"
         return
     fi
-    add_drive "$ro" || { echo "skip: read-only destination (no free drive letter)"; return; }
+    add_drive "$ro" || { skip "read-only destination (no free drive letter)"; return; }
     local drive=$DRIVE
     local before
     before=$(fingerprint "$ro")
@@ -325,11 +347,11 @@ full_disk() {
     make_archives "$REFERENCE/data" "$REFERENCE/packed" || { echo "FAIL full disk: the archives to extract could not be made"; failed=$((failed + 1)); return; }
     mkdir -p "$FULL"
     if ! mount -t tmpfs -o size=8m tmpfs "$FULL" 2>/dev/null; then
-        echo "skip: full disk (mounting a tmpfs refused)"
+        skip "full disk (mounting a tmpfs refused)"
         return
     fi
     MOUNTS+=("$FULL")
-    add_drive "$FULL" || { echo "skip: full disk (no free drive letter)"; return; }
+    add_drive "$FULL" || { skip "full disk (no free drive letter)"; return; }
     local d=$DRIVE
     # About 1 MiB free: less than the archive.
     full_disk_case "zip of a folder" 1024 data data.zip zip data compress --format zip "$d\\data"
@@ -389,7 +411,7 @@ kill_when() {
     local deadline=$((SECONDS + JOB_SECONDS)) condition=$1; shift
     wine "$CLI" "$@" </dev/null >"$WORK/bg.out" 2>"$WORK/bg.err" &
     BACKGROUND=$!
-    killed=0
+    killed=0 KILLED_COMMAND=""
     while kill -0 "$BACKGROUND" 2>/dev/null && [ "$SECONDS" -lt "$deadline" ]; do
         if $condition; then
             # The pid started with & is the Windows process itself (wine execs it).
@@ -444,16 +466,19 @@ zip_growing() { [ "$(file_size "$ZIP")" -gt $((8 << 20)) ]; }
 in_decompressing_phase() { [ "$(file_size "$TAR")" -gt $((8 << 20)) ] && [ ! -d "$OUT" ]; }
 files_appearing() { [ "$(file_count "$OUT")" -ge 3 ]; }
 
-# After a kill: false (with a note, not a failure) when the job ended by
-# itself first or the kill came outside the phase, so that its checks are
-# left out.
+# After a kill: a failed check when the job ended by itself first or the
+# kill came outside the phase; the checks that need the kill are then left
+# out, and the group falls short of its plan.
 caught() {
     local label=$1; shift
+    check "$label: the kill came inside the phase" killed_inside "$@"
+}
+killed_inside() {
     if [ "$killed" = 0 ]; then
-        note "could not catch $label: the job ended by itself (exit $BACKGROUND_STATUS) before the kill"
+        note "the job ended by itself (exit $BACKGROUND_STATUS) before the kill"
         return 1
     fi
-    "$@" || { note "could not catch $label: the kill came outside the phase"; return 1; }
+    "$@" || { note "the kill came outside the phase"; return 1; }
 }
 
 kill_tzst_compression() {
@@ -556,7 +581,7 @@ folder_loops() {
     printf 'g\n' >"$src/g.txt"
     ln -s .. "$src/a/up"
     if ! mount --bind "$src" "$src/a/loop" 2>/dev/null; then
-        echo "skip: folder loops (mount --bind refused)"
+        skip "folder loops (mount --bind refused)"
         return
     fi
     MOUNTS+=("$src/a/loop")
@@ -578,27 +603,75 @@ folder_loops() {
 
 # ---------------------------------------------------------------------------
 # 5. The console closed, logoff and shutdown in mid-job. Wine cannot send
-# these events, so velmora-cli raises each at its own handler and then ends
-# as Windows ends a process when the handler returns (a test seam): what the
-# job leaves must already be final.
+# these events, so velmora-cli raises each at its own handler once its job
+# writes, and then ends as Windows ends a process when the handler returns,
+# with STATUS_CONTROL_C_EXIT (a test seam): what the job leaves must already
+# be final. The files that come and go beside the input are watched, so the
+# job is seen to have written a partial file before the end.
+
+# Runs a command (its output as given) while watching a folder; writes the
+# names created (+name) and removed (-name) there, in order, to a file, and
+# exits with the command's status.
+run_watching() {
+    "$PYTHON" - "$@" <<'PY'
+import ctypes, os, select, struct, subprocess, sys
+events_file, folder, command = sys.argv[1], sys.argv[2], sys.argv[3:]
+CREATED, DELETED, MOVED_FROM, MOVED_TO = 0x100, 0x200, 0x40, 0x80
+libc = ctypes.CDLL(None, use_errno=True)
+watch = libc.inotify_init1(os.O_NONBLOCK)
+if watch < 0 or libc.inotify_add_watch(watch, folder.encode(), CREATED | DELETED | MOVED_FROM | MOVED_TO) < 0:
+    sys.exit("inotify: " + os.strerror(ctypes.get_errno()))
+events = []
+def read_events(wait):
+    while select.select([watch], [], [], wait)[0]:
+        data, at = os.read(watch, 65536), 0
+        while at < len(data):
+            mask, length = struct.unpack_from("=4xI4xI", data, at)
+            name = data[at + 16 : at + 16 + length].rstrip(b"\0").decode(errors="replace")
+            events.append(("+" if mask & (CREATED | MOVED_TO) else "-") + name)
+            at += 16 + length
+job = subprocess.Popen(command, stdin=subprocess.DEVNULL)
+while job.poll() is None:
+    read_events(0.05)
+read_events(0.2)
+with open(events_file, "w") as f:
+    f.write(" ".join(events))
+sys.exit(job.returncode)
+PY
+}
+
+wrote_and_removed_partial() {
+    grep -qE '(^| )\+tree\.(tar|tzst|zip)\.partial( |$)' "$1" && grep -qE '(^| )-tree\.(tar|tzst|zip)\.partial( |$)' "$1"
+}
+
+STATUS_CONTROL_C_EXIT=58  # 0xC000013A, as the exit status Wine gives a Linux parent
 console_events() {
-    local event format left
+    local event format label events left
     for event in 2 5 6; do
         for format in tzst zip; do
+            label="console event $event, $format"
             rm -f "$KILLS/tree".*
-            cli --raise-console-event "$event" compress --format "$format" "$(win "$KILLS/tree")"
+            run_watching "$WORK/events" "$KILLS" timeout -s KILL "$JOB_SECONDS" wine "$CLI" \
+                --raise-console-event "$event" compress --format "$format" "$(win "$KILLS/tree")" \
+                >"$WORK/cli.out" 2>"$WORK/cli.err"
+            rc=$?
+            events=$(cat "$WORK/events")
+            check "$label: the job wrote a partial file and removed it (${events:-nothing came})" \
+                wrote_and_removed_partial "$WORK/events"
+            check "$label: the process ended as the handler returned" exit_is $STATUS_CONTROL_C_EXIT
+            check "$label: the handler's cancel reached the job" grep -q 'cancelled; no archive was made' "$WORK/cli.err"
             left=$(cd "$KILLS" && ls -d tree.* 2>/dev/null | tr '\n' ' ')
-            check "console event $event, $format: ended mid-job leaving nothing (${left:-nothing})" test -z "$left"
+            check "$label: nothing left (${left:-nothing})" test -z "$left"
         done
     done
     check "console events: the inputs are intact" test "$(fingerprint "$KILLS/tree")" = "$TREE_PRINT"
 }
 
-timed() { local from=$SECONDS; "$@"; note "$1: $((SECONDS - from)) s"; }
-timed read_only_destination
-timed full_disk
-timed kill_jobs
-timed folder_loops
-timed console_events
-echo "$passed passed, $failed failed in $((SECONDS - started)) s"
-[ "$failed" = 0 ]
+group read_only_destination 14
+group full_disk 48
+group kill_jobs 37
+group folder_loops 8
+group console_events 25
+echo "$passed passed, $failed failed, ${#skipped[@]} groups skipped (${skipped[*]}) in $((SECONDS - started)) s"
+[ "$failed" = 0 ] || exit 1
+[ ${#skipped[@]} = 0 ] || exit $SKIP_STATUS

@@ -16,6 +16,7 @@
 #include "io/file_reader.h"
 #include "io/file_writer.h"
 #include "io/platform.h"
+#include "jobs/archive_job.h"
 #include "jobs/directory_scan.h"
 #include "jobs/job_paths.h"
 #include "jobs/tar_common.h"
@@ -30,7 +31,7 @@ bool copy_file_through(const char* source, const char* destination, uint64_t& by
     if (!reader.is_open()) return false;
     FileWriter writer(destination);
     if (!writer.is_open()) return false;
-    char block[4096];
+    char block[DATA_PIECE];
     const uint64_t size = reader.size();
     while (reader.position() < size) {
         const size_t n = reader.read(block, sizeof(block));

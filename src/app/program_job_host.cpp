@@ -1,4 +1,4 @@
-#include "app/job_host.h"
+#include "app/program_job_host.h"
 
 #include "app/choosers.h"
 #include "io/platform.h"
