@@ -84,6 +84,7 @@ enum class Problem : int32_t {
     special_skipped,   // a device, fifo or socket: not created
     link_target_missing,  // a hard link to a file that is not in the archive: not created
     extraction_stopped,   // a file of an extraction (or its tarball) the disk refused: the job stopped
+    entries_uncounted,    // a ZIP whose end record counts fewer entries than its directory holds: all extracted
 };
 
 struct JobProblem {

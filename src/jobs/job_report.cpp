@@ -80,9 +80,12 @@ const ProblemWords WORDS[] = {
      "hard link to a file not in the archive, not created"},
     {"The extraction stopped because a file could not be written:",
      "The extractions stopped because files could not be written:", "could not be written, extraction stopped"},
+    {"The archive's end record counts fewer entries than its directory holds; every entry was extracted:",
+     "The archives' end records count fewer entries than their directories hold; every entry was extracted:",
+     "end record counts fewer entries than the directory holds, all extracted"},
 };
 
-static_assert(sizeof(WORDS) / sizeof(WORDS[0]) == static_cast<size_t>(Problem::extraction_stopped) + 1,
+static_assert(sizeof(WORDS) / sizeof(WORDS[0]) == static_cast<size_t>(Problem::entries_uncounted) + 1,
               "one entry of words per kind of problem");
 
 const ProblemWords& words_of(Problem kind) { return WORDS[static_cast<size_t>(kind)]; }
