@@ -297,7 +297,9 @@ int32_t counted_percent(int64_t done, int64_t total) {
     return static_cast<int32_t>(done * 100 / (total > 1 ? total : 1));
 }
 
-void note_problem(ArchiveJob& job, Problem kind, const std::string& name) { job.problems.push_back({kind, name}); }
+void note_problem(ArchiveJob& job, Problem kind, const std::string& name, const std::string& detail) {
+    job.problems.push_back({kind, name, detail});
+}
 
 void copy_input_data(ArchiveJob& job, FileReader& reader, const char* name, int32_t overall, PutPiece put) {
     constexpr size_t PIECE = 4096;

@@ -89,7 +89,8 @@ enum class Problem : int32_t {
 
 struct JobProblem {
     Problem kind;
-    std::string name;  // the entry's name, or a path for the whole-output kinds
+    std::string name;    // the entry's name, or a path for the whole-output kinds
+    std::string detail;  // what the kind's words name (the method of unknown_method); "" for most kinds
 };
 
 struct ArchiveJob {
@@ -238,7 +239,7 @@ const char* phase_name(Phase phase);
 // (items_done + 1) * 100 / max(items_total, 1), and done * 100 / max(total, 1).
 int32_t counted_percent(int64_t done_plus_one, int64_t total);
 // Notes that an entry (or the output) could not be handled as it should.
-void note_problem(ArchiveJob& job, Problem kind, const std::string& name);
+void note_problem(ArchiveJob& job, Problem kind, const std::string& name, const std::string& detail = "");
 
 // Copies the reader's file into the archive entry just opened, in 4096-byte
 // pieces handed to put (which returns false when the archive refused them),

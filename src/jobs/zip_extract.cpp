@@ -20,12 +20,26 @@
 namespace {
 
 constexpr uint32_t ENCRYPTED = 0x1;
+constexpr uint32_t AES_ENCRYPTED = 99;
 // Hosts of "version made by" whose attributes are Windows file attributes.
 // NTFS is 10 in PKWARE's list and 11 in Info-ZIP's: both are taken.
 constexpr uint32_t HOST_MSDOS = 0;
 constexpr uint32_t HOST_NTFS = 10;
 constexpr uint32_t HOST_NTFS_INFO_ZIP = 11;
 constexpr uint32_t HOST_VFAT = 14;
+
+// The name of a method this program does not unpack, for the report.
+std::string method_name(uint32_t method) {
+    switch (method) {
+        case 6: return "Implode";
+        case 12: return "BZip2";
+        case 14: return "LZMA";
+        case 95: return "XZ";
+        case 97: return "WavPack";
+        case 98: return "PPMd";
+        default: return "method " + std::to_string(method);
+    }
+}
 
 // The entry's name in UTF-8. A name without the UTF-8 flag that is not
 // valid UTF-8 was written in the OEM code page, as Windows itself reads it.
@@ -93,12 +107,12 @@ void extract_entry(Extraction& extraction, ZipDataReader& data, const ZipEntry& 
     }
     // Without a password an encrypted entry would come out as ciphertext, and
     // other methods are not ours to decode: such entries are passed over.
-    if (entry.flag & ENCRYPTED) {
+    if ((entry.flag & ENCRYPTED) || entry.method == AES_ENCRYPTED) {
         note_problem(job, Problem::encrypted, relative);
         return;
     }
     if (!zip_method_supported(entry.method)) {
-        note_problem(job, Problem::unknown_method, relative);
+        note_problem(job, Problem::unknown_method, relative, method_name(entry.method));
         return;
     }
     extract_file(extraction, data, entry, relative);

@@ -4,8 +4,8 @@
 # same archive (or with the files they were made of): pax headers the tar
 # reader warns about, sparse files in every GNU flavour, hard and symbolic
 # links, devices and fifos, ZIP folders marked by their attributes alone, a
-# 2,819-byte ZIP name, ZIP entries in Deflate64 and Zstandard and with
-# headers that disagree. Whatever is left out is named on stderr, and such a job never
+# 2,819-byte ZIP name, ZIP entries in Deflate64 and Zstandard, in methods
+# Velmora does not unpack and with headers that disagree. Whatever is left out is named on stderr, and such a job never
 # reads as complete.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
@@ -215,7 +215,8 @@ check "mixed: the job is not complete" exit_is "$MIXED/mixed.tzst" 1
 # 6. ZIP entries as other tools write them: Deflate64 from 7-Zip (random,
 # text and long-repeat data, and the same damaged or cut short), Zstandard
 # (methods 93 and 20) written by hand and read by bsdtar as the reference,
-# and headers that disagree with each other or with the data.
+# the methods Velmora does not unpack named, and headers that disagree with
+# each other or with the data.
 ZIPW=$WORK/zipw
 mkdir -p "$ZIPW/src"
 # Entries built field by field, for what no tool here writes.
@@ -317,6 +318,44 @@ check "zstandard: extracted as bsdtar extracts it" same_files "$ZIPW/zstd-bsdtar
 extract "$ZIPW/zstd20.zip"
 check "zstandard, method 20: the job completes" exit_is "$ZIPW/zstd20.zip" 0
 check "zstandard, method 20: the file has its bytes" cmp -s "$ZIPW/src/text.txt" "$ZIPW/zstd20/text.txt"
+
+# Methods Velmora does not unpack, and encryption: the entry is named, no
+# file is left for it, and the stored entry beside it comes out.
+METHODS=$ZIPW/methods
+mkdir -p "$METHODS/src/docs"
+for i in $(seq 200); do echo "a line of the document"; done >"$METHODS/src/docs/a.txt"
+printf 'fine\n' >"$METHODS/src/ok.txt"
+for m in BZip2 LZMA PPMd; do
+    (cd "$METHODS/src" && 7zz a -tzip "-mm=$m" "$METHODS/$m.zip" docs/a.txt >/dev/null &&
+        7zz a -tzip -mm=Copy "$METHODS/$m.zip" ok.txt >/dev/null)
+done
+(cd "$METHODS/src" && 7zz a -tzip -mem=AES256 -pPASS "$METHODS/AES.zip" docs/a.txt >/dev/null &&
+    7zz a -tzip -mm=Copy "$METHODS/AES.zip" ok.txt >/dev/null)
+(cd "$METHODS/src" && zip -q -P PASS "$METHODS/classic.zip" docs/a.txt && zip -q -0 "$METHODS/classic.zip" ok.txt)
+"$PYTHON" - "$ZIPW" "$METHODS" <<'PY'
+import sys
+sys.path.insert(0, sys.argv[1])
+from zipmake import entry, archive
+folder = sys.argv[2]
+for name, method in (("XZ", 95), ("WavPack", 97), ("Implode", 6), ("method77", 77)):
+    open(f"{folder}/{name}.zip", "wb").write(archive([entry(b"docs/a.txt", b"not really " + name.encode(), method),
+                                                      entry(b"ok.txt", b"fine\n")]))
+PY
+method_named() {
+    grep -qE "^velmora-cli: compressed with .*Velmora cannot unpack: docs\\\\a\.txt" "$1.err" ||
+        { echo "no line names docs\\a.txt's method"; cat "$1.err"; return 1; }
+}
+only_ok() { [ "$(cd "$1" && find . -mindepth 1 | tr '\n' ' ')" = "./ok.txt " ] && cmp -s "$METHODS/src/ok.txt" "$1/ok.txt"; }
+for m in BZip2 LZMA PPMd XZ WavPack Implode method77 AES classic; do
+    extract "$METHODS/$m.zip"
+    check "method $m: the job is not complete" exit_is "$METHODS/$m.zip" 1
+    case $m in
+    AES | classic) check "method $m: the entry is named as encrypted" said "$METHODS/$m.zip" \
+        "velmora-cli: encrypted, not unpacked: docs\\a.txt" ;;
+    *) check "method $m: the entry is named with its method" method_named "$METHODS/$m.zip" ;;
+    esac
+    check "method $m: only ok.txt comes out" only_ok "$METHODS/$m"
+done
 
 # Headers that disagree: an end record that counts 2 of 3 entries; sizes in
 # the local or central header that disagree with each other or with the

@@ -1,5 +1,7 @@
-// The Deflate64 decoder on streams written bit by bit: its long and far
-// codes, zlib's dynamic blocks, and streams damaged or cut short.
+// ZIP methods: the Deflate64 decoder on streams written bit by bit (its
+// long and far codes, and streams damaged or cut short), and how entries
+// of methods Velmora does not unpack are told. Archives of other tools are
+// extracted in foreign_archives.sh.
 #include <gtest/gtest.h>
 
 #include <zlib.h>
@@ -10,7 +12,11 @@
 #include <vector>
 
 #include "jobs/inflate64.h"
+#include "jobs/job_paths.h"
+#include "jobs/job_report.h"
 #include "job_test_util.h"
+#include "robustness/hostile_archives.h"
+#include "test_folder.h"
 
 namespace {
 
@@ -193,4 +199,63 @@ TEST(Inflate64, damaged_and_cut_short_streams_end_so) {
         {"over-subscribed code lengths", oversubscribed.bytes() + std::string(64, '\0')},
     };
     for (const auto& c : damaged) EXPECT_EQ(inflate64(c.stream).end, InflateEnd::damaged) << c.name;
+}
+
+// Entries of methods Velmora does not unpack, and encrypted ones: each is
+// named with its method, in the program's report and velmora-cli's lines;
+// no file is left for it, and the stored entry beside them comes out.
+TEST(ZipMethods, entries_not_unpacked_are_named_with_their_method) {
+    const struct {
+        const char* name;
+        uint16_t method;
+        uint16_t flags;
+        const char* label;
+    } cases[] = {
+        {"docs/a.txt", 12, 0, "compressed with BZip2, which Velmora cannot unpack"},
+        {"docs/b.txt", 12, 0, "compressed with BZip2, which Velmora cannot unpack"},
+        {"c", 14, 0, "compressed with LZMA, which Velmora cannot unpack"},
+        {"d", 98, 0, "compressed with PPMd, which Velmora cannot unpack"},
+        {"e", 95, 0, "compressed with XZ, which Velmora cannot unpack"},
+        {"f", 97, 0, "compressed with WavPack, which Velmora cannot unpack"},
+        {"g", 6, 0, "compressed with Implode, which Velmora cannot unpack"},
+        {"h", 77, 0, "compressed with method 77, which Velmora cannot unpack"},
+        {"aes", 99, 1, "encrypted, not unpacked"},
+        {"classic", 8, 1, "encrypted, not unpacked"},
+    };
+    std::vector<ZipItem> items;
+    std::vector<std::string> expected_lines;
+    for (const auto& c : cases) {
+        ZipItem item;
+        item.name = c.name;
+        item.data = std::string("packed by ") + c.label;
+        item.method = c.method;
+        item.flags = c.flags;
+        items.push_back(item);
+        std::string name = c.name;
+        for (char& ch : name) ch = ch == '/' ? '\\' : ch;
+        expected_lines.push_back(std::string(c.label) + ": " + name);
+    }
+    ZipItem ok;
+    ok.name = "ok.txt";
+    ok.data = "fine";
+    items.push_back(ok);
+    TestFolder folder("zip-methods");
+    folder.write("m.zip", build_zip(items));
+    JobHandle job;
+    job->job_inputs = make_selection_list({std::string(folder.path().c_str()) + "m.zip"});
+    run_job(*job, JobKind::decompress);
+    EXPECT_EQ(static_cast<JobOutcome>(job->outcome.load()), JobOutcome::failed);
+    EXPECT_TRUE(same_tree(Tree{{"ok.txt", "fine"}}, read_tree(std::string(folder.path().c_str()) + "m\\")));
+    std::vector<std::string> lines;
+    for (const JobProblem& problem : job->problems) lines.push_back(problem_label(problem) + ": " + problem.name);
+    EXPECT_EQ(lines, expected_lines);
+    EXPECT_EQ(problem_report(*job),
+              "Velmora: 2 entries are compressed with BZip2, which Velmora cannot unpack:\ndocs\\a.txt\ndocs\\b.txt\n\n"
+              "1 entry is compressed with LZMA, which Velmora cannot unpack:\nc\n\n"
+              "1 entry is compressed with PPMd, which Velmora cannot unpack:\nd\n\n"
+              "1 entry is compressed with XZ, which Velmora cannot unpack:\ne\n\n"
+              "1 entry is compressed with WavPack, which Velmora cannot unpack:\nf\n\n"
+              "1 entry is compressed with Implode, which Velmora cannot unpack:\ng\n\n"
+              "1 entry is compressed with method 77, which Velmora cannot unpack:\nh\n\n"
+              "2 entries are encrypted and were not unpacked:\naes\nclassic");
 }
