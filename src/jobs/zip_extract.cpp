@@ -41,9 +41,15 @@ std::string method_name(uint32_t method) {
     }
 }
 
-// The entry's name in UTF-8. A name without the UTF-8 flag that is not
-// valid UTF-8 was written in the OEM code page, as Windows itself reads it.
+// The entry's name in UTF-8: the Unicode Path field's when it holds valid
+// UTF-8. Otherwise a name without the UTF-8 flag that is not valid UTF-8
+// was written in the OEM code page, as Windows itself reads it.
 std::string utf8_entry_name(const ZipEntry& entry) {
+    const std::string& unicode = entry.unicode_name;
+    if (!unicode.empty() && std::strlen(unicode.c_str()) == unicode.size() &&
+        is_valid_utf8(unicode.data(), unicode.size())) {
+        return unicode;
+    }
     const std::string& name = entry.name;
     if ((entry.flag & UTF8_NAMES) || is_valid_utf8(name.data(), name.size())) return name;
     const size_t length = name.size();

@@ -1,6 +1,8 @@
 // The ZIP structures an extraction reads; see zip_reader.h.
 #include "jobs/zip_reader.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -23,6 +25,8 @@ constexpr size_t LONGEST_COMMENT = 0xffff;
 constexpr uint32_t DATA_DESCRIPTOR = 0x8;
 constexpr uint32_t FIELD_IN_ZIP64 = 0xffffffff;
 constexpr uint16_t ZIP64_FIELD = 0x0001;
+constexpr uint16_t UNICODE_PATH_FIELD = 0x7075;
+constexpr uint8_t UNICODE_PATH_VERSION = 1;
 constexpr DWORD LARGEST_READ = 1u << 30;
 
 uint64_t little_endian(const uint8_t* p, int bytes) {
@@ -109,6 +113,18 @@ void read_zip64_field(const std::string& extra, uint64_t* uncompressed, uint64_t
             at += 8;
         }
     });
+}
+
+// The UTF-8 name of a Unicode Path field of version 1 that was made from
+// name, as its CRC-32 of name's bytes shows; "" otherwise.
+std::string unicode_path(const std::string& extra, const std::string& name) {
+    std::string unicode;
+    each_extra_block(extra, [&](uint32_t id, const uint8_t* data, size_t size) {
+        if (id != UNICODE_PATH_FIELD || size < 5 || data[0] != UNICODE_PATH_VERSION) return;
+        const uLong crc = crc32_z(0, reinterpret_cast<const Bytef*>(name.data()), name.size());
+        if (le32(data + 1) == crc) unicode.assign(reinterpret_cast<const char*>(data + 5), size - 5);
+    });
+    return unicode;
 }
 
 }  // namespace
@@ -218,6 +234,7 @@ DirectoryStep next_central_entry(ArchiveCursor& cursor, const ZipLayout& layout,
     uint64_t offset = le32(header + 42);
     read_zip64_field(extra, &entry.uncompressed, &entry.compressed, &offset);
     entry.local_at = offset + layout.shift;
+    entry.unicode_name = unicode_path(extra, entry.name);
     return DirectoryStep::entry;
 }
 

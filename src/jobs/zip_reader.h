@@ -85,6 +85,8 @@ bool find_zip_layout(ArchiveFile& file, ZipLayout& layout);
 // One entry of the central directory.
 struct ZipEntry {
     std::string name;          // the header's name bytes
+    std::string unicode_name;  // the UTF-8 name of a Unicode Path field (0x7075) of version 1
+                               // whose CRC-32 matches name's bytes; "" when there is none
     uint32_t made_by = 0;      // "version made by": the host in the high byte
     uint32_t flag = 0;
     uint32_t method = 0;

@@ -5,7 +5,8 @@
 # reader warns about, sparse files in every GNU flavour, hard and symbolic
 # links, devices and fifos, ZIP folders marked by their attributes alone, a
 # 2,819-byte ZIP name, ZIP entries in Deflate64 and Zstandard, in methods
-# Velmora does not unpack and with headers that disagree. Whatever is left out is named on stderr, and such a job never
+# Velmora does not unpack, with Unicode Path fields and with headers that
+# disagree. Whatever is left out is named on stderr, and such a job never
 # reads as complete.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
@@ -215,8 +216,8 @@ check "mixed: the job is not complete" exit_is "$MIXED/mixed.tzst" 1
 # 6. ZIP entries as other tools write them: Deflate64 from 7-Zip (random,
 # text and long-repeat data, and the same damaged or cut short), Zstandard
 # (methods 93 and 20) written by hand and read by bsdtar as the reference,
-# the methods Velmora does not unpack named, and headers that disagree with
-# each other or with the data.
+# the methods Velmora does not unpack named, Unicode Path fields beside
+# '?' names, and headers that disagree with each other or with the data.
 ZIPW=$WORK/zipw
 mkdir -p "$ZIPW/src"
 # Entries built field by field, for what no tool here writes.
@@ -356,6 +357,31 @@ for m in BZip2 LZMA PPMd XZ WavPack Implode method77 AES classic; do
     esac
     check "method $m: only ok.txt comes out" only_ok "$METHODS/$m"
 done
+
+# Unicode Path fields (0x7075) beside names written as '?': taken at version
+# 1 with a CRC-32 that matches the header's name, and not otherwise.
+"$PYTHON" - "$ZIPW" <<'PY'
+import struct, sys, zlib
+sys.path.insert(0, sys.argv[1])
+from zipmake import entry, archive
+def field(version, crc, name):
+    body = struct.pack("<BI", version, crc) + name.encode()
+    return struct.pack("<HH", 0x7075, len(body)) + body
+entries = [
+    entry(b"???.txt", b"matching field\n", extra=field(1, zlib.crc32(b"???.txt"), "日本語.txt")),
+    entry(b"??.txt", b"wrong crc\n", extra=field(1, zlib.crc32(b"xx.txt"), "日本.txt")),
+    entry(b"?.txt", b"version 2\n", extra=field(2, zlib.crc32(b"?.txt"), "日.txt")),
+]
+open(f"{sys.argv[1]}/unicode.zip", "wb").write(archive(entries))
+PY
+extract "$ZIPW/unicode.zip"
+unicode_names() {
+    [ "$(cat "$ZIPW/unicode/日本語.txt" 2>/dev/null)" = "matching field" ] &&
+        [ "$(cat "$ZIPW/unicode/__.txt" 2>/dev/null)" = "wrong crc" ] &&
+        [ "$(cat "$ZIPW/unicode/_.txt" 2>/dev/null)" = "version 2" ] &&
+        [ "$(ls "$ZIPW/unicode" | wc -l)" = 3 ] || { ls "$ZIPW/unicode"; return 1; }
+}
+check "unicode path: the field names the file only at version 1 with a matching CRC-32" unicode_names
 
 # Headers that disagree: an end record that counts 2 of 3 entries; sizes in
 # the local or central header that disagree with each other or with the
