@@ -1,7 +1,8 @@
 #!/bin/sh
 # Runs velmora-fuzz under Wine for SECONDS (default 600); findings go to
 # build/fuzz-findings. Further arguments go to the fuzzer (--seed S,
-# --target zip|tzst|prefs|editor). Exit code: the fuzzer's (0: no findings).
+# --target zip|tzst|prefs|editor|deflate64). Exit code: the fuzzer's (0: no
+# findings).
 #   sh scripts/fuzz.sh [SECONDS] [ARGS...]
 set -eu
 ROOT=$(cd "$(dirname "$0")/.." && pwd)

@@ -11,7 +11,7 @@ set -eu
 
 PACKAGES="g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
 mingw-w64-x86-64-dev wine wine64 xvfb xauth cmake ninja-build dpkg-dev googletest \
-fonts-wine fonts-noto-mono make git ca-certificates zstd zip unzip 7zip python3"
+fonts-wine fonts-noto-mono make git ca-certificates zstd zip unzip 7zip python3 libarchive-tools"
 
 # Source packages of Debian 12 for the dependencies built for Windows.
 SRC_LIST=/etc/apt/sources.list.d/velmora-deb-src.sources

@@ -191,7 +191,7 @@ bool nothing_could_be_made(const ArchiveJob& job) {
 void print_problems(const ArchiveJob& job) {
     for (const JobProblem& problem : job.problems) {
         if (problem.kind == Problem::destination_not_made) continue;  // the summary says it
-        std::fprintf(stderr, "velmora-cli: %s: %s\n", problem_label(problem.kind), problem.name.c_str());
+        std::fprintf(stderr, "velmora-cli: %s: %s\n", problem_label(problem).c_str(), problem.name.c_str());
     }
 }
 
@@ -361,7 +361,7 @@ int test(ArchiveJob& job, const std::vector<std::string>& arguments) {
             ++damaged;
             std::fprintf(stderr, "damaged: %s\n", problem.name.c_str());
             break;
-        default: std::fprintf(stderr, "velmora-cli: %s: %s\n", problem_label(problem.kind), problem.name.c_str());
+        default: std::fprintf(stderr, "velmora-cli: %s: %s\n", problem_label(problem).c_str(), problem.name.c_str());
         }
     }
     const long long entries = job.items_done.load();

@@ -339,7 +339,9 @@ void note_problem(ArchiveJob& job, Problem kind, const std::string& name, const 
     job.problems.push_back({kind, name, detail});
 }
 
-bool is_notice(Problem kind) { return kind == Problem::tarball_kept_as || kind == Problem::saved_as; }
+bool is_notice(Problem kind) {
+    return kind == Problem::tarball_kept_as || kind == Problem::saved_as || kind == Problem::entries_uncounted;
+}
 
 void copy_input_data(ArchiveJob& job, FileReader& reader, const char* name, int32_t overall, PutPiece put) {
     char piece[DATA_PIECE];

@@ -103,6 +103,7 @@ enum class Problem : int32_t {
     tarball_kept_as,      // notice: a kept tarball took a free name, a file had its own
     saved_as,             // notice: a single file's output took a free name, a file had its own
     destination_not_made,  // the folder to unpack into could not be made (detail: why): nothing was unpacked
+    entries_uncounted,    // notice: a ZIP whose end record counts fewer entries than its directory holds: all extracted
 };
 
 // True for the kinds that only tell where something went: the job still

@@ -34,9 +34,10 @@ const ProblemWords WORDS[] = {
     {"1 entry was skipped because its name leads outside the destination folder:",
      "%zu entries were skipped because their names lead outside the destination folder:",
      "name leads outside the folder, skipped"},
-    {"1 entry is encrypted and was skipped:", "%zu entries are encrypted and were skipped:", "encrypted, skipped"},
-    {"1 entry uses a compression method Velmora cannot unpack and was skipped:",
-     "%zu entries use a compression method Velmora cannot unpack and were skipped:", "unknown method, skipped"},
+    {"1 entry is encrypted and was not unpacked:", "%zu entries are encrypted and were not unpacked:",
+     "encrypted, not unpacked"},
+    {"1 entry is compressed with %s, which Velmora cannot unpack:",
+     "%zu entries are compressed with %s, which Velmora cannot unpack:", "compressed with %s, which Velmora cannot unpack"},
     {"1 file does not match its checksum or size and may be damaged:",
      "%zu files do not match their checksum or size and may be damaged:", "checksum or size mismatch, kept"},
     {"1 file is damaged or cut short in the archive and was not extracted:",
@@ -97,30 +98,60 @@ const ProblemWords WORDS[] = {
     {"Nothing was unpacked: the folder to unpack into could not be made:",
      "Nothing was unpacked: the folders to unpack into could not be made:",
      "nothing was extracted: the folder could not be made"},
+    {"The archive's end record counts fewer entries than its directory holds; every entry was extracted:",
+     "The archives' end records count fewer entries than their directories hold; every entry was extracted:",
+     "end record counts fewer entries than the directory holds, all extracted"},
 };
 
-static_assert(sizeof(WORDS) / sizeof(WORDS[0]) == static_cast<size_t>(Problem::destination_not_made) + 1,
+static_assert(sizeof(WORDS) / sizeof(WORDS[0]) == static_cast<size_t>(Problem::entries_uncounted) + 1,
               "one entry of words per kind of problem");
 
 const ProblemWords& words_of(Problem kind) { return WORDS[static_cast<size_t>(kind)]; }
 
+// The kinds whose words name the problem's detail (with %s).
+bool takes_detail(Problem kind) { return kind == Problem::unknown_method; }
+
+// What a detail-taking kind's words name when the problem has no detail.
+constexpr char NO_DETAIL[] = "an unknown method";
+
+const char* detail_of(const JobProblem& problem) {
+    return problem.detail.empty() ? NO_DETAIL : problem.detail.c_str();
+}
+
+bool same_group(const JobProblem& a, const JobProblem& b) { return a.kind == b.kind && a.detail == b.detail; }
+
 }  // namespace
 
-const char* problem_label(Problem kind) { return words_of(kind).label; }
+const char* problem_label(Problem kind) {
+    return takes_detail(kind) ? "compressed with a method Velmora cannot unpack" : words_of(kind).label;
+}
+
+std::string problem_label(const JobProblem& problem) {
+    if (!takes_detail(problem.kind)) return words_of(problem.kind).label;
+    char label[256];
+    std::snprintf(label, sizeof(label), words_of(problem.kind).label, detail_of(problem));
+    return label;
+}
 
 std::string problem_report(const ArchiveJob& job) {
-    std::vector<Problem> kinds;
+    // One group per kind (and detail), in the order each first happened.
+    std::vector<const JobProblem*> groups;
     for (const JobProblem& problem : job.problems) {
         bool known = false;
-        for (const Problem kind : kinds) known = known || kind == problem.kind;
-        if (!known) kinds.push_back(problem.kind);
+        for (const JobProblem* group : groups) known = known || same_group(*group, problem);
+        if (!known) groups.push_back(&problem);
     }
     std::string text;
-    for (const Problem kind : kinds) {
+    for (const JobProblem* group : groups) {
+        const Problem kind = group->kind;
         size_t count = 0;
-        for (const JobProblem& problem : job.problems) count += problem.kind == kind;
-        char heading[256];
-        if (count == 1) {
+        for (const JobProblem& problem : job.problems) count += same_group(*group, problem);
+        char heading[512];
+        if (takes_detail(kind) && count == 1) {
+            std::snprintf(heading, sizeof(heading), words_of(kind).one, detail_of(*group));
+        } else if (takes_detail(kind)) {
+            std::snprintf(heading, sizeof(heading), words_of(kind).many, count, detail_of(*group));
+        } else if (count == 1) {
             std::snprintf(heading, sizeof(heading), "%s", words_of(kind).one);
         } else {
             std::snprintf(heading, sizeof(heading), words_of(kind).many, count);
@@ -129,7 +160,7 @@ std::string problem_report(const ArchiveJob& job) {
         text += heading;
         size_t shown = 0;
         for (const JobProblem& problem : job.problems) {
-            if (problem.kind != kind || shown == NAMES_SHOWN) continue;
+            if (!same_group(*group, problem) || shown == NAMES_SHOWN) continue;
             text += "\n" + problem.name;
             ++shown;
         }

@@ -9,8 +9,9 @@
 
 #include "jobs/archive_job.h"
 
-// The text of the message shown after a job, grouped by kind in the order
-// the kinds first happened, each with its count and at most ten names.
+// The text of the message shown after a job, grouped by kind (and detail)
+// in the order the groups first happened, each with its count and at most
+// ten names.
 // "" when the job noted nothing.
 std::string problem_report(const ArchiveJob& job);
 
@@ -27,7 +28,11 @@ std::string write_failure_reason(DWORD error, const char* path);
 std::string write_failure_reason(DWORD error, bool fat_drive_with_room);
 
 // A few words for one problem, for a line of the console companion
-// ("could not be read, left out").
+// ("could not be read, left out", "compressed with BZip2, which Velmora
+// cannot unpack").
+std::string problem_label(const JobProblem& problem);
+// The same for a kind alone; a kind whose words name a detail (the method)
+// gets general words.
 const char* problem_label(Problem kind);
 
 // The state of a running job in a few words, for a progress line: the

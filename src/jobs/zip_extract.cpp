@@ -1,5 +1,6 @@
-// ZIP extraction: every entry of an archive into a folder beside it named
-// after the archive, in archive order. Worker thread, with job_lock held.
+// ZIP extraction: every entry of an archive's central directory into a
+// folder beside it named after the archive, in directory order. Worker
+// thread, with job_lock held.
 //
 // Invariant: nothing is written outside the destination folder. Entry names
 // pass through safe_entry_path; a name that would leave the folder is
@@ -12,31 +13,50 @@
 #include "jobs/archive_job.h"
 #include "jobs/archive_names.h"
 #include "jobs/job_paths.h"
+#include "jobs/zip_entry_data.h"
 #include "jobs/zip_io.h"
+#include "jobs/zip_reader.h"
 #include "io/banned.h"
 
 namespace {
 
-constexpr uLong NAME_BYTES = 2048;
-constexpr uLong ENCRYPTED = 0x1;
-constexpr uLong STORED = 0;
-constexpr uLong DEFLATED = 8;
+constexpr uint32_t ENCRYPTED = 0x1;
+constexpr uint32_t AES_ENCRYPTED = 99;
 // Hosts of "version made by" whose attributes are Windows file attributes.
 // NTFS is 10 in PKWARE's list and 11 in Info-ZIP's: both are taken.
-constexpr uLong HOST_MSDOS = 0;
-constexpr uLong HOST_NTFS = 10;
-constexpr uLong HOST_NTFS_INFO_ZIP = 11;
-constexpr uLong HOST_VFAT = 14;
+constexpr uint32_t HOST_MSDOS = 0;
+constexpr uint32_t HOST_NTFS = 10;
+constexpr uint32_t HOST_NTFS_INFO_ZIP = 11;
+constexpr uint32_t HOST_VFAT = 14;
 
-// Whether the extraction can go on after an entry.
-enum class EntryResult { next, ends_job };
+// The name of a method this program does not unpack, for the report.
+std::string method_name(uint32_t method) {
+    switch (method) {
+        case 6: return "Implode";
+        case 12: return "BZip2";
+        case 14: return "LZMA";
+        case 95: return "XZ";
+        case 97: return "WavPack";
+        case 98: return "PPMd";
+        default: return "method " + std::to_string(method);
+    }
+}
 
-// The entry's name in UTF-8. A name without the UTF-8 flag that is not
-// valid UTF-8 was written in the OEM code page, as Windows itself reads it.
-std::string utf8_entry_name(const char* name, size_t length, uLong flag) {
-    if ((flag & UTF8_NAMES) || is_valid_utf8(name, length)) return std::string(name, length);
+// The entry's name in UTF-8: the Unicode Path field's when it holds valid
+// UTF-8. Otherwise a name without the UTF-8 flag that is not valid UTF-8
+// was written in the OEM code page, as Windows itself reads it.
+std::string utf8_entry_name(const ZipEntry& entry) {
+    const std::string& unicode = entry.unicode_name;
+    if (!unicode.empty() && std::strlen(unicode.c_str()) == unicode.size() &&
+        is_valid_utf8(unicode.data(), unicode.size())) {
+        return unicode;
+    }
+    const std::string& name = entry.name;
+    if ((entry.flag & UTF8_NAMES) || is_valid_utf8(name.data(), name.size())) return name;
+    const size_t length = name.size();
     std::wstring wide(length + 1, L'\0');
-    const int n = MultiByteToWideChar(CP_OEMCP, 0, name, static_cast<int>(length), &wide[0], static_cast<int>(length));
+    const int n = MultiByteToWideChar(CP_OEMCP, 0, name.data(), static_cast<int>(length), &wide[0],
+                                      static_cast<int>(length));
     if (n <= 0) return std::string();
     wide[n] = L'\0';
     String utf8;
@@ -44,118 +64,98 @@ std::string utf8_entry_name(const char* name, size_t length, uLong flag) {
     return utf8.c_str();
 }
 
-
-// Writes the current file entry below the destination. A file whose data
-// is damaged, or that a cancel cut short, does not take the entry's name; a
-// CRC or a size other than the header's is noted. The extraction goes on.
-void extract_file(Extraction& extraction, unzFile zip, const std::string& relative, uint64_t size, int32_t overall) {
+// Writes the data of a file entry below the destination. A file whose data
+// is damaged, or that a cancel cut short, does not take the entry's name;
+// data whose CRC-32 disagrees is noted. The extraction goes on.
+void extract_file(Extraction& extraction, ZipDataReader& data, const ZipEntry& entry, const std::string& relative) {
     ArchiveJob& job = extraction.job;
-    if (unzOpenCurrentFile(zip) != UNZ_OK) {
+    LocalHeader local;
+    if (!data.locate(entry, local)) {
         note_problem(job, Problem::cut_short, relative);
         return;
     }
     ExtractedFile file(extraction, relative);
-    if (!file.is_open()) {
-        unzCloseCurrentFile(zip);
-        return;
-    }
-    char piece[DATA_PIECE];
-    uint64_t total = 0;
-    int n;
-    do {
-        n = unzReadCurrentFile(zip, piece, sizeof(piece));
-        if (n > 0) {
-            file.writer().write(piece, static_cast<size_t>(n));
-            total += static_cast<uint64_t>(n);
-        }
-        job.overall_percent.store(overall, std::memory_order_relaxed);
-        job.item_percent.store(counted_percent(static_cast<int64_t>(total), static_cast<int64_t>(size)),
-                               std::memory_order_relaxed);
-    } while (n > 0 && !job_stopping(job) && !file.writer().failed());
-    const bool checked = unzCloseCurrentFile(zip) == UNZ_OK;
-    const DataEnd end = n > 0 && file.writer().failed() ? DataEnd::cut_short
-                        : n > 0                          ? DataEnd::cancelled
-                        : n < 0                          ? DataEnd::cut_short
-                        : !checked || total != size      ? DataEnd::mismatch
-                                                         : DataEnd::whole;
-    file.finish(end);
+    if (!file.is_open()) return;
+    file.finish(data.extract(job, entry, local, file));
 }
 
 // True for an entry that a Windows or DOS tool marked as a folder by its
 // attributes alone, without the trailing '/'.
-bool folder_by_attributes(const unz_file_info64& info) {
-    const uLong host = info.version >> 8;
-    return (host == HOST_MSDOS || host == HOST_NTFS || host == HOST_NTFS_INFO_ZIP || host == HOST_VFAT) && (info.external_fa & FILE_ATTRIBUTE_DIRECTORY);
+bool folder_by_attributes(const ZipEntry& entry) {
+    const uint32_t host = entry.made_by >> 8;
+    return (host == HOST_MSDOS || host == HOST_NTFS || host == HOST_NTFS_INFO_ZIP || host == HOST_VFAT) &&
+           (entry.external & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// Extracts the current entry, the i-th of count.
-EntryResult extract_entry(Extraction& extraction, unzFile zip, uint64_t i, uint64_t count) {
+// Extracts one entry, the i-th of count.
+void extract_entry(Extraction& extraction, ZipDataReader& data, const ZipEntry& entry, uint64_t i, uint64_t count) {
     ArchiveJob& job = extraction.job;
-    unz_file_info64 info;
-    // The name is read at its own length: a name of any length is whole. One
-    // that does not fit the usual buffer is read again into one of its size.
-    std::string name(NAME_BYTES, '\0');
-    if (unzGetCurrentFileInfo64(zip, &info, &name[0], NAME_BYTES, nullptr, 0, nullptr, 0) != UNZ_OK) {
-        return EntryResult::ends_job;
-    }
-    const size_t length = info.size_filename;
-    if (length >= NAME_BYTES) {
-        name.assign(length + 1, '\0');
-        if (unzGetCurrentFileInfo64(zip, &info, &name[0], static_cast<uLong>(name.size()), nullptr, 0, nullptr, 0) !=
-            UNZ_OK) {
-            return EntryResult::ends_job;
-        }
-    }
-    name.resize(length);
-    const int32_t overall = counted_percent(static_cast<int64_t>(i), static_cast<int64_t>(count));
-    job.overall_percent.store(overall, std::memory_order_relaxed);
+    job.overall_percent.store(counted_percent(static_cast<int64_t>(i), static_cast<int64_t>(count)),
+                              std::memory_order_relaxed);
+    const std::string& name = entry.name;
     // A name that hides a zero byte is not guessed at.
-    if (length == 0 || std::strlen(name.c_str()) != length) {
+    if (name.empty() || std::strlen(name.c_str()) != name.size()) {
         note_problem(job, Problem::unsafe_name, name.c_str());
-        return EntryResult::next;
+        return;
     }
-    const bool folder = is_separator(name[length - 1]) || folder_by_attributes(info);
-    const std::string utf8_name = utf8_entry_name(name.c_str(), length, info.flag);
+    const bool folder = is_separator(name.back()) || folder_by_attributes(entry);
+    const std::string utf8_name = utf8_entry_name(entry);
     const std::string relative = safe_entry_path(utf8_name.c_str());
     if (relative.empty()) {
         // A folder entry with nothing left ("./") is no loss; a file is.
         if (!folder) note_problem(job, Problem::unsafe_name, utf8_name);
-        return EntryResult::next;
+        return;
     }
     if (folder) {
         if (!create_folders_below(extraction.destination, relative)) {
             note_problem(job, Problem::not_written, relative + "\\");
         }
-        return EntryResult::next;
+        return;
     }
     // Without a password an encrypted entry would come out as ciphertext, and
     // other methods are not ours to decode: such entries are passed over.
-    if (info.flag & ENCRYPTED) {
+    if ((entry.flag & ENCRYPTED) || entry.method == AES_ENCRYPTED) {
         note_problem(job, Problem::encrypted, relative);
-        return EntryResult::next;
+        return;
     }
-    if (info.compression_method != STORED && info.compression_method != DEFLATED) {
-        note_problem(job, Problem::unknown_method, relative);
-        return EntryResult::next;
+    if (!zip_method_supported(entry.method)) {
+        note_problem(job, Problem::unknown_method, relative, method_name(entry.method));
+        return;
     }
-    extract_file(extraction, zip, relative, info.uncompressed_size, overall);
-    return EntryResult::next;
+    extract_file(extraction, data, entry, relative);
 }
 
-// Extracts every entry in archive order. False when the archive broke off
-// before its last entry (noted).
-bool extract_entries(ArchiveJob& job, unzFile zip, const std::string& destination) {
-    unz_global_info64 global;
-    bool whole = unzGetGlobalInfo64(zip, &global) == UNZ_OK;
-    const uint64_t count = whole ? global.number_entry : 0;
+// Extracts every entry the central directory holds, in its order, whatever
+// the end record counts. False when the directory broke off, or holds fewer
+// entries than counted (noted).
+bool extract_entries(ArchiveJob& job, ArchiveFile& file, const ZipLayout& layout, const std::string& destination) {
     Extraction extraction(job, destination, job.zip_path.c_str());
-    for (uint64_t i = 1; whole && i <= count; ++i) {
-        whole = extract_entry(extraction, zip, i, count) == EntryResult::next &&
-                (i == count || unzGoToNextFile(zip) == UNZ_OK);
-        if (job_stopping(job)) break;
+    ArchiveCursor directory(file);
+    ZipDataReader data(file, layout);
+    if (!directory.allocate() || !data.allocate()) {
+        set_output_error(job, ERROR_NOT_ENOUGH_MEMORY);
+        note_output_not_written(job, destination.c_str(), Problem::extraction_stopped);
+        return false;
     }
-    if (!whole) note_problem(job, Problem::archive_damaged, job.zip_path.c_str());
-    return whole;
+    directory.seek(layout.directory_at);
+    ZipEntry entry;
+    uint64_t found = 0;
+    DirectoryStep step = DirectoryStep::end;
+    while (!job_stopping(job) && (step = next_central_entry(directory, layout, entry)) == DirectoryStep::entry) {
+        ++found;
+        extract_entry(extraction, data, entry, found, found > layout.counted ? found : layout.counted);
+    }
+    if (job_stopping(job)) return false;
+    if (step == DirectoryStep::broken || found < layout.counted) {
+        note_problem(job, Problem::archive_damaged, job.zip_path.c_str());
+        return false;
+    }
+    if (found > layout.counted) {
+        note_problem(job, Problem::entries_uncounted,
+                     std::string(job.zip_path.c_str()) + " (" + std::to_string(layout.counted) + " counted, " +
+                         std::to_string(found) + " held)");
+    }
+    return true;
 }
 
 }  // namespace
@@ -167,17 +167,11 @@ JobResult decompress_zip_job(ArchiveJob& job) {
     const std::string destination_folder = job.job_output.empty() ? archive_names(archive).stem : job.job_output;
     const std::string destination = destination_folder + "\\";
 
-    unzFile zip = open_zip_archive(archive);
-    const bool opened = zip || is_empty_zip_archive(archive);
+    ArchiveFile file(archive);
+    ZipLayout layout;
+    const bool opened = file.is_open() && find_zip_layout(file, layout);
     if (!opened) note_problem(job, Problem::unreadable_archive, archive);
-    if (opened && !make_destination_folder(job, destination_folder)) {
-        if (zip) unzClose(zip);
-        return JobResult{false, destination_folder};
-    }
-    bool ran_to_end = opened;
-    if (zip) {
-        ran_to_end = extract_entries(job, zip, destination);
-        unzClose(zip);
-    }
+    if (opened && !make_destination_folder(job, destination_folder)) return JobResult{false, destination_folder};
+    const bool ran_to_end = opened && extract_entries(job, file, layout, destination);
     return JobResult{ran_to_end && !job_stopping(job), destination_folder};
 }

@@ -1,10 +1,13 @@
 #!/bin/bash
 # Archives as other tools write them, extracted by velmora-cli and compared
-# byte for byte with what GNU tar, Python or Info-ZIP extract from the same
-# archive: pax headers the tar reader warns about, sparse files in every GNU
-# flavour, hard and symbolic links, devices and fifos, ZIP folders marked by
-# their attributes alone and a 2,819-byte ZIP name. Whatever is left out is
-# named on stderr, and such a job never reads as complete.
+# byte for byte with what GNU tar, Python, 7-Zip or bsdtar extract from the
+# same archive (or with the files they were made of): pax headers the tar
+# reader warns about, sparse files in every GNU flavour, hard and symbolic
+# links, devices and fifos, ZIP folders marked by their attributes alone, a
+# 2,819-byte ZIP name, ZIP entries in Deflate64 and Zstandard, in methods
+# Velmora does not unpack, with Unicode Path fields and with headers that
+# disagree. Whatever is left out is named on stderr, and such a job never
+# reads as complete.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 BUILD=${VELMORA_BUILD_DIR:-$ROOT/build}
@@ -274,6 +277,233 @@ for name in '..zip' '...zip' ' .zip' '...tzst' '..tar.zst'; do
     check "names, '$name': the report says why" said "$NAMES/dots/in/$name" "name is only dots or spaces, not unpacked"
     rm -f "$NAMES/dots/in/$name"
 done
+
+# ---------------------------------------------------------------------------
+# 7. ZIP entries as other tools write them: Deflate64 from 7-Zip (random,
+# text and long-repeat data, and the same damaged or cut short), Zstandard
+# (methods 93 and 20) written by hand and read by bsdtar as the reference,
+# the methods Velmora does not unpack named, Unicode Path fields beside
+# '?' names, and headers that disagree with each other or with the data.
+ZIPW=$WORK/zipw
+mkdir -p "$ZIPW/src"
+# Entries built field by field, for what no tool here writes.
+cat >"$ZIPW/zipmake.py" <<'PY'
+import struct, zlib
+def entry(name, data, method=0, packed=None, flag=0, extra=b"", local=None, central=None):
+    packed = data if packed is None else packed
+    sizes = (len(packed), len(data))
+    return dict(name=name, method=method, packed=packed, flag=flag, extra=extra, crc=zlib.crc32(data),
+                local=local or sizes, central=central or sizes)
+def deflated(data):
+    c = zlib.compressobj(6, zlib.DEFLATED, -15)
+    return c.compress(data) + c.flush()
+def archive(entries, count=None, comment=b""):
+    out, directory = b"", b""
+    for e in entries:
+        at = len(out)
+        out += struct.pack("<IHHHHHIIIHH", 0x04034B50, 20, e["flag"], e["method"], 0, 0x21, e["crc"],
+                           *e["local"], len(e["name"]), len(e["extra"])) + e["name"] + e["extra"] + e["packed"]
+        directory += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 0x031E, 20, e["flag"], e["method"], 0, 0x21,
+                                 e["crc"], *e["central"], len(e["name"]), len(e["extra"]), 0, 0, 0, 0o100644 << 16,
+                                 at) + e["name"] + e["extra"]
+    n = len(entries) if count is None else count
+    return out + directory + struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, n, n, len(directory), len(out),
+                                         len(comment)) + comment
+PY
+"$PYTHON" - "$ZIPW/src" <<'PY'
+import os, random, sys
+random.seed(25)
+folder = sys.argv[1]
+alphabet = bytes(range(0, 256, 3))
+open(f"{folder}/random.bin", "wb").write(bytes(random.choice(alphabet) for _ in range(1 << 20)))
+words = ["".join(random.choice("etaoinshrdlucmfw") for _ in range(random.randint(2, 9))) for _ in range(2000)]
+open(f"{folder}/text.txt", "w").write(" ".join(random.choice(words) for _ in range(300000)))
+# Blocks of 40,000 bytes that come back after gaps: matches longer than 258
+# bytes and farther than 32 KiB.
+block = random.randbytes(40000)
+data = b"".join(block + random.randbytes(random.randint(1, 20000)) for _ in range(60))
+open(f"{folder}/repeat.bin", "wb").write(data)
+PY
+(cd "$ZIPW/src" && 7zz a -tzip -mm=Deflate64 "$ZIPW/d64.zip" random.bin text.txt repeat.bin >/dev/null)
+all_deflate64() {
+    "$PYTHON" -c 'import sys, zipfile; sys.exit(any(i.compress_type != 9 for i in zipfile.ZipFile(sys.argv[1]).infolist()))' "$1" ||
+        { echo "7zz did not write every entry in Deflate64"; return 1; }
+}
+check "deflate64: 7-Zip wrote every entry in Deflate64" all_deflate64 "$ZIPW/d64.zip"
+extract "$ZIPW/d64.zip"
+check "deflate64: the job completes" exit_is "$ZIPW/d64.zip" 0
+check "deflate64: random, text and long-repeat data come out byte for byte" same_files "$ZIPW/src" "$ZIPW/d64"
+# The same archive with text.txt's stream cut in half, and with its first
+# block of the reserved type.
+"$PYTHON" - "$ZIPW" <<'PY'
+import sys, zipfile
+sys.path.insert(0, sys.argv[1])
+from zipmake import entry, archive
+folder = sys.argv[1]
+raw = open(f"{folder}/d64.zip", "rb").read()
+def entries(change):
+    out = []
+    for i in zipfile.ZipFile(f"{folder}/d64.zip").infolist():
+        n, m = int.from_bytes(raw[i.header_offset + 26:][:2], "little"), int.from_bytes(raw[i.header_offset + 28:][:2], "little")
+        start = i.header_offset + 30 + n + m
+        packed = raw[start:start + i.compress_size]
+        data = open(f"{folder}/src/{i.filename}", "rb").read()
+        out.append(entry(i.filename.encode(), data, 9, change(packed) if i.filename == "text.txt" else packed))
+    return out
+open(f"{folder}/cut.zip", "wb").write(archive(entries(lambda p: p[:len(p) // 2])))
+open(f"{folder}/reserved.zip", "wb").write(archive(entries(lambda p: bytes([p[0] | 0x06]) + p[1:])))
+PY
+for damage in cut reserved; do
+    extract "$ZIPW/$damage.zip"
+    check "deflate64, $damage: the job is not complete" exit_is "$ZIPW/$damage.zip" 1
+    check "deflate64, $damage: the entry is damaged or cut short" said "$ZIPW/$damage.zip" \
+        "velmora-cli: damaged or cut short, not extracted: text.txt"
+    check "deflate64, $damage: the other entries come out, and nothing of text.txt" test \
+        "$(cd "$ZIPW/$damage" && ls | tr '\n' ' ')" = "random.bin repeat.bin "
+done
+
+# Zstandard: one frame, two frames in a row, and the older method number.
+zstd -q -c "$ZIPW/src/text.txt" >"$ZIPW/text.zst"
+{ head -c 300000 "$ZIPW/src/repeat.bin" | zstd -q -c; tail -c +300001 "$ZIPW/src/repeat.bin" | zstd -q -19 -c; } >"$ZIPW/repeat.zst"
+"$PYTHON" - "$ZIPW" <<'PY'
+import sys
+sys.path.insert(0, sys.argv[1])
+from zipmake import entry, archive
+folder = sys.argv[1]
+read = lambda name: open(f"{folder}/{name}", "rb").read()
+open(f"{folder}/zstd.zip", "wb").write(archive([
+    entry(b"text.txt", read("src/text.txt"), 93, read("text.zst")),
+    entry(b"repeat.bin", read("src/repeat.bin"), 93, read("repeat.zst"))]))
+open(f"{folder}/zstd20.zip", "wb").write(archive([entry(b"text.txt", read("src/text.txt"), 20, read("text.zst"))]))
+PY
+mkdir -p "$ZIPW/zstd-bsdtar"
+bsdtar -xf "$ZIPW/zstd.zip" -C "$ZIPW/zstd-bsdtar"
+check "zstandard: bsdtar reads the archive as made" cmp -s "$ZIPW/src/repeat.bin" "$ZIPW/zstd-bsdtar/repeat.bin"
+extract "$ZIPW/zstd.zip"
+check "zstandard: the job completes" exit_is "$ZIPW/zstd.zip" 0
+check "zstandard: extracted as bsdtar extracts it" same_files "$ZIPW/zstd-bsdtar" "$ZIPW/zstd"
+extract "$ZIPW/zstd20.zip"
+check "zstandard, method 20: the job completes" exit_is "$ZIPW/zstd20.zip" 0
+check "zstandard, method 20: the file has its bytes" cmp -s "$ZIPW/src/text.txt" "$ZIPW/zstd20/text.txt"
+
+# Methods Velmora does not unpack, and encryption: the entry is named, no
+# file is left for it, and the stored entry beside it comes out.
+METHODS=$ZIPW/methods
+mkdir -p "$METHODS/src/docs"
+for i in $(seq 200); do echo "a line of the document"; done >"$METHODS/src/docs/a.txt"
+printf 'fine\n' >"$METHODS/src/ok.txt"
+for m in BZip2 LZMA PPMd; do
+    (cd "$METHODS/src" && 7zz a -tzip "-mm=$m" "$METHODS/$m.zip" docs/a.txt >/dev/null &&
+        7zz a -tzip -mm=Copy "$METHODS/$m.zip" ok.txt >/dev/null)
+done
+(cd "$METHODS/src" && 7zz a -tzip -mem=AES256 -pPASS "$METHODS/AES.zip" docs/a.txt >/dev/null &&
+    7zz a -tzip -mm=Copy "$METHODS/AES.zip" ok.txt >/dev/null)
+(cd "$METHODS/src" && zip -q -P PASS "$METHODS/classic.zip" docs/a.txt && zip -q -0 "$METHODS/classic.zip" ok.txt)
+"$PYTHON" - "$ZIPW" "$METHODS" <<'PY'
+import sys
+sys.path.insert(0, sys.argv[1])
+from zipmake import entry, archive
+folder = sys.argv[2]
+for name, method in (("XZ", 95), ("WavPack", 97), ("Implode", 6), ("method77", 77)):
+    open(f"{folder}/{name}.zip", "wb").write(archive([entry(b"docs/a.txt", b"not really " + name.encode(), method),
+                                                      entry(b"ok.txt", b"fine\n")]))
+PY
+method_named() {
+    local words="velmora-cli: compressed with $2, which Velmora cannot unpack: docs\\a.txt"
+    grep -qxF "$words" "$1.err" || { echo "missing: $words"; cat "$1.err"; return 1; }
+}
+only_ok() { [ "$(cd "$1" && find . -mindepth 1 | tr '\n' ' ')" = "./ok.txt " ] && cmp -s "$METHODS/src/ok.txt" "$1/ok.txt"; }
+for m in BZip2 LZMA PPMd XZ WavPack Implode method77 AES classic; do
+    extract "$METHODS/$m.zip"
+    check "method $m: the job is not complete" exit_is "$METHODS/$m.zip" 1
+    case $m in
+    AES | classic) check "method $m: the entry is named as encrypted" said "$METHODS/$m.zip" \
+        "velmora-cli: encrypted, not unpacked: docs\\a.txt" ;;
+    method77) check "method $m: the entry is named with its method" method_named "$METHODS/$m.zip" "method 77" ;;
+    *) check "method $m: the entry is named with its method" method_named "$METHODS/$m.zip" "$m" ;;
+    esac
+    check "method $m: only ok.txt comes out" only_ok "$METHODS/$m"
+done
+
+# Unicode Path fields (0x7075) beside names written as '?': taken at version
+# 1 with a CRC-32 that matches the header's name, and not otherwise.
+"$PYTHON" - "$ZIPW" <<'PY'
+import struct, sys, zlib
+sys.path.insert(0, sys.argv[1])
+from zipmake import entry, archive
+def field(version, crc, name):
+    body = struct.pack("<BI", version, crc) + name.encode()
+    return struct.pack("<HH", 0x7075, len(body)) + body
+entries = [
+    entry(b"???.txt", b"matching field\n", extra=field(1, zlib.crc32(b"???.txt"), "日本語.txt")),
+    entry(b"??.txt", b"wrong crc\n", extra=field(1, zlib.crc32(b"xx.txt"), "日本.txt")),
+    entry(b"?.txt", b"version 2\n", extra=field(2, zlib.crc32(b"?.txt"), "日.txt")),
+]
+open(f"{sys.argv[1]}/unicode.zip", "wb").write(archive(entries))
+PY
+extract "$ZIPW/unicode.zip"
+unicode_names() {
+    [ "$(cat "$ZIPW/unicode/日本語.txt" 2>/dev/null)" = "matching field" ] &&
+        [ "$(cat "$ZIPW/unicode/__.txt" 2>/dev/null)" = "wrong crc" ] &&
+        [ "$(cat "$ZIPW/unicode/_.txt" 2>/dev/null)" = "version 2" ] &&
+        [ "$(ls "$ZIPW/unicode" | wc -l)" = 3 ] || { ls "$ZIPW/unicode"; return 1; }
+}
+check "unicode path: the field names the file only at version 1 with a matching CRC-32" unicode_names
+
+# Headers that disagree: an end record that counts 2 of 3 entries; sizes in
+# the local or central header that disagree with each other or with the
+# data; a comment that holds another archive's end record.
+DISAGREE=$ZIPW/disagree
+mkdir -p "$DISAGREE/src"
+"$PYTHON" - "$ZIPW" "$DISAGREE" <<'PY'
+import sys
+sys.path.insert(0, sys.argv[1])
+from zipmake import entry, archive, deflated
+folder = sys.argv[2]
+data = {name: (name.encode() + b" line\n") * 300 for name in ("a.txt", "b.txt", "c.txt", "local.txt", "small.txt", "packed.txt")}
+for name, bytes_ in data.items():
+    open(f"{folder}/src/{name}", "wb").write(bytes_)
+def deflate(name, **sizes):
+    return entry(name.encode(), data[name], 8, deflated(data[name]), **sizes)
+a, b, c = deflate("a.txt"), deflate("b.txt"), deflate("c.txt")
+open(f"{folder}/count.zip", "wb").write(archive([a, b, c], count=2))
+packed = len(deflated(data["packed.txt"]))
+sizes = [deflate("local.txt", local=(5, 7)),
+         deflate("small.txt", local=(len(deflated(data["small.txt"])), 10),
+                 central=(len(deflated(data["small.txt"])), 10)),
+         deflate("packed.txt", local=(packed // 2, len(data["packed.txt"])), central=(packed // 2, len(data["packed.txt"]))),
+         entry(b"stored.txt", data["a.txt"], 0, central=(len(data["a.txt"]), 3))]
+open(f"{folder}/src/stored.txt", "wb").write(data["a.txt"])
+open(f"{folder}/sizes.zip", "wb").write(archive(sizes))
+other = archive([entry(b"x.txt", b"x")])
+open(f"{folder}/comment.zip", "wb").write(archive([a, b], comment=b"see also: " + other[-22:]))
+PY
+extract "$DISAGREE/count.zip"
+check "disagree, count: the job completes (every entry came out; the count is only told)" exit_is "$DISAGREE/count.zip" 0
+PYCHECK=$ZIPW/same.py
+cat >"$PYCHECK" <<'PY'
+import os, sys
+folder, names = sys.argv[1], sys.argv[2:]
+got = sorted(os.listdir(folder))
+if got != sorted(names):
+    sys.exit(f"files {got}, not {sorted(names)}")
+for name in names:
+    if open(f"{folder}/{name}", "rb").read() != open(f"{os.path.dirname(folder)}/src/{name}", "rb").read():
+        sys.exit(f"differs: {name}")
+PY
+same_as_sources() { "$PYTHON" "$PYCHECK" "$@"; }
+check "disagree, count: all three entries come out" same_as_sources "$DISAGREE/count" a.txt b.txt c.txt
+check "disagree, count: the count is named" said "$DISAGREE/count.zip" \
+    "velmora-cli: end record counts fewer entries than the directory holds, all extracted: $(win "$DISAGREE/count.zip") (2 counted, 3 held)"
+extract "$DISAGREE/sizes.zip"
+check "disagree, sizes: the job completes" exit_is "$DISAGREE/sizes.zip" 0
+check "disagree, sizes: entries whose data matches its CRC-32 come out" same_as_sources "$DISAGREE/sizes" \
+    local.txt small.txt packed.txt stored.txt
+extract "$DISAGREE/comment.zip"
+mkdir -p "$DISAGREE/comment-7zz"
+7zz x -y "-o$DISAGREE/comment-7zz" "$DISAGREE/comment.zip" >/dev/null
+check "disagree, comment: the job completes" exit_is "$DISAGREE/comment.zip" 0
+check "disagree, comment: extracted as 7-Zip extracts it" same_files "$DISAGREE/comment-7zz" "$DISAGREE/comment"
 
 echo "$passed passed, $failed failed, $skipped skipped"
 [ "$failed" = 0 ] || exit 1

@@ -175,7 +175,7 @@ TEST(Report, problems_are_grouped_by_kind_with_at_most_ten_names_each) {
     for (int i = 1; i <= 12; ++i) note_problem(*job, Problem::cut_short, "part" + std::to_string(i));
     note_problem(*job, Problem::encrypted, "diary.txt");
     EXPECT_EQ(problem_report(*job),
-              "Velmora: 2 entries are encrypted and were skipped:\nsecret.txt\ndiary.txt\n\n"
+              "Velmora: 2 entries are encrypted and were not unpacked:\nsecret.txt\ndiary.txt\n\n"
               "12 files are damaged or cut short in the archive and were not extracted:\n"
               "part1\npart2\npart3\npart4\npart5\npart6\npart7\npart8\npart9\npart10\n... and 2 more");
 }

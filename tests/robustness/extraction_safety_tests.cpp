@@ -99,6 +99,7 @@ const FailingEntry FAILING_ENTRIES[] = {
      [] {
          ZipItem item = zip_entry("a.txt", PAYLOAD);
          item.declared_size = 90000;
+         item.declared_packed_size = 90000;
          return build_zip({item, zip_entry("b.txt", "new")});
      },
      nullptr, -1, DAMAGED_A},

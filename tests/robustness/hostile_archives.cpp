@@ -35,15 +35,17 @@ std::string build_zip(const std::vector<ZipItem>& entries, int64_t entry_count_c
         if (e.flip_data_bit && !packed.empty()) packed[packed.size() / 2] ^= 0x10;
         const uint32_t crc = crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size()));
         const uint64_t size = e.declared_size >= 0 ? static_cast<uint64_t>(e.declared_size) : e.data.size();
+        const uint64_t packed_size =
+            e.declared_packed_size >= 0 ? static_cast<uint64_t>(e.declared_packed_size) : packed.size();
         const uint64_t offset = out.size();
         const uint16_t version = e.unix_mode ? (3 << 8) | 20 : 20;
         put32(out, 0x04034b50); put16(out, 20); put16(out, e.flags); put16(out, e.method);
-        put32(out, 0x00210000); put32(out, crc); put32(out, packed.size()); put32(out, size);
+        put32(out, 0x00210000); put32(out, crc); put32(out, packed_size); put32(out, size);
         put16(out, e.name.size()); put16(out, 0);
         out += e.name;
         out += packed;
         put32(central, 0x02014b50); put16(central, version); put16(central, 20); put16(central, e.flags);
-        put16(central, e.method); put32(central, 0x00210000); put32(central, crc); put32(central, packed.size());
+        put16(central, e.method); put32(central, 0x00210000); put32(central, crc); put32(central, packed_size);
         put32(central, size); put16(central, e.name.size()); put16(central, 0); put16(central, 0);
         put16(central, 0); put16(central, 0); put32(central, static_cast<uint64_t>(e.unix_mode) << 16);
         put32(central, static_cast<uint64_t>(static_cast<int64_t>(offset) + e.local_offset_shift));

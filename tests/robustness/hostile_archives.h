@@ -15,6 +15,7 @@ struct ZipItem {
     uint16_t flags = 0;               // 0x0001 encrypted, 0x0800 UTF-8 names
     uint32_t unix_mode = 0;           // non-zero: made on Unix with this st_mode (0120777 for a symlink)
     int64_t declared_size = -1;       // uncompressed size in the headers; -1: the real one
+    int64_t declared_packed_size = -1;  // compressed size in the headers; -1: the real one
     int64_t local_offset_shift = 0;   // added to the offset the central directory gives
     bool flip_data_bit = false;       // flips one bit of the stored or deflated data
 };

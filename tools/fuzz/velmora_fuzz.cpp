@@ -1,12 +1,14 @@
 // velmora-fuzz: mutates seed inputs and feeds them, in this process, to ZIP
-// and .tzst extraction, to the preferences parser and to the editor's
-// load_text, for a bounded time.
+// and .tzst extraction, to the preferences parser, to the editor's
+// load_text and to the Deflate64 decoder, for a bounded time.
 //
-//   velmora-fuzz [--seconds N] [--seed S] [--findings FOLDER] [--target zip|tzst|prefs|editor]
-//   velmora-fuzz --replay zip|tzst|prefs|editor FILE
+//   velmora-fuzz [--seconds N] [--seed S] [--findings FOLDER] [--target zip|tzst|prefs|editor|deflate64]
+//   velmora-fuzz --replay zip|tzst|prefs|editor|deflate64 FILE
 //
-// Seeds are made here: small archives packed by the program's own jobs, the
-// preferences texts and a few texts with CR, LF, tabs and a BOM. Each
+// Seeds are made here: small archives packed by the program's own jobs (and
+// a copy of one whose entries are marked Deflate64), the preferences texts,
+// a few texts with CR, LF, tabs and a BOM, and Deflate streams of zlib's
+// three block kinds that read the same as Deflate64. Each
 // iteration applies one to four mutations (bit flips, byte changes, inserts,
 // deletes, truncation, splicing with another seed).
 //
@@ -17,6 +19,8 @@
 //   residue an extraction whose scratch folder could not be emptied
 // Exit code: 0 no findings, 1 findings, 2 bad usage, 3 crash, 4 hang.
 #include <windows.h>
+
+#include <zlib.h>
 
 #include <atomic>
 #include <cstdint>
@@ -36,16 +40,22 @@
 #include "io/platform.h"
 #include "jobs/archive_job.h"
 #include "jobs/directory_scan.h"
+#include "jobs/inflate64.h"
 #include "prefs/preferences.h"
 
 namespace {
 
-enum Target { ZIP, TZST, PREFS, EDITOR, TARGET_COUNT };
-const char* const TARGET_NAMES[TARGET_COUNT] = {"zip", "tzst", "prefs", "editor"};
+enum Target { ZIP, TZST, PREFS, EDITOR, DEFLATE64, TARGET_COUNT };
+const char* const TARGET_NAMES[TARGET_COUNT] = {"zip", "tzst", "prefs", "editor", "deflate64"};
 constexpr size_t CORPUS_LIMIT = 256;
 constexpr size_t INPUT_LIMIT = 1 << 20;
 constexpr DWORD EXTRACT_BOUND_MS = 30000;
 constexpr ULONGLONG HANG_MS = 30000;
+// A Deflate64 stream may decode to a thousand times its size: the output is
+// counted, not kept, and refused past this.
+constexpr size_t DEFLATE64_OUTPUT_LIMIT = size_t{64} << 20;
+constexpr size_t DEFLATE64_KEPT_OUTPUT = 65536;
+constexpr size_t DEFLATE64_KEPT_INPUT = 4096;
 
 // What the crash filter and the watchdog save: set before every run.
 std::string findings_folder;
@@ -161,6 +171,63 @@ std::string temp_folder() {
     return out;
 }
 
+// Decodes a Deflate64 stream handed over in pieces of up to 4,096 bytes;
+// what it gives is counted into *counted, and kept in *out when given.
+InflateEnd run_deflate64(Inflate64& decoder, const std::string& input, std::string* out, size_t* counted) {
+    struct Ends {
+        const std::string& in;
+        size_t at;
+        size_t counted;
+        std::string* out;
+    } ends{input, 0, 0, out};
+    const InflateStreams streams = {
+        [](void* context, const uint8_t** data, size_t* size) {
+            auto& e = *static_cast<Ends*>(context);
+            if (e.at == e.in.size()) return false;
+            *size = std::min<size_t>(4096, e.in.size() - e.at);
+            *data = reinterpret_cast<const uint8_t*>(e.in.data()) + e.at;
+            e.at += *size;
+            return true;
+        },
+        [](void* context, const uint8_t* data, size_t size) {
+            auto& e = *static_cast<Ends*>(context);
+            if (e.out) e.out->append(reinterpret_cast<const char*>(data), size);
+            e.counted += size;
+            return e.counted <= DEFLATE64_OUTPUT_LIMIT;
+        },
+        &ends};
+    const InflateEnd end = decoder.run(streams);
+    *counted = ends.counted;
+    return end;
+}
+
+// Raw Deflate of bytes at a level and strategy ("" when zlib fails).
+std::string deflate_raw(const std::string& bytes, int level, int strategy) {
+    z_stream z{};
+    if (deflateInit2(&z, level, Z_DEFLATED, -MAX_WBITS, 8, strategy) != Z_OK) return "";
+    std::string packed(deflateBound(&z, static_cast<uLong>(bytes.size())), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    z.avail_in = static_cast<uInt>(bytes.size());
+    z.next_out = reinterpret_cast<Bytef*>(&packed[0]);
+    z.avail_out = static_cast<uInt>(packed.size());
+    const bool done = deflate(&z, Z_FINISH) == Z_STREAM_END;
+    packed.resize(z.total_out);
+    deflateEnd(&z);
+    return done ? packed : "";
+}
+
+// A ZIP archive with its Deflate entries marked Deflate64 (method 9) in
+// both headers: their data reads the same unless it holds a 258-byte match.
+std::string marked_deflate64(std::string zip) {
+    for (size_t at = 0; at + 12 <= zip.size(); ++at) {
+        const bool local = zip.compare(at, 4, "PK\x03\x04") == 0;
+        const bool central = zip.compare(at, 4, "PK\x01\x02") == 0;
+        const size_t method = at + (local ? 8 : 10);
+        if ((local || central) && zip[method] == 8 && zip[method + 1] == 0) zip[method] = 9;
+    }
+    return zip;
+}
+
 struct Job {
     Job() : job(create_archive_job_without_worker()) {
         job->keep_tarball = false;
@@ -234,6 +301,7 @@ private:
     std::string findings_;
     std::string scratch_;
     std::string work_;
+    Inflate64 inflate64_;
     std::vector<std::string> corpus_[TARGET_COUNT];
     size_t seed_count_[TARGET_COUNT] = {};
 };
@@ -281,6 +349,7 @@ void Fuzzer::make_seeds() {
         std::string bytes = pack(tree, 0, level, false);
         if (!bytes.empty()) add(ZIP, std::move(bytes));
     }
+    if (!corpus_[ZIP].empty()) add(ZIP, marked_deflate64(corpus_[ZIP].back()));
     for (int level : {1, 3}) {
         for (bool checksum : {false, true}) {
             std::string bytes = pack(tree, 1, level, checksum);
@@ -316,6 +385,26 @@ void Fuzzer::make_seeds() {
     add(EDITOR, "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80 \xff\xfe bad \xc3\n");
     add(EDITOR, std::string(5000, 'w') + "\n" + std::string(70000, 'y'));
     add(EDITOR, crlf);
+
+    // Dynamic and fixed blocks of lines that never repeat 258 bytes, and
+    // stored blocks of noise; kept when they read as Deflate64 to what they
+    // hold.
+    std::string lines;
+    for (int i = 0; i < 3000; ++i) lines += "line " + std::to_string(i * 7919 % 10007) + " of the seed text\r\n";
+    const struct {
+        const std::string& text;
+        int level;
+        int strategy;
+    } streams[] = {{lines, 1, Z_DEFAULT_STRATEGY}, {lines, 9, Z_DEFAULT_STRATEGY}, {lines, 9, Z_FIXED},
+                   {noise, 0, Z_DEFAULT_STRATEGY}};
+    for (const auto& stream : streams) {
+        const std::string packed = deflate_raw(stream.text, stream.level, stream.strategy);
+        std::string decoded;
+        size_t counted = 0;
+        if (run_deflate64(inflate64_, packed, &decoded, &counted) == InflateEnd::whole && decoded == stream.text) {
+            add(DEFLATE64, packed);
+        }
+    }
     for (int t = 0; t < TARGET_COUNT; ++t) seed_count_[t] = corpus_[t].size();
 }
 
@@ -457,6 +546,14 @@ bool Fuzzer::run(Target target, const std::string& input, bool* interesting) {
     ++tally[target].runs;
     if (target == ZIP || target == TZST) {
         ok = extract(target, input, interesting);
+    } else if (target == DEFLATE64) {
+        size_t counted = 0;
+        const bool whole = run_deflate64(inflate64_, input, nullptr, &counted) == InflateEnd::whole;
+        ++(whole ? tally[target].complete : tally[target].failed);
+        // Streams that soon end (a block marked last, its end code early)
+        // or that are a few long matches are whole too; kept, they would
+        // soon fill the corpus.
+        *interesting = whole && counted >= DEFLATE64_KEPT_OUTPUT && input.size() >= DEFLATE64_KEPT_INPUT;
     } else if (target == PREFS) {
         String error;
         const bool parsed = preferences_text_parses(input.c_str(), input.size(), &error);
@@ -582,8 +679,9 @@ int main(int argc, char** argv) {
             i += 2;
         } else {
             std::fprintf(stderr,
-                         "usage: velmora-fuzz [--seconds N] [--seed S] [--findings FOLDER] [--target zip|tzst|prefs|editor]\n"
-                         "       velmora-fuzz --replay zip|tzst|prefs|editor FILE\n");
+                         "usage: velmora-fuzz [--seconds N] [--seed S] [--findings FOLDER]"
+                         " [--target zip|tzst|prefs|editor|deflate64]\n"
+                         "       velmora-fuzz --replay zip|tzst|prefs|editor|deflate64 FILE\n");
             return 2;
         }
     }

@@ -1,0 +1,119 @@
+// Reading a ZIP archive's own structures for extraction: the end record
+// (the real one, when an archive comment holds another), the central
+// directory entry by entry for as long as it holds entries, and each
+// entry's local header. Header fields are read as they stand; what they
+// claim about the data is left for the data to prove. Worker thread; the
+// objects belong to one extraction.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "io/grow_buffer.h"
+
+// An archive file open for reading at any offset.
+class ArchiveFile {
+public:
+    explicit ArchiveFile(const char* path);
+    ~ArchiveFile();
+    ArchiveFile(const ArchiveFile&) = delete;
+    ArchiveFile& operator=(const ArchiveFile&) = delete;
+
+    bool is_open() const { return handle_ != INVALID_HANDLE_VALUE; }
+    uint64_t size() const { return size_; }
+    // Reads up to count bytes at offset; returns how many were read (fewer
+    // at the end of the file or when a read fails).
+    size_t read_at(uint64_t offset, void* out, size_t count);
+
+private:
+    HANDLE handle_ = INVALID_HANDLE_VALUE;
+    uint64_t size_ = 0;
+};
+
+// A position in an archive file with a buffer of the bytes after it, so
+// that header fields cost no system call each and data comes in pieces.
+class ArchiveCursor {
+public:
+    static constexpr size_t BUFFER_BYTES = 65536;
+
+    explicit ArchiveCursor(ArchiveFile& file) : file_(file) {}
+    ArchiveCursor(const ArchiveCursor&) = delete;
+    ArchiveCursor& operator=(const ArchiveCursor&) = delete;
+
+    // False when the buffer could not be had.
+    bool allocate() { return buffer_.resize(BUFFER_BYTES); }
+    uint64_t position() const { return position_; }
+    void seek(uint64_t position) { position_ = position; }
+    // Copies count bytes from the position on and moves past them; false
+    // when the file ends first.
+    bool read(void* out, size_t count);
+    // Points *data at the bytes from the position on, up to limit (at most
+    // a buffer's worth), and moves past them; false when none are left
+    // before limit or the file ends (or cannot be read) there.
+    bool next_piece(uint64_t limit, const uint8_t** data, size_t* size);
+
+private:
+    // Makes the buffer hold the bytes at the position; false when none are there.
+    bool fill();
+
+    ArchiveFile& file_;
+    GrowBuffer buffer_;
+    uint64_t position_ = 0;
+    uint64_t buffer_at_ = 0;  // the file offset of the buffer's first byte
+    size_t filled_ = 0;
+};
+
+// Where an archive's central directory lies, as its end record tells.
+struct ZipLayout {
+    uint64_t directory_at = 0;   // the first central header
+    uint64_t directory_end = 0;  // the (ZIP64) end record: no central header reaches past it
+    uint64_t counted = 0;        // the entries the end record counts
+    uint64_t shift = 0;          // bytes before the archive proper (a self-extractor's program),
+                                 // added to every offset the archive gives
+};
+
+// Finds the end record whose comment reaches the end of the file, as the
+// format places it: when a comment holds another end record, that one is
+// passed over. A file that ends in bytes after the comment is read by its
+// last end record that leads to a central directory. False when no end
+// record leads to one: the file is no ZIP archive.
+bool find_zip_layout(ArchiveFile& file, ZipLayout& layout);
+
+// One entry of the central directory.
+struct ZipEntry {
+    std::string name;          // the header's name bytes
+    std::string unicode_name;  // the UTF-8 name of a Unicode Path field (0x7075) of version 1
+                               // whose CRC-32 matches name's bytes; "" when there is none
+    uint32_t made_by = 0;      // "version made by": the host in the high byte
+    uint32_t flag = 0;
+    uint32_t method = 0;
+    uint32_t crc = 0;
+    uint64_t compressed = 0;
+    uint64_t uncompressed = 0;
+    uint64_t local_at = 0;     // the local header, in the file
+    uint32_t external = 0;     // the host's attributes
+};
+
+enum class DirectoryStep { entry, end, broken };
+
+// Reads the central header at the cursor into entry and moves past it: end
+// where the headers stop (at the end record, or where no central header
+// begins), broken when a header runs past the directory's end.
+DirectoryStep next_central_entry(ArchiveCursor& cursor, const ZipLayout& layout, ZipEntry& entry);
+
+// What an entry's local header says.
+struct LocalHeader {
+    uint64_t data_at = 0;      // the entry's first byte of data
+    bool has_sizes = false;    // false when a data descriptor after the data holds them
+    uint32_t crc = 0;
+    uint64_t compressed = 0;
+    uint64_t uncompressed = 0;
+};
+
+// Reads entry's local header. False when there is none at the entry's
+// offset, or it gives another method or a name of another length (the
+// directory then points at some other entry's header).
+bool read_local_header(ArchiveCursor& cursor, const ZipEntry& entry, LocalHeader& local);
