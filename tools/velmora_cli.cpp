@@ -352,6 +352,7 @@ int test(ArchiveJob& job, const std::vector<std::string>& arguments) {
     if (archive.empty()) return code;
     const JobOutcome outcome = run(job, [&] { submit_test(job, archive.c_str()); });
     size_t damaged = 0;
+    size_t untested = 0;
     for (const JobProblem& problem : job.problems) {
         switch (problem.kind) {
         case Problem::cut_short:
@@ -361,18 +362,26 @@ int test(ArchiveJob& job, const std::vector<std::string>& arguments) {
             ++damaged;
             std::fprintf(stderr, "damaged: %s\n", problem.name.c_str());
             break;
+        case Problem::encrypted:
+            ++untested;
+            std::fprintf(stderr, "not tested: %s (encrypted)\n", problem.name.c_str());
+            break;
+        case Problem::unknown_method:
+            ++untested;
+            std::fprintf(stderr, "not tested: %s (compressed with %s)\n", problem.name.c_str(), problem.detail.c_str());
+            break;
         default: std::fprintf(stderr, "velmora-cli: %s: %s\n", problem_label(problem).c_str(), problem.name.c_str());
         }
     }
-    const long long entries = job.items_done.load();
+    const std::string entries = std::to_string(job.items_done.load()) + " entries tested";
     if (cli_session.interrupted || outcome == JobOutcome::cancelled) return complain(EXIT_CANCELLED, "cancelled");
     if (nothing_could_be_made(job)) return complain(EXIT_NOTHING_MADE, "the archive could not be tested", archive);
-    if (outcome == JobOutcome::complete) {
-        if (!cli_options.quiet) std::printf("%lld entries tested, all sound: %s\n", entries, archive.c_str());
+    if (outcome == JobOutcome::complete && job.problems.empty()) {
+        if (!cli_options.quiet) std::printf("%s, all sound: %s\n", entries.c_str(), archive.c_str());
         return EXIT_COMPLETE;
     }
-    return complain(EXIT_PARTIAL, std::to_string(entries) + " entries tested, " + std::to_string(damaged) +
-                                      (damaged == 1 ? " problem" : " problems") + " found",
+    return complain(EXIT_PARTIAL,
+                    entries + ": " + std::to_string(damaged) + " damaged, " + std::to_string(untested) + " not tested",
                     archive);
 }
 

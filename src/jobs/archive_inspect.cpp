@@ -262,7 +262,7 @@ ListResult list_archive(const char* path, const std::function<void(const ListedE
     switch (archive_names(path).kind) {
     case ArchiveKind::zstd_tarball: return list_zstd_tarball(path, visit);
     case ArchiveKind::zstd_file: return list_zstd_file(path, visit);
-    case ArchiveKind::zip: return ListResult{ListEnd::unknown_kind};
+    case ArchiveKind::zip: return list_zip(path, visit);
     case ArchiveKind::none: break;
     }
     return ListResult{ListEnd::unknown_kind};
@@ -276,7 +276,7 @@ JobResult test_archive_job(ArchiveJob& job) {
     switch (archive_names(path).kind) {
     case ArchiveKind::zstd_tarball: return test_zstd_tarball(job, path);
     case ArchiveKind::zstd_file: return test_zstd_file(job, path);
-    case ArchiveKind::zip:
+    case ArchiveKind::zip: return test_zip_job(job, path);
     case ArchiveKind::none: break;
     }
     note_problem(job, Problem::unknown_archive_kind, path);

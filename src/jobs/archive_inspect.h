@@ -46,3 +46,7 @@ ListResult list_archive(const char* path, const std::function<void(const ListedE
 // much memory. made is true when it was read to its end; items_done counts
 // the entries tested.
 JobResult test_archive_job(ArchiveJob& job);
+
+// The ZIP side of both, in zip_inspect.cpp.
+ListResult list_zip(const char* path, const std::function<void(const ListedEntry&)>& visit);
+JobResult test_zip_job(ArchiveJob& job, const char* path);

@@ -31,24 +31,24 @@ struct EntryInput {
     bool next(const uint8_t** data, size_t* size) { return cursor.next_piece(limit, data, size); }
 };
 
-// Where decoded bytes go: the extracted file, with their CRC-32, their count
-// and the job's item percentage.
+// Where decoded bytes go: the extracted file (or nowhere, for a test), with
+// their CRC-32, their count and the job's item percentage.
 struct EntryOutput {
     ArchiveJob& job;
-    ExtractedFile& file;
+    FileWriter* writer;
     uint64_t stated;  // the size the directory gives, for the percentage
     uint32_t crc = 0;
     uint64_t total = 0;
 
     // False when the job must stop: a cancel, or the file refused the bytes.
     bool put(const uint8_t* data, size_t size) {
-        file.writer().write(data, size);
+        if (writer) writer->write(data, size);
         crc = static_cast<uint32_t>(crc32_z(crc, data, size));
         total += size;
         job.item_percent.store(
             counted_percent(static_cast<int64_t>(std::min(total, stated)), static_cast<int64_t>(stated)),
             std::memory_order_relaxed);
-        return !job_stopping(job) && !file.writer().failed();
+        return !job_stopping(job) && !(writer && writer->failed());
     }
 };
 
@@ -189,9 +189,14 @@ bool ZipDataReader::locate(const ZipEntry& entry, LocalHeader& local) {
 
 DataEnd ZipDataReader::extract(ArchiveJob& job, const ZipEntry& entry, const LocalHeader& local,
                                ExtractedFile& file) {
+    return decode(job, entry, local, &file.writer(), nullptr);
+}
+
+DataEnd ZipDataReader::decode(ArchiveJob& job, const ZipEntry& entry, const LocalHeader& local, FileWriter* writer,
+                              uint64_t* decoded) {
     // Every entry's data lies before the central directory.
     const uint64_t limit = layout_.directory_at;
-    EntryOutput output{job, file, entry.uncompressed};
+    EntryOutput output{job, writer, entry.uncompressed};
     EntryInput input{cursor_, limit};
     InflateEnd end = InflateEnd::no_memory;
     if (entry.method == STORED) {
@@ -223,6 +228,7 @@ DataEnd ZipDataReader::extract(ArchiveJob& job, const ZipEntry& entry, const Loc
         cursor_.seek(local.data_at);
         if (zstd_) end = decode_zstd(zstd_, input, output, output_, entry.compressed);
     }
+    if (decoded) *decoded = output.total;
     if (end == InflateEnd::stopped) return cancel_requested(job) ? DataEnd::cancelled : DataEnd::cut_short;
     if (end != InflateEnd::whole) return DataEnd::cut_short;
     return output.crc == entry.crc || (local.has_sizes && output.crc == local.crc) ? DataEnd::whole

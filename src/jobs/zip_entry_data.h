@@ -35,6 +35,10 @@ public:
     // publishing the job's item percentage and stopping at a cancel.
     // Returns how the data ended, for file.finish().
     DataEnd extract(ArchiveJob& job, const ZipEntry& entry, const LocalHeader& local, ExtractedFile& file);
+    // The same into writer, or into nothing when writer is null (a test);
+    // *decoded, when given, receives how many bytes the data gave.
+    DataEnd decode(ArchiveJob& job, const ZipEntry& entry, const LocalHeader& local, FileWriter* writer,
+                   uint64_t* decoded);
 
 private:
     const ZipLayout& layout_;

@@ -20,50 +20,6 @@
 
 namespace {
 
-constexpr uint32_t ENCRYPTED = 0x1;
-constexpr uint32_t AES_ENCRYPTED = 99;
-// Hosts of "version made by" whose attributes are Windows file attributes.
-// NTFS is 10 in PKWARE's list and 11 in Info-ZIP's: both are taken.
-constexpr uint32_t HOST_MSDOS = 0;
-constexpr uint32_t HOST_NTFS = 10;
-constexpr uint32_t HOST_NTFS_INFO_ZIP = 11;
-constexpr uint32_t HOST_VFAT = 14;
-
-// The name of a method this program does not unpack, for the report.
-std::string method_name(uint32_t method) {
-    switch (method) {
-        case 6: return "Implode";
-        case 12: return "BZip2";
-        case 14: return "LZMA";
-        case 95: return "XZ";
-        case 97: return "WavPack";
-        case 98: return "PPMd";
-        default: return "method " + std::to_string(method);
-    }
-}
-
-// The entry's name in UTF-8: the Unicode Path field's when it holds valid
-// UTF-8. Otherwise a name without the UTF-8 flag that is not valid UTF-8
-// was written in the OEM code page, as Windows itself reads it.
-std::string utf8_entry_name(const ZipEntry& entry) {
-    const std::string& unicode = entry.unicode_name;
-    if (!unicode.empty() && std::strlen(unicode.c_str()) == unicode.size() &&
-        is_valid_utf8(unicode.data(), unicode.size())) {
-        return unicode;
-    }
-    const std::string& name = entry.name;
-    if ((entry.flag & UTF8_NAMES) || is_valid_utf8(name.data(), name.size())) return name;
-    const size_t length = name.size();
-    std::wstring wide(length + 1, L'\0');
-    const int n = MultiByteToWideChar(CP_OEMCP, 0, name.data(), static_cast<int>(length), &wide[0],
-                                      static_cast<int>(length));
-    if (n <= 0) return std::string();
-    wide[n] = L'\0';
-    String utf8;
-    if (!wide_to_utf8(wide.c_str(), utf8, 3 * length + 1)) return std::string();
-    return utf8.c_str();
-}
-
 // Writes the data of a file entry below the destination. A file whose data
 // is damaged, or that a cancel cut short, does not take the entry's name;
 // data whose CRC-32 disagrees is noted. The extraction goes on.
@@ -79,14 +35,6 @@ void extract_file(Extraction& extraction, ZipDataReader& data, const ZipEntry& e
     file.finish(data.extract(job, entry, local, file));
 }
 
-// True for an entry that a Windows or DOS tool marked as a folder by its
-// attributes alone, without the trailing '/'.
-bool folder_by_attributes(const ZipEntry& entry) {
-    const uint32_t host = entry.made_by >> 8;
-    return (host == HOST_MSDOS || host == HOST_NTFS || host == HOST_NTFS_INFO_ZIP || host == HOST_VFAT) &&
-           (entry.external & FILE_ATTRIBUTE_DIRECTORY);
-}
-
 // Extracts one entry, the i-th of count.
 void extract_entry(Extraction& extraction, ZipDataReader& data, const ZipEntry& entry, uint64_t i, uint64_t count) {
     ArchiveJob& job = extraction.job;
@@ -98,8 +46,8 @@ void extract_entry(Extraction& extraction, ZipDataReader& data, const ZipEntry& 
         note_problem(job, Problem::unsafe_name, name.c_str());
         return;
     }
-    const bool folder = is_separator(name.back()) || folder_by_attributes(entry);
-    const std::string utf8_name = utf8_entry_name(entry);
+    const bool folder = zip_entry_is_folder(entry);
+    const std::string utf8_name = zip_entry_name(entry);
     const std::string relative = safe_entry_path(utf8_name.c_str());
     if (relative.empty()) {
         // A folder entry with nothing left ("./") is no loss; a file is.
@@ -114,12 +62,12 @@ void extract_entry(Extraction& extraction, ZipDataReader& data, const ZipEntry& 
     }
     // Without a password an encrypted entry would come out as ciphertext, and
     // other methods are not ours to decode: such entries are passed over.
-    if ((entry.flag & ENCRYPTED) || entry.method == AES_ENCRYPTED) {
+    if (zip_entry_encrypted(entry)) {
         note_problem(job, Problem::encrypted, relative);
         return;
     }
     if (!zip_method_supported(entry.method)) {
-        note_problem(job, Problem::unknown_method, relative, method_name(entry.method));
+        note_problem(job, Problem::unknown_method, relative, zip_method_name(entry.method));
         return;
     }
     extract_file(extraction, data, entry, relative);

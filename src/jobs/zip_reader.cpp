@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "io/platform.h"
+#include "jobs/zip_io.h"
 #include "io/banned.h"
 
 namespace {
@@ -256,3 +257,57 @@ bool read_local_header(ArchiveCursor& cursor, const ZipEntry& entry, LocalHeader
     local.data_at = cursor.position();
     return true;
 }
+
+namespace {
+
+// Hosts of "version made by" whose attributes are Windows file attributes.
+// NTFS is 10 in PKWARE's list and 11 in Info-ZIP's: both are taken.
+constexpr uint32_t HOST_MSDOS = 0;
+constexpr uint32_t HOST_NTFS = 10;
+constexpr uint32_t HOST_NTFS_INFO_ZIP = 11;
+constexpr uint32_t HOST_VFAT = 14;
+constexpr uint32_t ENCRYPTED = 0x1;
+constexpr uint32_t AES_ENCRYPTED = 99;
+
+}  // namespace
+
+std::string zip_method_name(uint32_t method) {
+    switch (method) {
+        case 6: return "Implode";
+        case 12: return "BZip2";
+        case 14: return "LZMA";
+        case 95: return "XZ";
+        case 97: return "WavPack";
+        case 98: return "PPMd";
+        default: return "method " + std::to_string(method);
+    }
+}
+
+std::string zip_entry_name(const ZipEntry& entry) {
+    const std::string& unicode = entry.unicode_name;
+    if (!unicode.empty() && std::strlen(unicode.c_str()) == unicode.size() &&
+        is_valid_utf8(unicode.data(), unicode.size())) {
+        return unicode;
+    }
+    const std::string& name = entry.name;
+    if ((entry.flag & UTF8_NAMES) || is_valid_utf8(name.data(), name.size())) return name;
+    const size_t length = name.size();
+    std::wstring wide(length + 1, L'\0');
+    const int n = MultiByteToWideChar(CP_OEMCP, 0, name.data(), static_cast<int>(length), &wide[0],
+                                      static_cast<int>(length));
+    if (n <= 0) return std::string();
+    wide[n] = L'\0';
+    String utf8;
+    if (!wide_to_utf8(wide.c_str(), utf8, 3 * length + 1)) return std::string();
+    return utf8.c_str();
+}
+
+bool zip_entry_is_folder(const ZipEntry& entry) {
+    if (!entry.name.empty() && is_separator(entry.name.back())) return true;
+    // A Windows or DOS tool may mark a folder by its attributes alone.
+    const uint32_t host = entry.made_by >> 8;
+    return (host == HOST_MSDOS || host == HOST_NTFS || host == HOST_NTFS_INFO_ZIP || host == HOST_VFAT) &&
+           (entry.external & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool zip_entry_encrypted(const ZipEntry& entry) { return (entry.flag & ENCRYPTED) || entry.method == AES_ENCRYPTED; }

@@ -117,3 +117,17 @@ struct LocalHeader {
 // offset, or it gives another method or a name of another length (the
 // directory then points at some other entry's header).
 bool read_local_header(ArchiveCursor& cursor, const ZipEntry& entry, LocalHeader& local);
+
+// What an entry is to an extraction:
+// its name in UTF-8: the Unicode Path field's when it holds valid UTF-8;
+// otherwise a name without the UTF-8 flag that is not valid UTF-8 was
+// written in the OEM code page, as Windows itself reads it ("" when it
+// cannot be converted);
+std::string zip_entry_name(const ZipEntry& entry);
+// a folder: a name ending in a separator, or a folder by the attributes of
+// a Windows or DOS tool;
+bool zip_entry_is_folder(const ZipEntry& entry);
+// encrypted, with the classic scheme or AES (method 99);
+bool zip_entry_encrypted(const ZipEntry& entry);
+// and its method's name for the report ("BZip2", or "method 77").
+std::string zip_method_name(uint32_t method);

@@ -64,18 +64,52 @@ zstd -q -c "$IN/sub/random.bin" >"$WORK/random.bin.zst"
 cli list "$(win "$WORK/random.bin.zst")"
 check "list, a single .zst: the file it unpacks to, with its size" test "$(cat "$WORK/out")" = $'3000000\trandom.bin'
 
+# ZIP archives, listed beside Info-ZIP's own view (zipinfo): one Info-ZIP
+# made and one Velmora made.
+zip_view() {
+    zipinfo "$1" | "$PYTHON" -c '
+import sys
+for line in sys.stdin:
+    fields = line.rstrip("\n").split(None, 8)
+    if len(fields) < 9 or not fields[1].replace(".", "").isdigit(): continue
+    size = "0" if fields[8].endswith("/") else fields[3]
+    print(size + "\t" + fields[8])' | sort
+}
+(cd "$WORK/pack" && zip -q -r "$WORK/info.zip" .)
+cli list "$(win "$WORK/info.zip")"
+check "list, Info-ZIP's .zip: the entries zipinfo shows" diff <(zip_view "$WORK/info.zip") <(sort "$WORK/out")
+cli compress --format zip "$(win "$WORK/pack")"
+cli list "$(win "$WORK/pack.zip")"
+check "list, Velmora's .zip: the entries zipinfo shows" diff <(zip_view "$WORK/pack.zip") <(sort "$WORK/out")
+check "list, Velmora's .zip: the names unzip -Z1 gives" diff <(unzip -Z1 "$WORK/pack.zip" | sort) <(cut -f2 "$WORK/out" | sort)
+
 # ---------------------------------------------------------------------------
-# 2. test reads everything and writes nothing: a sound archive passes, one
-# cut short names the entry it cut.
+# 2. test reads everything and writes nothing: sound archives pass, one
+# cut short and one with a byte flipped name the entry that is bad.
+head -c 1500000 "$WORK/gnu.tar.zst" >"$WORK/cut.tzst"
+cp "$WORK/info.zip" "$WORK/flipped.zip"
+"$PYTHON" - "$WORK/flipped.zip" <<'PY'
+import sys, zipfile
+path = sys.argv[1]
+info = zipfile.ZipFile(path).getinfo("sub/random.bin")
+data = bytearray(open(path, "rb").read())
+at = info.header_offset + 30 + len(info.filename.encode()) + len(info.extra) + info.compress_size // 2
+data[at] ^= 0x40
+open(path, "wb").write(data)
+PY
 before=$(listing "$WORK")
 cli test "$(win "$WORK/gnu.tar.zst")"
 check "test, sound: exit 0" exit_is 0
 check "test, sound: every entry counted" grep -qF "8 entries tested, all sound" "$WORK/out"
-head -c 1500000 "$WORK/gnu.tar.zst" >"$WORK/cut.tzst"
-before=$(listing "$WORK")
 cli test "$(win "$WORK/cut.tzst")"
 check "test, cut short: exit 1" exit_is 1
 check "test, cut short: the entry is named" said "damaged: sub/random.bin (cut short)"
+cli test "$(win "$WORK/info.zip")"
+check "test, sound ZIP: exit 0" exit_is 0
+cli test "$(win "$WORK/flipped.zip")"
+check "test, a flipped byte: exit 1" exit_is 1
+check "test, a flipped byte: the entry is named" grep -qE "^damaged: sub/random.bin \((CRC-32 mismatch|its data is damaged or cut short)\)$" "$WORK/err"
+check "test, a flipped byte: the rest is sound" grep -qF "entries tested: 1 damaged, 0 not tested" "$WORK/err"
 check "test: nothing is written" test "$(listing "$WORK" | grep -v -e '^./out$' -e '^./err$' -e '^./rc$')" = \
     "$(echo "$before" | grep -v -e '^./out$' -e '^./err$' -e '^./rc$')"
 
