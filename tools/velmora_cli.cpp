@@ -83,6 +83,13 @@ struct CliOptions {
 };
 CliOptions cli_options;
 
+// True for a console's screen: a character device such as NUL is none, and
+// its output is written as to a file.
+bool is_console(HANDLE handle) {
+    DWORD mode = 0;
+    return GetConsoleMode(handle, &mode) != 0;
+}
+
 std::vector<std::string> utf8_arguments() {
     std::vector<std::string> arguments;
     int count = 0;
@@ -110,7 +117,7 @@ void load_user_preferences() {
 // most one each half second, when the percentage has moved.
 class ProgressLine {
 public:
-    ProgressLine() : console_(GetFileType(GetStdHandle(STD_ERROR_HANDLE)) == FILE_TYPE_CHAR) {}
+    ProgressLine() : console_(is_console(GetStdHandle(STD_ERROR_HANDLE))) {}
 
     void show(const ArchiveJob& job) {
         if (cli_options.quiet || !job_busy(job) || (!console_ && !cli_options.progress)) return;
@@ -549,7 +556,7 @@ int main() {
     // Lines end in a line feed alone where they go to a file or a pipe, so
     // that a progress file holds no carriage return; a console gets its own.
     for (FILE* stream : {stdout, stderr}) {
-        if (GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)))) != FILE_TYPE_CHAR) {
+        if (!is_console(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))))) {
             _setmode(_fileno(stream), _O_BINARY);
         }
     }
