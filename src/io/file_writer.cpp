@@ -247,10 +247,6 @@ void FileWriter::mark_sparse() {
     CloseHandle(overlapped.hEvent);
 }
 
-bool FileWriter::file_index(uint64_t* index) const {
-    return is_open() && file_index_of(handle_, index);
-}
-
 bool FileWriter::close() {
     if (is_open()) {
         flush(true);

@@ -123,7 +123,7 @@ EntryResult extract_entry(Extraction& extraction, unzFile zip, uint64_t i, uint6
         return EntryResult::next;
     }
     if (folder) {
-        if (!create_folders_below(extraction.destination, relative)) {
+        if (!extraction.make_folders(relative)) {
             note_problem(job, Problem::not_written, relative + "\\");
         }
         return EntryResult::next;

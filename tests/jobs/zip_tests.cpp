@@ -627,3 +627,26 @@ TEST(ZipExtraction, an_empty_archive_gives_an_empty_folder_and_a_second_run_repl
     EXPECT_EQ(outcome_of(job), JobOutcome::complete);
     EXPECT_TRUE(same_tree(Tree{{"d\\", ""}, {"d\\f.txt", "archived"}}, read_tree(path_in(folder, "twice\\"))));
 }
+
+// A folder level that cannot be made (a file has its name) is not taken as
+// made: every file below it is reported, and the files of the folders made
+// beside it are all extracted.
+TEST(ZipExtraction, a_file_in_place_of_a_folder_stops_only_the_files_below_it) {
+    TestFolder folder("zip-blocked-folder");
+    write_foreign_zip(path_in(folder, "b.zip"), {{"x", "a file named like a folder"},
+                                                 {"x/a.txt", "below a file"},
+                                                 {"deep/er/b.txt", "b"},
+                                                 {"x/y/c.txt", "below a file too"},
+                                                 {"deep/er/c.txt", "c"},
+                                                 {"deep/d.txt", "d"}});
+    JobHandle job;
+    decompress(job, path_in(folder, "b.zip"));
+    EXPECT_TRUE(same_tree(Tree{{"x", "a file named like a folder"},
+                               {"deep\\", ""},
+                               {"deep\\er\\", ""},
+                               {"deep\\er\\b.txt", "b"},
+                               {"deep\\er\\c.txt", "c"},
+                               {"deep\\d.txt", "d"}},
+                          read_tree(path_in(folder, "b\\"))));
+    EXPECT_EQ(problem_report(*job), "Velmora: 2 items could not be written to the disk:\nx\\a.txt\nx\\y\\c.txt");
+}
