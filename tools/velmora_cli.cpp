@@ -17,7 +17,7 @@
 //       the job's FileReader and FileWriter alone: the I/O floor of a job
 //   velmora-cli entry-walk FOLDER
 //       (for benchmarks) walks a folder as the tarball job does and reads each
-//       entry's metadata through a disk reader of its own, without data: the
+//       entry's metadata through its disk reader, without data: the
 //       per-entry floor of a .tzst job
 //
 // Exit codes: 0 the output is complete (its path is printed), 1 no complete
@@ -372,9 +372,10 @@ int copy_through(const std::vector<std::string>& arguments) {
     return 0;
 }
 
-// Opens a disk reader on every entry below folder and reads its header, as
-// the tarball job does before it copies a file's data; counts the entries.
-bool walk_entries(const char* folder, uint64_t& entries) {
+// Reads the header of every entry below folder through the walk's disk
+// reader, as the tarball job does before it copies a file's data; counts
+// the entries.
+bool walk_entries(const char* folder, DiskReader& disk, uint64_t& entries) {
     DirectoryScan scan;
     if (!scan.first(folder)) return false;
     String path;
@@ -382,17 +383,12 @@ bool walk_entries(const char* folder, uint64_t& entries) {
     do {
         if (scan.is_dot_entry()) continue;
         scan.full_path(path);
-        archive* disk = archive_read_disk_new();
         archive_entry* entry = archive_entry_new();
-        const std::wstring wide = archive_wide_path(path.c_str());
-        whole = disk && entry && archive_read_disk_open_w(disk, wide.c_str()) == ARCHIVE_OK &&
-                archive_read_next_header2(disk, entry) == ARCHIVE_OK && whole;
-        if (disk) archive_read_disk_descend(disk);
+        whole = disk.read_entry(path.c_str(), entry) && whole;
+        disk.close();
         archive_entry_free(entry);
-        archive_read_close(disk);
-        archive_read_free(disk);
         ++entries;
-        if (scan.is_directory()) whole = walk_entries(path.c_str(), entries) && whole;
+        if (scan.is_directory()) whole = walk_entries(path.c_str(), disk, entries) && whole;
     } while (scan.next());
     return whole;
 }
@@ -405,7 +401,8 @@ int entry_walk(const std::vector<std::string>& arguments) {
         return failure("no such folder", folder);
     }
     uint64_t entries = 0;
-    if (!walk_entries(folder.c_str(), entries)) return failure("an entry could not be read", folder);
+    DiskReader disk;
+    if (!walk_entries(folder.c_str(), disk, entries)) return failure("an entry could not be read", folder);
     std::printf("%llu entries\n", static_cast<unsigned long long>(entries));
     return 0;
 }
