@@ -13,7 +13,9 @@ The small-file corpora ("flat", "deep") time Velmora's four jobs against
 plain Win32 floors instead of peers: velmora-write-floor makes the same files
 with CreateFileW, WriteFile and CloseHandle, velmora-read-floor walks the
 folder and reads every file with FindFirstFileW, CreateFileW and ReadFile.
-Each floor runs right before the job it is the floor of.
+Each floor runs right before the job it is the floor of, and every command
+runs once more on an empty folder, so that the table can also give the
+ratio of the files alone.
 Writes OUT_DIR/bench.csv, OUT_DIR/bench.txt and OUT_DIR/bench.png.
 """
 import csv
@@ -23,6 +25,7 @@ import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -102,14 +105,20 @@ class Runner:
         """Runs argv; returns wall seconds, CPU seconds, peak memory in KiB and
         the CPU seconds the wineserver spent meanwhile (on the program's calls:
         the prefix serves nothing else during the run)."""
-        server_before = cpu_seconds(self.server) if self.server else 0.0
-        started = time.perf_counter()
-        process = subprocess.Popen(argv, cwd=cwd, env=self.env, stdin=subprocess.DEVNULL,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        err = process.stderr.read().decode(errors="replace")
-        _, status, usage = os.wait4(process.pid, 0)
-        wall = time.perf_counter() - started
-        server = cpu_seconds(self.server) - server_before if self.server else 0.0
+        # stderr goes to a file, not a pipe: a process the program starts (Wine
+        # starts its desktop process with the first window-system call)
+        # inherits it and may outlive the program, which would hold a pipe
+        # open, and the run's time with it, for a second more.
+        with tempfile.TemporaryFile() as err_file:
+            server_before = cpu_seconds(self.server) if self.server else 0.0
+            started = time.perf_counter()
+            process = subprocess.Popen(argv, cwd=cwd, env=self.env, stdin=subprocess.DEVNULL,
+                                       stdout=subprocess.DEVNULL, stderr=err_file)
+            _, status, usage = os.wait4(process.pid, 0)
+            wall = time.perf_counter() - started
+            server = cpu_seconds(self.server) - server_before if self.server else 0.0
+            err_file.seek(0)
+            err = err_file.read().decode(errors="replace")
         process.returncode = os.waitstatus_to_exitcode(status)
         if process.returncode != 0:
             raise RuntimeError(f"{argv} failed ({process.returncode}): {err.strip()}")
@@ -140,7 +149,17 @@ def tree_list(source, path):
 def small_file_jobs(source, out, build):
     """Velmora's four jobs on many small files, each after its plain Win32
     floor: the read floor for the compressions, the write floor for the
-    extractions."""
+    extractions. Then each of them once more on an empty folder (or the
+    archive of one): what a run costs before its first file."""
+    base = os.path.dirname(out)
+    empty = os.path.join(base, "empty", os.path.basename(source))
+    empty_out = os.path.join(base, "empty-out")
+    os.makedirs(empty, exist_ok=True)
+    os.makedirs(empty_out, exist_ok=True)
+    return small_file_runs(source, out, build, "") + small_file_runs(empty, empty_out, build, EMPTY)
+
+
+def small_file_runs(source, out, build, suffix):
     cli = os.path.join(os.path.abspath(build), "velmora-cli.exe")
     name = os.path.basename(source)
     parent = os.path.dirname(source)
@@ -149,13 +168,14 @@ def small_file_jobs(source, out, build):
     listing = os.path.join(out, "list.txt")
     tree_list(source, listing)
     floor_out = os.path.join(out, "floor")
-    read_floor = ("floor", "read floor", None, lambda: None,
+    read_floor = ("floor", "read floor" + suffix, None, lambda: None,
                   ["wine", os.path.join(os.path.abspath(build), "velmora-read-floor.exe"), winpath(source)],
                   out, None, None)
-    write_floor = ("floor", "write floor", None, lambda: remove(floor_out),
+    write_floor = ("floor", "write floor" + suffix, None, lambda: remove(floor_out),
                    ["wine", os.path.join(os.path.abspath(build), "velmora-write-floor.exe"), winpath(listing),
                     winpath(floor_out)], out, floor_out, None)
-    read_ref, write_ref = ("floor", "read floor"), ("floor", "write floor")
+    read_ref, write_ref = ("floor", "read floor" + suffix), ("floor", "write floor" + suffix)
+    velmora = "velmora" + suffix
 
     def moved(fmt, final):
         def after():
@@ -164,16 +184,16 @@ def small_file_jobs(source, out, build):
 
     return [
         read_floor,
-        ("tzst compress", "velmora", read_ref, lambda: remove(tzst),
+        ("tzst compress", velmora, read_ref, lambda: remove(tzst),
          v + ["compress", "--format", "tzst", "--level", "1", winpath(source)], parent, tzst, moved("tzst", tzst)),
         read_floor,
-        ("zip compress", "velmora", read_ref, lambda: remove(zipf),
+        ("zip compress", velmora, read_ref, lambda: remove(zipf),
          v + ["compress", "--format", "zip", "--level", "1", winpath(source)], parent, zipf, moved("zip", zipf)),
         write_floor,
-        ("tzst extract", "velmora", write_ref, lambda: remove(os.path.join(out, name)),
+        ("tzst extract", velmora, write_ref, lambda: remove(os.path.join(out, name)),
          v + ["decompress", winpath(tzst)], out, os.path.join(out, name), None),
         write_floor,
-        ("zip extract", "velmora", write_ref, lambda: remove(os.path.join(out, name)),
+        ("zip extract", velmora, write_ref, lambda: remove(os.path.join(out, name)),
          v + ["decompress", winpath(zipf)], out, os.path.join(out, name), None),
     ]
 
@@ -297,8 +317,12 @@ def bench_corpus(runner, corpus_arg, rounds):
         ref = references[(row["job"], row["tool"])]
         row["ratio"] = row["wall_s"] / medians[ref] if ref in medians else None
         row["overhead"] = None
-        if row["tool"] == "velmora" and ref in cpus and row["job"] not in ("sparse extract",) and \
-                corpus not in SMALL_FILE_CORPORA:
+        if row["tool"] == "velmora" and corpus in SMALL_FILE_CORPORA:
+            # The cost of the files alone: each run less its run on nothing.
+            velmora_empty = medians[(row["job"], row["tool"] + EMPTY)]
+            floor_empty = medians[(ref[0], ref[1] + EMPTY)]
+            row["overhead"] = (row["wall_s"] - velmora_empty) / (medians[ref] - floor_empty)
+        elif row["tool"] == "velmora" and ref in cpus and row["job"] != "sparse extract":
             floor = own_floor(row["job"], medians)
             row["overhead"] = row["wall_s"] / (floor + cpus[ref])
     remove(base)
@@ -306,6 +330,7 @@ def bench_corpus(runner, corpus_arg, rounds):
 
 
 SMALL_FILE_CORPORA = ("flat", "deep")
+EMPTY = " (empty)"
 
 
 def own_floor(job, medians):
@@ -339,7 +364,8 @@ def table_text(corpus, input_bytes, rows):
     if corpus.partition(":")[0] in SMALL_FILE_CORPORA:
         lines.append("  ratio: Velmora's wall over its plain Win32 floor's (the same files made with CreateFileW,\n"
                      "  WriteFile and CloseHandle, or walked and read with FindFirstFileW, CreateFileW and ReadFile);\n"
-                     "  srv s: the wineserver's CPU time on the program's calls")
+                     "  own: the same ratio for the files alone, each wall less its run on an empty folder (\"(empty)\"\n"
+                     "  rows: starting the program, its job and its end); srv s: the wineserver's CPU time")
         return "\n".join(lines)
     lines.append("  own: Velmora's wall / (its I/O floor + the peer's CPU time); the floor is one copy-through\n"
                  "  for ZIP jobs, one and a half for .tzst jobs, plus the entry-walk for .tzst compression;\n"
