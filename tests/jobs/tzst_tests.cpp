@@ -53,21 +53,25 @@ bool one_zstd_frame(const std::string& bytes) {
     return !bytes.empty() && ZSTD_findFrameCompressedSize(bytes.data(), bytes.size()) == bytes.size();
 }
 
-// Writes a tarball with the given entries (name, type, data) and packs it as
-// a .tzst, as other tools make them.
-void write_foreign_tzst(const std::string& path, const std::vector<std::tuple<std::string, int, std::string>>& entries) {
+// A tar writer of the given format whose bytes are appended to tarball.
+archive* tar_writer_into(std::string& tarball, int (*set_format)(archive*)) {
     archive* writer = archive_write_new();
-    archive_write_set_format_pax_restricted(writer);
-    std::string tarball;
-    static std::string* sink;
-    sink = &tarball;
+    set_format(writer);
     archive_write_open(
-        writer, nullptr, nullptr,
-        [](archive*, void*, const void* buffer, size_t length) -> la_ssize_t {
-            sink->append(static_cast<const char*>(buffer), length);
+        writer, &tarball, nullptr,
+        [](archive*, void* sink, const void* buffer, size_t length) -> la_ssize_t {
+            static_cast<std::string*>(sink)->append(static_cast<const char*>(buffer), length);
             return static_cast<la_ssize_t>(length);
         },
         nullptr);
+    return writer;
+}
+
+// Writes a tarball with the given entries (name, type, data) and packs it as
+// a .tzst, as other tools make them.
+void write_foreign_tzst(const std::string& path, const std::vector<std::tuple<std::string, int, std::string>>& entries) {
+    std::string tarball;
+    archive* writer = tar_writer_into(tarball, archive_write_set_format_pax_restricted);
     for (const auto& [name, type, data] : entries) {
         archive_entry* entry = archive_entry_new();
         archive_entry_copy_pathname(entry, name.c_str());
@@ -104,18 +108,8 @@ std::vector<std::string> names_in_folder(const TestFolder& folder) {
 // walk's order (a folder before its contents). A file that cannot be opened,
 // or whose metadata cannot be read, is left out.
 std::string tarball_with_a_reader_per_entry(const std::string& folder) {
-    archive* writer = archive_write_new();
-    archive_write_set_format_gnutar(writer);
     std::string tarball;
-    static std::string* sink;
-    sink = &tarball;
-    archive_write_open(
-        writer, nullptr, nullptr,
-        [](archive*, void*, const void* buffer, size_t length) -> la_ssize_t {
-            sink->append(static_cast<const char*>(buffer), length);
-            return static_cast<la_ssize_t>(length);
-        },
-        nullptr);
+    archive* writer = tar_writer_into(tarball, archive_write_set_format_gnutar);
     std::function<void(const char*)> walk = [&](const char* level) {
         DirectoryScan scan;
         if (!scan.first(level)) return;
