@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "io/block_pool.h"
 #include "io/event_pool.h"
 #include "io/io_faults.h"
 #include "io/platform.h"
@@ -56,7 +57,7 @@ FileReader::FileReader(const char* path) {
     }
     if (!is_open()) return;
 
-    buffer_ = static_cast<uint8_t*>(std::malloc(BUFFER_BYTES));
+    buffer_ = static_cast<uint8_t*>(take_block_memory(BUFFER_BYTES));
     bool ready = buffer_ != nullptr;
     if (ready) {
         const uintptr_t first = (reinterpret_cast<uintptr_t>(buffer_) + BLOCK_SIZE - 1) & BLOCK_MASK;
@@ -83,7 +84,7 @@ FileReader::~FileReader() {
     for (Request& request : requests_) {
         give_back_event(request.event);
     }
-    std::free(buffer_);
+    give_back_block_memory(buffer_, BUFFER_BYTES);
 }
 
 uint64_t FileReader::query_size() const {

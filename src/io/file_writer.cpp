@@ -17,6 +17,7 @@
 
 #include <winioctl.h>
 
+#include "io/block_pool.h"
 #include "io/event_pool.h"
 #include "io/io_faults.h"
 #include "io/platform.h"
@@ -27,6 +28,7 @@ namespace {
 
 constexpr DWORD WRITE_FLAGS = FILE_FLAG_OVERLAPPED | FILE_ATTRIBUTE_NORMAL;
 constexpr uintptr_t STORAGE_ALIGNMENT = 4096;
+constexpr size_t STORAGE_BYTES = FileWriter::BLOCK_SIZE + STORAGE_ALIGNMENT - 1;
 
 }  // namespace
 
@@ -87,10 +89,10 @@ FileWriter::Block* FileWriter::add_block() {
     if (!empty_.reserve(total) || !pending_.reserve(total)) return nullptr;
     Block* const block = new (std::nothrow) Block{};
     if (!block) return nullptr;
-    block->storage = static_cast<uint8_t*>(std::malloc(BLOCK_SIZE + STORAGE_ALIGNMENT - 1));
+    block->storage = static_cast<uint8_t*>(take_block_memory(STORAGE_BYTES));
     block->event = take_event();
     if (!block->storage || !block->event) {
-        std::free(block->storage);
+        give_back_block_memory(block->storage, STORAGE_BYTES);
         give_back_event(block->event);
         delete block;
         return nullptr;
@@ -108,7 +110,7 @@ void FileWriter::free_blocks() {
     while (!empty_.empty()) {
         Block* const block = empty_.pop_front();
         give_back_event(block->event);
-        std::free(block->storage);
+        give_back_block_memory(block->storage, STORAGE_BYTES);
         delete block;
         --block_count_;
     }
@@ -243,10 +245,6 @@ void FileWriter::mark_sparse() {
     }
     // A file system without sparse files writes the holes as zeros: no fault.
     CloseHandle(overlapped.hEvent);
-}
-
-bool FileWriter::file_index(uint64_t* index) const {
-    return is_open() && file_index_of(handle_, index);
 }
 
 bool FileWriter::close() {

@@ -45,9 +45,6 @@ public:
     // Asks the file system to keep unwritten ranges as holes (an NTFS
     // sparse file); where it cannot, the zeros take room as usual.
     void mark_sparse();
-    // The file's index on its volume (its file ID); false when the system
-    // cannot tell.
-    bool file_index(uint64_t* index) const;
     // Flushes everything, sets the end of a file that ends in skipped bytes
     // and closes it. True when every accepted byte was written and the file
     // closed cleanly. Safe to call twice.

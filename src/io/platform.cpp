@@ -341,20 +341,6 @@ DWORD file_attributes(const char* path) {
 
 namespace {
 
-// FileInternalInformation of NtQueryInformationFile: the file's index.
-struct InternalInformation {
-    LARGE_INTEGER index;
-};
-struct StatusBlock {
-    union {
-        LONG status;
-        void* pointer;
-    };
-    ULONG_PTR information;
-};
-using QueryInformationFile = LONG(WINAPI*)(HANDLE, StatusBlock*, void*, ULONG, int);
-constexpr int FILE_INTERNAL_INFORMATION = 6;
-
 HANDLE open_for_attributes(const char* path) {
     return create_file(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, true);
@@ -362,32 +348,18 @@ HANDLE open_for_attributes(const char* path) {
 
 }  // namespace
 
-bool file_index_of(HANDLE file, uint64_t* index) {
-    // GetFileInformationByHandle asks for the volume's serial with every
-    // call, which costs a third of a millisecond under Wine: the index alone
-    // comes from the call beneath it.
-    static const QueryInformationFile query = reinterpret_cast<QueryInformationFile>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
-    if (query) {
-        StatusBlock status{};
-        InternalInformation information{};
-        if (query(file, &status, &information, sizeof(information), FILE_INTERNAL_INFORMATION) >= 0) {
-            *index = static_cast<uint64_t>(information.index.QuadPart);
-            return true;
-        }
-    }
-    BY_HANDLE_FILE_INFORMATION information{};
-    if (!GetFileInformationByHandle(file, &information)) return false;
-    *index = (uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow;
-    return true;
-}
-
-bool file_index_at(const char* path, uint64_t* index) {
-    const HANDLE file = open_for_attributes(path);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    const bool known = file_index_of(file, index);
-    CloseHandle(file);
-    return known;
+String long_path_name(const char* path) {
+    String out;
+    WideText wide(path, std::strlen(path));
+    if (!wide.make_long_path() || !wide.ok()) return out;
+    const DWORD needed = GetLongPathNameW(wide.c_str(), nullptr, 0);
+    if (needed == 0) return out;
+    std::wstring buffer(needed, L'\0');
+    const DWORD n = GetLongPathNameW(wide.c_str(), &buffer[0], needed);
+    if (n == 0 || n >= needed) return out;
+    buffer.resize(n);
+    if (!wide_to_utf8(buffer.c_str(), out, SIZE_MAX)) out.clear();
+    return out;
 }
 
 bool volume_serial_at(const char* path, DWORD* serial) {

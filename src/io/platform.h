@@ -112,13 +112,10 @@ extern const DWORD HELD_FILE_RETRY_MS[];
 // File attributes, or INVALID_FILE_ATTRIBUTES.
 DWORD file_attributes(const char* path);
 
-// The file ID of an open file on its volume (its index, as
-// GetFileInformationByHandle tells it, without the volume query that call
-// also makes); false when the system cannot tell.
-bool file_index_of(HANDLE file, uint64_t* index);
-// The same for a file or folder named by path, opened for its attributes
-// only (any sharing), so a file another program holds still answers.
-bool file_index_at(const char* path, uint64_t* index);
+// The path with every component in its long form, as the file system
+// stores it (a short 8.3 name such as LONGFI~1.TXT becomes the name it
+// stands for); the path must exist. Empty when it cannot be had.
+String long_path_name(const char* path);
 // The serial number of the volume that holds path (a file or a folder).
 bool volume_serial_at(const char* path, DWORD* serial);
 

@@ -87,7 +87,7 @@ ExtractedFile::ExtractedFile(Extraction& extraction, const std::string& relative
     WrittenFiles& written = extraction.written;
     placed_ = written.place(destination, relative);
     const size_t slash = placed_.rfind('\\');
-    if (slash != std::string::npos && !create_folders_below(destination, placed_.substr(0, slash))) {
+    if (slash != std::string::npos && !extraction.make_folders(placed_.substr(0, slash))) {
         note_problem(job, Problem::not_written, placed_);
         return;
     }
@@ -98,9 +98,7 @@ ExtractedFile::ExtractedFile(Extraction& extraction, const std::string& relative
         // that the name reaches another way: its short 8.3 name, which the
         // system always makes with a '~'. That file must survive as a file
         // of its own. Other names need no look at the file.
-        uint64_t index = 0;
-        if (placed_.find('~') != std::string::npos && file_index_at(target_.c_str(), &index) &&
-            written.wrote_file(index)) {
+        if (placed_.find('~') != std::string::npos && written.reaches_written_file(destination, placed_)) {
             placed_ = written.aside(destination, relative);
             target_ = destination + placed_;
             delete writer_;
@@ -132,8 +130,6 @@ bool ExtractedFile::finish(DataEnd end) {
     if (!is_open() || finished_) return false;
     finished_ = true;
     ArchiveJob& job = extraction_.job;
-    uint64_t index = 0;
-    const bool indexed = writer_->file_index(&index);
     if (!writer_->close()) {
         // The disk refused what was given to it: nothing later would fit.
         set_output_error(job, writer_->error());
@@ -155,7 +151,7 @@ bool ExtractedFile::finish(DataEnd end) {
         return false;
     }
     if (end == DataEnd::mismatch) note_problem(job, Problem::damaged, placed_);
-    extraction_.written.written(relative_, placed_, indexed ? &index : nullptr);
+    extraction_.written.written(relative_, placed_);
     ++job.files_written;
     return true;
 }

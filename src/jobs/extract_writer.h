@@ -21,12 +21,18 @@ struct Extraction {
     ArchiveJob& job;
     std::string destination;  // ends in '\'
     WrittenFiles written;
+    // The folders below destination made (or found) so far.
+    MadeFolders folders;
     // The archive's Zone.Identifier stream ("" when it has none): the zone of
     // the download it came from, given to every extracted file.
     std::string zone_identifier;
 
     // Reads the archive's zone once.
     Extraction(ArchiveJob& job, const std::string& destination, const char* archive_path);
+    // Creates every missing folder of relative (a folder entry, or a file's
+    // parent) below destination, each once per extraction; false when a
+    // level could not be made.
+    bool make_folders(const std::string& relative) { return folders.make_below(destination, relative); }
 };
 
 // How an entry's data ended.

@@ -191,14 +191,8 @@ bool make_folder_tree(const char* path) {
 }
 
 bool create_folders_below(const std::string& base, const std::string& relative) {
-    size_t at = 0;
-    while (at <= relative.size()) {
-        size_t end = relative.find('\\', at);
-        if (end == std::string::npos) end = relative.size();
-        if (!make_folder((base + relative.substr(0, end)).c_str())) return false;
-        at = end + 1;
-    }
-    return true;
+    MadeFolders once;
+    return once.make_below(base, relative);
 }
 
 namespace {
@@ -211,6 +205,24 @@ std::wstring folded(const std::string& relative) {
 }
 
 }  // namespace
+
+bool MadeFolders::make_below(const std::string& base, const std::string& relative) {
+    // A folder known to be made has every level above it made too.
+    if (folded_.count(folded(relative))) return true;
+    size_t at = 0;
+    while (at <= relative.size()) {
+        size_t end = relative.find('\\', at);
+        if (end == std::string::npos) end = relative.size();
+        const std::string level = relative.substr(0, end);
+        std::wstring key = folded(level);
+        if (!folded_.count(key)) {
+            if (!make_folder((base + level).c_str())) return false;
+            folded_.insert(std::move(key));
+        }
+        at = end + 1;
+    }
+    return true;
+}
 
 std::string numbered(const std::string& relative, int n) {
     const size_t name_at = relative.rfind('\\') == std::string::npos ? 0 : relative.rfind('\\') + 1;
@@ -258,9 +270,34 @@ std::string WrittenFiles::aside(const std::string& destination, const std::strin
     return chosen;
 }
 
-void WrittenFiles::written(const std::string& relative, const std::string& placed, const uint64_t* index) {
-    if (index) indexes_.insert(*index);
+namespace {
+
+// The last components of path, as many as relative has.
+std::string last_components(const std::string& path, const std::string& relative) {
+    size_t count = 1;
+    for (const char c : relative) count += c == '\\';
+    size_t cut = path.size();
+    while (count-- > 0 && cut != std::string::npos) cut = cut == 0 ? std::string::npos : path.rfind('\\', cut - 1);
+    return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
+// placed's path below destination in its long form ("" when it cannot be
+// had): a short 8.3 component becomes the name it stands for.
+std::string long_form(const std::string& destination, const std::string& placed) {
+    const String long_path = long_path_name((destination + placed).c_str());
+    return long_path.empty() ? std::string() : last_components(long_path.c_str(), placed);
+}
+
+}  // namespace
+
+void WrittenFiles::written(const std::string& relative, const std::string& placed) {
     placed_[relative] = placed;
+    whole_.insert(folded(placed));
+}
+
+bool WrittenFiles::reaches_written_file(const std::string& destination, const std::string& placed) const {
+    const std::string long_placed = long_form(destination, placed);
+    return !long_placed.empty() && whole_.count(folded(long_placed)) != 0;
 }
 
 const std::string* WrittenFiles::placed_for(const std::string& relative) const {

@@ -77,11 +77,23 @@ bool make_folder_tree(const char* path);
 // Returns false when a level could not be made.
 bool create_folders_below(const std::string& base, const std::string& relative);
 
+// The folders below one base that a job has made, or found made, compared
+// as Windows compares names: a job that writes many files into a folder
+// makes it (and each folder above it) once, not once per file.
+class MadeFolders {
+public:
+    // create_folders_below, for the levels this job has not made yet.
+    bool make_below(const std::string& base, const std::string& relative);
+
+private:
+    std::set<std::wstring> folded_;
+};
+
 // The files one extraction has written below its destination, compared as
-// Windows compares names (without regard to case) and by file ID, since a
-// name can also reach an earlier file through its short 8.3 form. A later
-// entry whose path folds onto an earlier file's is written under a free
-// name instead, so that both survive.
+// Windows compares names (without regard to case), and for a name that
+// meets an existing file through a short 8.3 form, by that form's long name.
+// A later entry whose path folds onto an earlier file's is written under a
+// free name instead, so that both survive.
 class WrittenFiles {
 public:
     // The relative path (with \) to write the next file at: relative itself
@@ -92,11 +104,11 @@ public:
     // this extraction has not written and that does not exist below
     // destination (ending in \). Records the path returned.
     std::string aside(const std::string& destination, const std::string& relative);
-    // Records that the entry named relative is now whole at placed, a file
-    // whose ID on the destination's volume is index (when known).
-    void written(const std::string& relative, const std::string& placed, const uint64_t* index);
-    // True when index is the ID of a file this extraction wrote.
-    bool wrote_file(uint64_t index) const { return indexes_.count(index) != 0; }
+    // Records that the entry named relative is now whole at placed.
+    void written(const std::string& relative, const std::string& placed);
+    // True when placed (a path with a '~', at which a file exists) reaches a
+    // file this extraction wrote: its long form is the path of one.
+    bool reaches_written_file(const std::string& destination, const std::string& placed) const;
     // Where the entry named relative was written whole; null when no entry of
     // that name was.
     const std::string* placed_for(const std::string& relative) const;
@@ -104,6 +116,6 @@ public:
 private:
     bool taken(const std::string& relative) const;
     std::set<std::wstring> folded_;
-    std::set<uint64_t> indexes_;
+    std::set<std::wstring> whole_;  // folded paths of the files written whole
     std::map<std::string, std::string> placed_;
 };

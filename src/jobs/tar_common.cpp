@@ -1,7 +1,10 @@
 // Pieces shared by the tarball jobs: the wide path libarchive opens, the
-// Zstandard stage's release and the tarball's names. Worker thread.
+// disk reader of the walks, the Zstandard stage's release and the
+// tarball's names. Worker thread.
 #include "jobs/tar_common.h"
 
+#include <archive.h>
+#include <archive_entry.h>
 #include <zstd.h>
 
 #include <cstring>
@@ -29,6 +32,31 @@ std::wstring archive_wide_path(const char* path) {
         left -= length;
     }
     return out;
+}
+
+bool DiskReader::read_entry(const char* path, archive_entry* entry) {
+    if (!disk_) disk_ = archive_read_disk_new();
+    const std::wstring wide = archive_wide_path(path);
+    failed_ = !disk_ || !entry || archive_read_disk_open_w(disk_, wide.c_str()) != ARCHIVE_OK ||
+              archive_read_next_header2(disk_, entry) != ARCHIVE_OK;
+    if (!failed_) archive_read_disk_descend(disk_);
+    return !failed_;
+}
+
+void DiskReader::close() {
+    if (failed_) {
+        discard();
+    } else if (disk_) {
+        archive_read_close(disk_);
+    }
+    failed_ = false;
+}
+
+void DiskReader::discard() {
+    if (!disk_) return;
+    archive_read_close(disk_);
+    archive_read_free(disk_);
+    disk_ = nullptr;
 }
 
 void release_zstd_stage(ArchiveJob& job) {

@@ -5,10 +5,40 @@
 
 #include "jobs/archive_job.h"
 
+struct archive_entry;
+
 // The UTF-16 form of a UTF-8 path for libarchive's wide calls, character by
 // character as decode_utf8_char splits it (stray bytes come through as single
 // units), at most 2047 units.
 std::wstring archive_wide_path(const char* path);
+
+// The disk reader through which a walk reads each entry's metadata, as
+// libarchive reports it. One reader serves the whole walk, opened on each
+// entry in turn: a new reader surveys the volume at its first entry (the
+// volume's path, kind and free space, and a second open of the entry) and
+// closes eight handles when it is freed, three times the system calls of
+// the entry itself. The entries read the same either way. A reader that
+// failed on an entry is replaced for the next one, as libarchive keeps a
+// reader's fatal state.
+class DiskReader {
+public:
+    DiskReader() = default;
+    ~DiskReader() { discard(); }
+    DiskReader(const DiskReader&) = delete;
+    DiskReader& operator=(const DiskReader&) = delete;
+
+    // Opens the reader on path and reads its entry into entry; true when the
+    // entry was read. Whatever the result, close() follows.
+    bool read_entry(const char* path, archive_entry* entry);
+    // Ends the current entry (after read_entry); the reader stays for the
+    // next one unless that entry failed.
+    void close();
+
+private:
+    void discard();
+    archive* disk_ = nullptr;
+    bool failed_ = false;
+};
 
 // Frees the Zstandard stage of a .tzst job: its reader and writer and the
 // compression and decompression contexts; each may already be gone.

@@ -102,30 +102,23 @@ bool put_in_tarball(ArchiveJob& job, const char* piece, size_t size) {
     return archive_write_data(job.tar_writer, piece, size) >= 0;
 }
 
-// Stores source under name: a folder when reader is null, else a file whose
-// reader the caller has opened (so that a file that cannot be opened gets no
-// entry at all), with its data.
-Stored store_entry(ArchiveJob& job, const char* source, const char* name, FileReader* reader, int32_t overall) {
-    archive* disk = archive_read_disk_new();
-    if (!disk) return Stored::unreadable;
-    const std::wstring wide = archive_wide_path(source);
-    archive_entry* entry = nullptr;
+// Stores source under name, its metadata read through disk: a folder when
+// reader is null, else a file whose reader the caller has opened (so that a
+// file that cannot be opened gets no entry at all), with its data.
+Stored store_entry(ArchiveJob& job, DiskReader& disk, const char* source, const char* name, FileReader* reader,
+                   int32_t overall) {
+    archive_entry* entry = archive_entry_new2(job.tar_writer);
     Stored stored = Stored::unreadable;
-    if (archive_read_disk_open_w(disk, wide.c_str()) == ARCHIVE_OK) {
-        entry = archive_entry_new2(job.tar_writer);
-        if (entry && archive_read_next_header2(disk, entry) == ARCHIVE_OK) {
-            archive_read_disk_descend(disk);
-            archive_entry_copy_pathname(entry, name);
-            stored = archive_write_header(job.tar_writer, entry) == ARCHIVE_OK ? Stored::yes
-                     : job.output_error != NO_ERROR                              ? Stored::write_failed
-                                                                                 : Stored::refused;
-        }
+    if (disk.read_entry(source, entry)) {
+        archive_entry_copy_pathname(entry, name);
+        stored = archive_write_header(job.tar_writer, entry) == ARCHIVE_OK ? Stored::yes
+                 : job.output_error != NO_ERROR                              ? Stored::write_failed
+                                                                             : Stored::refused;
     }
     if (stored == Stored::yes && reader) copy_input_data(job, *reader, name, overall, put_in_tarball);
     if (stored == Stored::yes && job.output_error != NO_ERROR) stored = Stored::write_failed;
     if (entry) archive_entry_free(entry);
-    archive_read_close(disk);
-    archive_read_free(disk);
+    disk.close();
     return stored;
 }
 
@@ -150,7 +143,7 @@ void set_entry_name(ArchiveJob& job, const String& source) {
 // or stored is noted and left out, and the walk goes on with the rest.
 // Links and loops are left out by trail's rule (noted). Returns false when
 // folder could not be listed (noted).
-bool add_level_to_tarball(ArchiveJob& job, const char* folder, FolderTrail& trail) {
+bool add_level_to_tarball(ArchiveJob& job, const char* folder, FolderTrail& trail, DiskReader& disk) {
     set_phase(job, Phase::writing_tarball);
     DirectoryScan scan;
     if (!scan.first(folder)) {
@@ -172,13 +165,13 @@ bool add_level_to_tarball(ArchiveJob& job, const char* folder, FolderTrail& trai
                 note_folder_left_out(job, step, name + "/");
                 continue;
             }
-            const Stored stored = store_entry(job, source.c_str(), name.c_str(), nullptr, 0);
+            const Stored stored = store_entry(job, disk, source.c_str(), name.c_str(), nullptr, 0);
             if (stored == Stored::write_failed) {
                 trail.leave();
                 break;
             }
             // A folder that cannot be listed is noted once, by the walk below.
-            if (add_level_to_tarball(job, source.c_str(), trail) && stored != Stored::yes && !job_stopping(job)) {
+            if (add_level_to_tarball(job, source.c_str(), trail, disk) && stored != Stored::yes && !job_stopping(job)) {
                 note_problem(job, Problem::not_stored, name + "/");
             }
             trail.leave();
@@ -191,7 +184,7 @@ bool add_level_to_tarball(ArchiveJob& job, const char* folder, FolderTrail& trai
             continue;
         }
         const int32_t overall = counted_percent(job.items_done.load() + 1, job.items_total.load());
-        const Stored stored = store_entry(job, source.c_str(), job.entry_name.c_str(), &reader, overall);
+        const Stored stored = store_entry(job, disk, source.c_str(), job.entry_name.c_str(), &reader, overall);
         if (stored == Stored::yes) {
             job.items_done.fetch_add(1, std::memory_order_relaxed);
         } else {
@@ -205,7 +198,8 @@ bool add_level_to_tarball(ArchiveJob& job, const char* folder, FolderTrail& trai
 void add_folder_to_tarball(ArchiveJob& job, const char* folder) {
     FolderTrail trail;
     trail.start(folder);
-    add_level_to_tarball(job, folder, trail);
+    DiskReader disk;
+    add_level_to_tarball(job, folder, trail, disk);
 }
 
 // What a compression made: the archive beside the tarball when made. An
@@ -399,6 +393,7 @@ JobResult compress_files_tzst(ArchiveJob& job) {
     }
     const size_t count = inputs.size();
     size_t stored_count = 0;
+    DiskReader disk;
     for (size_t i = 0; i < count; ++i) {
         const std::string name = name_of(inputs[i].c_str());
         job.entry_name.set(name.c_str());
@@ -408,7 +403,7 @@ JobResult compress_files_tzst(ArchiveJob& job) {
             continue;
         }
         const int32_t overall = count == 1 ? 100 : counted_percent(static_cast<int64_t>(i) + 1, static_cast<int64_t>(count));
-        const Stored stored = store_entry(job, inputs[i].c_str(), name.c_str(), &reader, overall);
+        const Stored stored = store_entry(job, disk, inputs[i].c_str(), name.c_str(), &reader, overall);
         if (stored == Stored::yes) {
             ++stored_count;
         } else {

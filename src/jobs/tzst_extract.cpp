@@ -261,7 +261,7 @@ TarballResult extract_tarball(ArchiveJob& job, const std::string& destination_fo
         } else if (type == AE_IFREG || link) {
             extract_file(extraction, reader, entry, relative);
         } else if (type == AE_IFDIR) {
-            if (!create_folders_below(destination, relative)) note_problem(job, Problem::not_written, relative + "\\");
+            if (!extraction.make_folders(relative)) note_problem(job, Problem::not_written, relative + "\\");
         } else {
             note_left_out(job, entry, relative);
         }

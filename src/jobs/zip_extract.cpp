@@ -55,7 +55,7 @@ void extract_entry(Extraction& extraction, ZipDataReader& data, const ZipEntry& 
         return;
     }
     if (folder) {
-        if (!create_folders_below(extraction.destination, relative)) {
+        if (!extraction.make_folders(relative)) {
             note_problem(job, Problem::not_written, relative + "\\");
         }
         return;

@@ -124,8 +124,12 @@ int ZCALLBACK win32_error(voidpf, voidpf stream) {
 // minizip reads and writes its headers a field, often a byte, at a time.
 // Straight on the Win32 functions every one of those is a system call, a
 // hundred and more per entry; this layer serves them from one buffer. It
-// holds either bytes read ahead (the file is at base + filled) or bytes not
-// yet written (the file is at base); the archive's position is base + at.
+// holds either bytes read ahead (the file is at base + filled) or the first
+// filled bytes not yet written (the file is at base); the archive's
+// position is base + at. While writing, a seek within the bytes not yet
+// written stays in the buffer: minizip goes back to each local header to
+// fill in its sizes, and for a small entry that header has not left the
+// buffer yet.
 constexpr uLong STREAM_BUFFER = 65536;
 
 struct BufferedStream {
@@ -149,13 +153,16 @@ long inner_seek(BufferedStream& b, ZPOS64_T offset, int origin) {
     return b.inner.zseek64_file(b.inner.opaque, b.stream, offset, origin);
 }
 
-// Writes the pending bytes; false when the file did not take them all.
+// Writes the pending bytes and leaves the file at the archive's position;
+// false when the file did not take them all.
 bool flush(BufferedStream& b) {
-    if (!b.writing || b.at == 0) return !b.failed;
-    const uLong written = b.inner.zwrite_file(b.inner.opaque, b.stream, b.data, b.at);
-    if (written != b.at) b.failed = true;
+    if (!b.writing || b.filled == 0) return !b.failed;
+    const uLong written = b.inner.zwrite_file(b.inner.opaque, b.stream, b.data, b.filled);
+    if (written != b.filled) b.failed = true;
+    // Only after a seek back within the buffer is the position short of its end.
+    if (b.at != b.filled && inner_seek(b, b.base + b.at, ZLIB_FILEFUNC_SEEK_SET) != 0) b.failed = true;
     b.base += b.at;
-    b.at = 0;
+    b.filled = b.at = 0;
     return !b.failed;
 }
 
@@ -213,8 +220,9 @@ uLong ZCALLBACK buffered_write(voidpf, voidpf stream, const void* in, uLong size
     BufferedStream& b = buffered(stream);
     drop_read_ahead(b);
     b.writing = true;
-    if (b.at + size > STREAM_BUFFER && !flush(b)) return 0;
-    if (size >= STREAM_BUFFER) {
+    const bool direct = size >= STREAM_BUFFER;
+    if ((direct || b.at + size > STREAM_BUFFER) && !flush(b)) return 0;
+    if (direct) {
         const uLong written = b.inner.zwrite_file(b.inner.opaque, b.stream, in, size);
         b.base += written;
         if (written != size) b.failed = true;
@@ -222,6 +230,7 @@ uLong ZCALLBACK buffered_write(voidpf, voidpf stream, const void* in, uLong size
     }
     std::memcpy(b.data + b.at, in, size);
     b.at += size;
+    b.filled = std::max(b.filled, b.at);
     return size;
 }
 
@@ -232,16 +241,17 @@ ZPOS64_T ZCALLBACK buffered_tell(voidpf, voidpf stream) {
 
 long ZCALLBACK buffered_seek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
     BufferedStream& b = buffered(stream);
+    const ZPOS64_T target = origin == ZLIB_FILEFUNC_SEEK_CUR ? b.base + b.at + offset : offset;
+    // Within the bytes read ahead, or within those not yet written.
+    if (origin != ZLIB_FILEFUNC_SEEK_END && target >= b.base && target <= b.base + b.filled) {
+        b.at = static_cast<uLong>(target - b.base);
+        return 0;
+    }
     if (!stop_writing(b)) return -1;
     if (origin == ZLIB_FILEFUNC_SEEK_END) {
         b.filled = b.at = 0;
         if (inner_seek(b, offset, origin) != 0) return -1;
         b.base = b.inner.ztell64_file(b.inner.opaque, b.stream);
-        return 0;
-    }
-    const ZPOS64_T target = origin == ZLIB_FILEFUNC_SEEK_CUR ? b.base + b.at + offset : offset;
-    if (target >= b.base && target <= b.base + b.filled) {
-        b.at = static_cast<uLong>(target - b.base);
         return 0;
     }
     b.filled = b.at = 0;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "io/block_pool.h"
 #include "io/event_pool.h"
 #include "io/file_reader.h"
 #include "io/file_writer.h"
@@ -447,3 +448,46 @@ TEST(EventPool, an_event_taken_again_is_signalled_and_the_pool_stays_bounded) {
     give_back_event(nullptr);
 }
 
+
+// Block memory comes back from the pool with what the last file left in it:
+// a later, shorter file must still hold its own bytes and nothing more,
+// however its size falls against the blocks.
+TEST_F(FileIo, files_after_a_longer_one_hold_only_their_own_bytes) {
+    put_file(at("long.bin"), pattern(20 * BLOCK + 5, 7));
+    {
+        FileReader reader(at("long.bin").c_str());
+        FileWriter writer(at("long-copy.bin").c_str());
+        write_in_chunks(writer, read_all(reader, 4096), 4096);
+        ASSERT_TRUE(writer.close());
+    }
+    for (const size_t size : {size_t{0}, size_t{1}, size_t{100}, BLOCK - 1, BLOCK + 1, 3 * BLOCK}) {
+        SCOPED_TRACE(size);
+        const std::string bytes = pattern(size, static_cast<uint32_t>(size) + 1);
+        const std::string name = "short" + std::to_string(size) + ".bin";
+        {
+            FileWriter writer(at(name).c_str());
+            write_in_chunks(writer, bytes, 1000);
+            ASSERT_TRUE(writer.close());
+        }
+        EXPECT_TRUE(get_file(at(name)) == bytes);
+        FileReader reader(at(name).c_str());
+        EXPECT_TRUE(read_all(reader, 4096) == bytes);
+    }
+}
+
+TEST(BlockPool, a_piece_given_back_is_taken_again_by_its_size_and_the_pool_stays_bounded) {
+    void* small = take_block_memory(100);
+    void* large = take_block_memory(200);
+    ASSERT_TRUE(small && large);
+    give_back_block_memory(small, 100);
+    give_back_block_memory(large, 200);
+    EXPECT_EQ(take_block_memory(200), large);
+    EXPECT_EQ(take_block_memory(100), small);
+    give_back_block_memory(small, 100);
+    give_back_block_memory(large, 200);
+    std::vector<void*> taken;
+    for (int i = 0; i < 100; ++i) taken.push_back(take_block_memory(64));
+    for (void* piece : taken) give_back_block_memory(piece, 64);
+    EXPECT_LE(pooled_block_memory(), size_t{48});
+    give_back_block_memory(nullptr, 64);
+}

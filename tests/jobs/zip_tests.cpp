@@ -184,6 +184,38 @@ TEST(ZipCompression, folder_round_trip_keeps_every_name_and_byte) {
     EXPECT_TRUE(same_tree(sample_tree(), read_tree(path_in(folder, "copy\\"))));
 }
 
+// The archive is written through a 64 KiB buffer, and the sizes of each
+// entry are filled into its local header after its data, in the buffer
+// while the header is still there and on the disk once it has left. Entries
+// of every size around the buffer's, at the level that stores data nearly
+// as it is and at the one that shrinks it most, read back whole, each local
+// header agreeing with the central directory (minizip checks the two).
+TEST(ZipCompression, entries_around_the_write_buffer_read_back_with_their_headers) {
+    TestFolder folder("zip-buffer");
+    Tree tree;
+    const size_t sizes[] = {0, 1, 100, 30000, 65000, 65535, 65536, 65537, 131072 + 7, 200000};
+    for (size_t i = 0; i < 30; ++i) {
+        const size_t size = sizes[i % 10] + i / 10;
+        tree["f" + std::to_string(i) + ".bin"] = pattern_bytes(size, static_cast<unsigned>(i) + 40);
+    }
+    write_tree(path_in(folder, "d\\"), tree);
+    for (const int level : {0, 9}) {
+        SCOPED_TRACE(level);
+        JobHandle job;
+        job->zlib_level = level;
+        compress_folder(job, path_in(folder, "d"));
+        ASSERT_EQ(outcome_of(job), JobOutcome::complete) << problem_report(*job);
+        std::vector<StoredEntry> entries;
+        ASSERT_TRUE(read_archive(path_in(folder, "d.zip"), entries));
+        Tree stored;
+        for (const StoredEntry& entry : entries) {
+            EXPECT_TRUE(entry.crc_ok) << entry.name;
+            stored[entry.name] = entry.data;
+        }
+        EXPECT_TRUE(same_tree(tree, stored));
+    }
+}
+
 TEST(ZipCompression, entries_carry_the_fixed_fields_at_every_level) {
     TestFolder folder("zip-fields");
     const Tree tree = {{"a.txt", "some text, some text, some text"},
@@ -626,4 +658,27 @@ TEST(ZipExtraction, an_empty_archive_gives_an_empty_folder_and_a_second_run_repl
     decompress(job, path_in(folder, "twice.zip"));
     EXPECT_EQ(outcome_of(job), JobOutcome::complete);
     EXPECT_TRUE(same_tree(Tree{{"d\\", ""}, {"d\\f.txt", "archived"}}, read_tree(path_in(folder, "twice\\"))));
+}
+
+// A folder level that cannot be made (a file has its name) is not taken as
+// made: every file below it is reported, and the files of the folders made
+// beside it are all extracted.
+TEST(ZipExtraction, a_file_in_place_of_a_folder_stops_only_the_files_below_it) {
+    TestFolder folder("zip-blocked-folder");
+    write_foreign_zip(path_in(folder, "b.zip"), {{"x", "a file named like a folder"},
+                                                 {"x/a.txt", "below a file"},
+                                                 {"deep/er/b.txt", "b"},
+                                                 {"x/y/c.txt", "below a file too"},
+                                                 {"deep/er/c.txt", "c"},
+                                                 {"deep/d.txt", "d"}});
+    JobHandle job;
+    decompress(job, path_in(folder, "b.zip"));
+    EXPECT_TRUE(same_tree(Tree{{"x", "a file named like a folder"},
+                               {"deep\\", ""},
+                               {"deep\\er\\", ""},
+                               {"deep\\er\\b.txt", "b"},
+                               {"deep\\er\\c.txt", "c"},
+                               {"deep\\d.txt", "d"}},
+                          read_tree(path_in(folder, "b\\"))));
+    EXPECT_EQ(problem_report(*job), "Velmora: 2 items could not be written to the disk:\nx\\a.txt\nx\\y\\c.txt");
 }

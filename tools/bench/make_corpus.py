@@ -5,6 +5,9 @@ usage: make_corpus.py mixed FOLDER [MIB]   text-like and already-compressed-like
                                            files (~2,000 in 512 MiB), a few of
                                            20-50 MiB
        make_corpus.py small FOLDER [COUNT] COUNT files of 0-4 KiB (20,000)
+       make_corpus.py flat FOLDER [COUNT]  COUNT files of 2 KiB in one folder (5,000)
+       make_corpus.py deep FOLDER [COUNT]  the same files six folders deep, 100
+                                           to a folder
        make_corpus.py large FOLDER [MIB]   one file of MIB MiB (1024), half
                                            text-like, half noise
        make_corpus.py sparse FOLDER [GIB]  one sparse disk image of GIB GiB (10)
@@ -79,6 +82,24 @@ def small(folder, count):
     print(f"{folder}: {count} files, {written >> 10} KiB")
 
 
+def two_kib_files(folder, count, folder_of):
+    """count files of 2 KiB, two in three text-like, in folder_of(n)."""
+    rng = random.Random(37)
+    for n in range(count):
+        name = os.path.join(folder, folder_of(n), f"f{n:05d}" + (".txt" if n % 3 else ".bin"))
+        write(name, text_bytes(rng, 2048) if n % 3 else noise_bytes(rng, 2048))
+
+
+def flat(folder, count):
+    two_kib_files(folder, count, lambda n: "")
+    print(f"{folder}: {count} files of 2 KiB in one folder")
+
+
+def deep(folder, count):
+    two_kib_files(folder, count, lambda n: os.path.join(f"d{n // 100:02d}", "a", "b", "c", "d", "e"))
+    print(f"{folder}: {count} files of 2 KiB, six folders deep")
+
+
 def large(folder, mib):
     rng = random.Random(29)
     path = os.path.join(folder, "disk.img")
@@ -103,7 +124,7 @@ def sparse(folder, gib):
 
 
 if __name__ == "__main__":
-    kinds = {"mixed": (mixed, 512), "small": (small, 20000), "large": (large, 1024), "sparse": (sparse, 10)}
+    kinds = {"mixed": (mixed, 512), "small": (small, 20000), "flat": (flat, 5000), "deep": (deep, 5000), "large": (large, 1024), "sparse": (sparse, 10)}
     if len(sys.argv) < 3 or sys.argv[1] not in kinds:
         sys.exit(__doc__)
     make, default = kinds[sys.argv[1]]

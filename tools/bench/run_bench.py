@@ -2,13 +2,20 @@
 """Times velmora-cli beside its native peers and writes the table.
 
 usage: run_bench.py BUILD_DIR OUT_DIR
-Environment: BENCH_CORPORA (default "mixed small large sparse"; "mixed:64"
-makes a smaller corpus of that kind), BENCH_ROUNDS
+Environment: BENCH_CORPORA (default "mixed small flat deep large sparse";
+"mixed:64" makes a smaller corpus of that kind), BENCH_ROUNDS
 (default 3), BENCH_SCRATCH (default /dev/shm/velmora-bench).
 
 Each round runs every command of a job once, Velmora and peers alternating,
 so that drift in the machine's speed touches all of them alike; the table
 shows medians. Scratch data lives on tmpfs, so the page cache is always warm.
+The small-file corpora ("flat", "deep") time Velmora's four jobs against
+plain Win32 floors instead of peers: velmora-write-floor makes the same files
+with CreateFileW, WriteFile and CloseHandle, velmora-read-floor walks the
+folder and reads every file with FindFirstFileW, CreateFileW and ReadFile.
+Each floor runs right before the job it is the floor of, and every command
+runs once more on an empty folder, so that the table can also give the
+ratio of the files alone.
 Writes OUT_DIR/bench.csv, OUT_DIR/bench.txt and OUT_DIR/bench.png.
 """
 import csv
@@ -18,6 +25,7 @@ import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -51,8 +59,33 @@ def remove(path):
         os.remove(path)
 
 
+def server_pid(prefix):
+    """The wineserver of prefix: its working folder is named after the
+    prefix's device and inode. None when it is not running."""
+    info = os.stat(prefix)
+    wanted = f"/server-{info.st_dev:x}-{info.st_ino:x}"
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if os.readlink(f"/proc/{pid}/cwd").endswith(wanted):
+                return int(pid)
+        except OSError:
+            continue
+    return None
+
+
+def cpu_seconds(pid):
+    """User and system CPU seconds a process has used so far (0 when it is gone)."""
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+    except OSError:
+        return 0.0
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
 class Runner:
     def __init__(self, build, scratch):
+        self.build = build
         self.cli = os.path.join(os.path.abspath(build), "velmora-cli.exe")
         self.env = dict(os.environ, WINEDEBUG="-all")
         self.env.setdefault("WINEPREFIX", os.path.join(os.path.expanduser("~"), ".cache", "velmora-bench-prefix"))
@@ -63,18 +96,29 @@ class Runner:
         subprocess.Popen(["wineserver", "-p"], env=self.env).wait()
         subprocess.run(["wine", "cmd", "/c", "exit"], env=self.env, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.server = server_pid(self.env["WINEPREFIX"])
 
     def stop_wine(self):
         subprocess.run(["wineserver", "-k"], env=self.env)
 
     def time(self, argv, cwd, velmora):
-        """Runs argv; returns wall seconds, CPU seconds and peak memory in KiB."""
-        started = time.perf_counter()
-        process = subprocess.Popen(argv, cwd=cwd, env=self.env, stdin=subprocess.DEVNULL,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        err = process.stderr.read().decode(errors="replace")
-        _, status, usage = os.wait4(process.pid, 0)
-        wall = time.perf_counter() - started
+        """Runs argv; returns wall seconds, CPU seconds, peak memory in KiB and
+        the CPU seconds the wineserver spent meanwhile (on the program's calls:
+        the prefix serves nothing else during the run)."""
+        # stderr goes to a file, not a pipe: a process the program starts (Wine
+        # starts its desktop process with the first window-system call)
+        # inherits it and may outlive the program, which would hold a pipe
+        # open, and the run's time with it, for a second more.
+        with tempfile.TemporaryFile() as err_file:
+            server_before = cpu_seconds(self.server) if self.server else 0.0
+            started = time.perf_counter()
+            process = subprocess.Popen(argv, cwd=cwd, env=self.env, stdin=subprocess.DEVNULL,
+                                       stdout=subprocess.DEVNULL, stderr=err_file)
+            _, status, usage = os.wait4(process.pid, 0)
+            wall = time.perf_counter() - started
+            server = cpu_seconds(self.server) - server_before if self.server else 0.0
+            err_file.seek(0)
+            err = err_file.read().decode(errors="replace")
         process.returncode = os.waitstatus_to_exitcode(status)
         if process.returncode != 0:
             raise RuntimeError(f"{argv} failed ({process.returncode}): {err.strip()}")
@@ -85,11 +129,78 @@ class Runner:
             m = re.search(r"peak working set (\d+) KiB", err)
             if m:
                 peak = int(m.group(1))
-        return wall, cpu, peak
+        return wall, cpu, peak, server
+
+
+def tree_list(source, path):
+    """Writes the write floor's list of source's folders and files (pre-order,
+    a folder before what it holds)."""
+    with open(path, "w", encoding="utf-8") as f:
+        for folder, folders, files in os.walk(source):
+            folders.sort()
+            relative = os.path.relpath(folder, source).replace("/", "\\")
+            prefix = "" if relative == "." else relative + "\\"
+            if prefix:
+                f.write(f"D {relative}\n")
+            for name in sorted(files):
+                f.write(f"F {os.path.getsize(os.path.join(folder, name))} {prefix}{name}\n")
+
+
+def small_file_jobs(source, out, build):
+    """Velmora's four jobs on many small files, each after its plain Win32
+    floor: the read floor for the compressions, the write floor for the
+    extractions. Then each of them once more on an empty folder (or the
+    archive of one): what a run costs before its first file."""
+    base = os.path.dirname(out)
+    empty = os.path.join(base, "empty", os.path.basename(source))
+    empty_out = os.path.join(base, "empty-out")
+    os.makedirs(empty, exist_ok=True)
+    os.makedirs(empty_out, exist_ok=True)
+    return small_file_runs(source, out, build, "") + small_file_runs(empty, empty_out, build, EMPTY)
+
+
+def small_file_runs(source, out, build, suffix):
+    cli = os.path.join(os.path.abspath(build), "velmora-cli.exe")
+    name = os.path.basename(source)
+    parent = os.path.dirname(source)
+    v = ["wine", cli, "--stats"]
+    tzst, zipf = os.path.join(out, name + ".tzst"), os.path.join(out, name + ".zip")
+    listing = os.path.join(out, "list.txt")
+    tree_list(source, listing)
+    floor_out = os.path.join(out, "floor")
+    read_floor = ("floor", "read floor" + suffix, None, lambda: None,
+                  ["wine", os.path.join(os.path.abspath(build), "velmora-read-floor.exe"), winpath(source)],
+                  out, None, None)
+    write_floor = ("floor", "write floor" + suffix, None, lambda: remove(floor_out),
+                   ["wine", os.path.join(os.path.abspath(build), "velmora-write-floor.exe"), winpath(listing),
+                    winpath(floor_out)], out, floor_out, None)
+    read_ref, write_ref = ("floor", "read floor" + suffix), ("floor", "write floor" + suffix)
+    velmora = "velmora" + suffix
+
+    def moved(fmt, final):
+        def after():
+            os.replace(os.path.join(parent, name + "." + fmt), final)
+        return after
+
+    return [
+        read_floor,
+        ("tzst compress", velmora, read_ref, lambda: remove(tzst),
+         v + ["compress", "--format", "tzst", "--level", "1", winpath(source)], parent, tzst, moved("tzst", tzst)),
+        read_floor,
+        ("zip compress", velmora, read_ref, lambda: remove(zipf),
+         v + ["compress", "--format", "zip", "--level", "1", winpath(source)], parent, zipf, moved("zip", zipf)),
+        write_floor,
+        ("tzst extract", velmora, write_ref, lambda: remove(os.path.join(out, name)),
+         v + ["decompress", winpath(tzst)], out, os.path.join(out, name), None),
+        write_floor,
+        ("zip extract", velmora, write_ref, lambda: remove(os.path.join(out, name)),
+         v + ["decompress", winpath(zipf)], out, os.path.join(out, name), None),
+    ]
 
 
 def jobs_for(corpus, source, out, cli):
-    """The commands of one corpus: (job, tool, reference peer, prepare, argv, cwd, output, velmora)."""
+    """The commands of one corpus: (job, tool, reference, prepare, argv, cwd, output, after);
+    the reference is a peer of the same job, or a (job, tool) pair."""
     name = os.path.basename(source)
     parent = os.path.dirname(source)
     v = ["wine", cli, "--stats"]
@@ -165,40 +276,61 @@ def bench_corpus(runner, corpus_arg, rounds):
     subprocess.run([sys.executable, os.path.join(HERE, "make_corpus.py"), corpus, source] + ([size] if size else []),
                    check=True)
     input_bytes = tree_size(source)
-    jobs = sparse_jobs(source, out, runner.cli) if corpus == "sparse" else jobs_for(corpus, source, out, runner.cli)
+    if corpus == "sparse":
+        jobs = sparse_jobs(source, out, runner.cli)
+    elif corpus in SMALL_FILE_CORPORA:
+        jobs = small_file_jobs(source, out, runner.build)
+    else:
+        jobs = jobs_for(corpus, source, out, runner.cli)
     samples = {}
     for r in range(rounds):
         for job, tool, _, prepare, argv, cwd, output, after in jobs:
             prepare()
-            wall, cpu, peak = runner.time(argv, cwd, tool.startswith("velmora"))
+            wall, cpu, peak, server = runner.time(argv, cwd, tool.startswith("velmora"))
             if after:
                 after()
             samples.setdefault((job, tool), []).append(
-                (wall, cpu, peak, tree_size(output) if output else 0, disk_use(output) if output else 0))
+                (wall, cpu, peak, tree_size(output) if output else 0, disk_use(output) if output else 0, server))
             print(f"  {corpus} round {r + 1}: {job:14} {tool:22} {wall:7.2f} s", flush=True)
         # Extraction outputs are removed so the next round writes fresh files.
         remove(os.path.join(out, "x"))
         remove(os.path.join(out, os.path.basename(source)))
+        remove(os.path.join(out, "floor"))
     rows = []
     medians = {}
+    references = {}
     for job, tool, reference, *_ in jobs:
+        if (job, tool) in medians:
+            continue  # a floor that runs before more than one job
         s = samples[(job, tool)]
         wall = statistics.median(x[0] for x in s)
         medians[(job, tool)] = wall
-        rows.append({"corpus": corpus, "job": job, "tool": tool, "reference": reference or "",
+        references[(job, tool)] = reference if isinstance(reference, tuple) else (job, reference)
+        rows.append({"corpus": corpus, "job": job, "tool": tool,
+                     "reference": (reference[1] if isinstance(reference, tuple) else reference) or "",
                      "wall_s": wall, "cpu_s": statistics.median(x[1] for x in s),
+                     "server_cpu_s": statistics.median(x[5] for x in s),
                      "output_bytes": s[-1][3], "disk_bytes": s[-1][4], "input_mb_s": input_bytes / 1e6 / wall,
                      "peak_mib": max(x[2] for x in s) / 1024})
     cpus = {(row["job"], row["tool"]): row["cpu_s"] for row in rows}
     for row in rows:
-        ref = (row["job"], row["reference"])
+        ref = references[(row["job"], row["tool"])]
         row["ratio"] = row["wall_s"] / medians[ref] if ref in medians else None
         row["overhead"] = None
-        if row["tool"] == "velmora" and ref in cpus and row["job"] != "sparse extract":
+        if row["tool"] == "velmora" and corpus in SMALL_FILE_CORPORA:
+            # The cost of the files alone: each run less its run on nothing.
+            velmora_empty = medians[(row["job"], row["tool"] + EMPTY)]
+            floor_empty = medians[(ref[0], ref[1] + EMPTY)]
+            row["overhead"] = (row["wall_s"] - velmora_empty) / (medians[ref] - floor_empty)
+        elif row["tool"] == "velmora" and ref in cpus and row["job"] != "sparse extract":
             floor = own_floor(row["job"], medians)
             row["overhead"] = row["wall_s"] / (floor + cpus[ref])
     remove(base)
     return input_bytes, rows
+
+
+SMALL_FILE_CORPORA = ("flat", "deep")
+EMPTY = " (empty)"
 
 
 def own_floor(job, medians):
@@ -219,18 +351,26 @@ def own_floor(job, medians):
 
 def table_text(corpus, input_bytes, rows):
     lines = [f"{corpus}: {input_bytes / 2**20:.0f} MiB input",
-             f"  {'job':14} {'tool':22} {'wall s':>8} {'CPU s':>7} {'output MiB':>10} {'disk MiB':>8} {'MB/s':>7} "
+             f"  {'job':14} {'tool':22} {'wall s':>8} {'CPU s':>7} {'srv s':>6} {'output MiB':>10} {'disk MiB':>8} {'MB/s':>7} "
              f"{'ratio':>22} {'peak MiB':>8} {'own':>5}"]
     for row in rows:
         ratio = f"{row['ratio']:.2f} x {row['reference']}" if row["ratio"] is not None else ""
         own = f"{row['overhead']:5.2f}" if row["overhead"] is not None else ""
         lines.append(f"  {row['job']:14} {row['tool']:22} {row['wall_s']:8.2f} {row['cpu_s']:7.2f} "
+                     f"{row['server_cpu_s']:6.2f} "
                      f"{row['output_bytes'] / 2**20:10.1f} {row['disk_bytes'] / 2**20:8.1f} {row['input_mb_s']:7.1f} "
                      f"{ratio:>22.22} {row['peak_mib']:8.1f}"
                      f" {own:>5}")
+    if corpus.partition(":")[0] in SMALL_FILE_CORPORA:
+        lines.append("  ratio: Velmora's wall over its plain Win32 floor's (the same files made with CreateFileW,\n"
+                     "  WriteFile and CloseHandle, or walked and read with FindFirstFileW, CreateFileW and ReadFile);\n"
+                     "  own: the same ratio for the files alone, each wall less its run on an empty folder (\"(empty)\"\n"
+                     "  rows: starting the program, its job and its end); srv s: the wineserver's CPU time")
+        return "\n".join(lines)
     lines.append("  own: Velmora's wall / (its I/O floor + the peer's CPU time); the floor is one copy-through\n"
                  "  for ZIP jobs, one and a half for .tzst jobs, plus the entry-walk for .tzst compression;\n"
-                 "  disk MiB: what the output takes on the disk (holes of a sparse file take none)")
+                 "  disk MiB: what the output takes on the disk (holes of a sparse file take none);\n"
+                 "  srv s: the wineserver's CPU time on Velmora's calls")
     return "\n".join(lines)
 
 
@@ -263,7 +403,7 @@ def main():
     if len(sys.argv) != 3:
         sys.exit(__doc__)
     build, out_dir = sys.argv[1], sys.argv[2]
-    corpora = os.environ.get("BENCH_CORPORA", "mixed small large sparse").split()
+    corpora = os.environ.get("BENCH_CORPORA", "mixed small flat deep large sparse").split()
     rounds = int(os.environ.get("BENCH_ROUNDS", "3"))
     runner = Runner(build, os.environ.get("BENCH_SCRATCH", "/dev/shm/velmora-bench"))
     os.makedirs(out_dir, exist_ok=True)

@@ -61,9 +61,10 @@ bool copy_folder_through(const std::string& source, const std::string& destinati
     return whole;
 }
 
-// Opens a disk reader on every entry below folder and reads its header, as
-// the tarball job does before it copies a file's data; counts the entries.
-bool walk_entries(const char* folder, uint64_t& entries) {
+// Reads the header of every entry below folder through the walk's disk
+// reader, as the tarball job does before it copies a file's data; counts
+// the entries.
+bool walk_entries(const char* folder, DiskReader& disk, uint64_t& entries) {
     DirectoryScan scan;
     if (!scan.first(folder)) return false;
     String path;
@@ -71,17 +72,12 @@ bool walk_entries(const char* folder, uint64_t& entries) {
     do {
         if (scan.is_dot_entry()) continue;
         scan.full_path(path);
-        archive* disk = archive_read_disk_new();
         archive_entry* entry = archive_entry_new();
-        const std::wstring wide = archive_wide_path(path.c_str());
-        whole = disk && entry && archive_read_disk_open_w(disk, wide.c_str()) == ARCHIVE_OK &&
-                archive_read_next_header2(disk, entry) == ARCHIVE_OK && whole;
-        if (disk) archive_read_disk_descend(disk);
+        whole = disk.read_entry(path.c_str(), entry) && whole;
+        disk.close();
         archive_entry_free(entry);
-        archive_read_close(disk);
-        archive_read_free(disk);
         ++entries;
-        if (scan.is_directory()) whole = walk_entries(path.c_str(), entries) && whole;
+        if (scan.is_directory()) whole = walk_entries(path.c_str(), disk, entries) && whole;
     } while (scan.next());
     return whole;
 }
@@ -110,7 +106,8 @@ int entry_walk(const std::vector<std::string>& arguments) {
         return complain(EXIT_USAGE, "no such folder", folder);
     }
     uint64_t entries = 0;
-    if (!walk_entries(folder.c_str(), entries)) return complain(EXIT_PARTIAL, "an entry could not be read", folder);
+    DiskReader disk;
+    if (!walk_entries(folder.c_str(), disk, entries)) return complain(EXIT_PARTIAL, "an entry could not be read", folder);
     std::printf("%llu entries\n", static_cast<unsigned long long>(entries));
     return 0;
 }

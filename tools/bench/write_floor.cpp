@@ -1,0 +1,94 @@
+// velmora-write-floor: the least a Win32 program does to create a tree of
+// files, for the benchmark's extraction rows. It reads a list of folders and
+// files with their sizes and makes them with plain synchronous calls:
+// CreateDirectoryW for each folder, CreateFileW, WriteFile and CloseHandle
+// for each file. Nothing else of the program is linked.
+//
+//   velmora-write-floor LIST DESTINATION
+//
+// LIST is UTF-8, one line per item in the order to make them: "D path" for a
+// folder, "F size path" for a file, paths relative to DESTINATION with '\'.
+// The data is a fixed pattern. Exit code 0 when everything was made.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr DWORD CHUNK = 65536;
+
+std::wstring wide(const std::string& utf8) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &out[0], n);
+    return out;
+}
+
+bool read_whole(const wchar_t* path, std::string& out) {
+    const HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    char buffer[CHUNK];
+    DWORD got = 0;
+    while (ReadFile(file, buffer, CHUNK, &got, nullptr) && got > 0) out.append(buffer, got);
+    CloseHandle(file);
+    return true;
+}
+
+bool write_file(const std::wstring& path, unsigned long long size, const char* pattern) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool whole = true;
+    while (whole && size > 0) {
+        const DWORD n = size < CHUNK ? static_cast<DWORD>(size) : CHUNK;
+        DWORD written = 0;
+        whole = WriteFile(file, pattern, n, &written, nullptr) && written == n;
+        size -= n;
+    }
+    return CloseHandle(file) && whole;
+}
+
+}  // namespace
+
+int main() {
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (!argv || argc != 3) {
+        std::fprintf(stderr, "usage: velmora-write-floor LIST DESTINATION\n");
+        return 2;
+    }
+    std::string list;
+    if (!read_whole(argv[1], list)) {
+        std::fprintf(stderr, "velmora-write-floor: cannot read the list\n");
+        return 2;
+    }
+    const std::wstring destination = std::wstring(argv[2]) + L"\\";
+    CreateDirectoryW(argv[2], nullptr);
+    std::vector<char> pattern(CHUNK);
+    for (DWORD i = 0; i < CHUNK; ++i) pattern[i] = static_cast<char>('a' + i % 26);
+    unsigned long long files = 0, bytes = 0;
+    size_t at = 0;
+    while (at < list.size()) {
+        size_t end = list.find('\n', at);
+        if (end == std::string::npos) end = list.size();
+        const std::string line = list.substr(at, end - at);
+        at = end + 1;
+        if (line.size() < 3) continue;
+        if (line[0] == 'D') {
+            const std::wstring path = destination + wide(line.substr(2));
+            if (!CreateDirectoryW(path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return 1;
+            continue;
+        }
+        char* rest = nullptr;
+        const unsigned long long size = std::strtoull(line.c_str() + 2, &rest, 10);
+        if (!rest || *rest != ' ') return 2;
+        if (!write_file(destination + wide(rest + 1), size, pattern.data())) return 1;
+        ++files;
+        bytes += size;
+    }
+    std::printf("%llu files, %llu bytes\n", files, bytes);
+    return 0;
+}
