@@ -555,10 +555,13 @@ int main() {
     int code = EXIT_COMPLETE;
     // Lines end in a line feed alone where they go to a file or a pipe, so
     // that a progress file holds no carriage return; a console gets its own.
+    // The runtime takes any character device (NUL too) for a terminal and
+    // writes it unbuffered, a system call a line: standard output that is
+    // no console is buffered whole.
     for (FILE* stream : {stdout, stderr}) {
-        if (!is_console(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))))) {
-            _setmode(_fileno(stream), _O_BINARY);
-        }
+        if (is_console(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))))) continue;
+        _setmode(_fileno(stream), _O_BINARY);
+        if (stream == stdout) std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     }
     {
         std::vector<std::string> arguments = utf8_arguments();
