@@ -95,9 +95,9 @@ private:
     Block* add_block();
     void free_blocks();
     // Writes the first empty block at position and advances position.
-    void submit_first();
+    void submit_first(bool alone = false);
     // Starts writing block at offset; true when the write is now pending.
-    bool start_write(Block* block, uint64_t offset);
+    bool start_write(Block* block, uint64_t offset, bool alone);
     void finish(Block* block, BOOL ok, DWORD transferred, DWORD error);
     // Sets the failure flag, keeping the first error code.
     void fail(DWORD error);

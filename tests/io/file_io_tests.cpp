@@ -491,3 +491,42 @@ TEST(BlockPool, a_piece_given_back_is_taken_again_by_its_size_and_the_pool_stays
     EXPECT_LE(pooled_block_memory(), size_t{48});
     give_back_block_memory(nullptr, 64);
 }
+
+// A pipe whose reader starts late makes the writer's last write pend: close
+// must wait for it whether the write is alone in flight or follows others.
+TEST(FileWriterPipe, close_waits_for_a_pending_last_write) {
+    for (const size_t size : {size_t{3000}, 3 * BLOCK + 500}) {
+        SCOPED_TRACE(size);
+        const std::string name = "\\\\.\\pipe\\velmora-writer-" + std::to_string(GetCurrentProcessId()) + "-" +
+                                 std::to_string(size);
+        const HANDLE server = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT, 1, 1,
+                                               1, 0, nullptr);
+        ASSERT_NE(server, INVALID_HANDLE_VALUE);
+        struct Drain {
+            HANDLE pipe;
+            std::string bytes;
+        } drain{server, {}};
+        const auto run = [](void* raw) -> DWORD {
+            auto* d = static_cast<Drain*>(raw);
+            ConnectNamedPipe(d->pipe, nullptr);
+            Sleep(200);  // the writer reaches its close before anything is read
+            char chunk[4096];
+            DWORD n = 0;
+            while (ReadFile(d->pipe, chunk, sizeof(chunk), &n, nullptr) && n > 0) d->bytes.append(chunk, n);
+            return 0;
+        };
+        const HANDLE thread = CreateThread(nullptr, 0, run, &drain, 0, nullptr);
+        ASSERT_NE(thread, nullptr);
+        const std::string data = pattern(size, 7);
+        {
+            FileWriter writer(name.c_str());
+            ASSERT_TRUE(writer.is_open());
+            write_in_chunks(writer, data, 1000);
+            EXPECT_TRUE(writer.close());
+        }
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+        CloseHandle(server);
+        EXPECT_TRUE(drain.bytes == data) << drain.bytes.size() << " bytes of " << data.size();
+    }
+}
