@@ -4,7 +4,11 @@
 // CreateDirectoryW for each folder, CreateFileW, WriteFile and CloseHandle
 // for each file. Nothing else of the program is linked.
 //
-//   velmora-write-floor LIST DESTINATION
+//   velmora-write-floor [--overlapped] LIST DESTINATION
+//
+// --overlapped opens each file for overlapped writing, as the program's
+// writer does, and waits for every write on the file handle: what that mode
+// of writing costs, apart from everything else the program does.
 //
 // LIST is UTF-8, one line per item in the order to make them: "D path" for a
 // folder, "F size path" for a file, paths relative to DESTINATION with '\'.
@@ -14,6 +18,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -38,15 +43,28 @@ bool read_whole(const wchar_t* path, std::string& out) {
     return true;
 }
 
-bool write_file(const std::wstring& path, unsigned long long size, const char* pattern) {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+bool write_file(const std::wstring& path, unsigned long long size, const char* pattern, bool overlapped) {
+    const DWORD flags = FILE_ATTRIBUTE_NORMAL | (overlapped ? FILE_FLAG_OVERLAPPED : 0);
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, flags, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     bool whole = true;
+    unsigned long long offset = 0;
     while (whole && size > 0) {
         const DWORD n = size < CHUNK ? static_cast<DWORD>(size) : CHUNK;
         DWORD written = 0;
-        whole = WriteFile(file, pattern, n, &written, nullptr) && written == n;
+        if (overlapped) {
+            // One write in flight at a time, so the handle can signal it.
+            OVERLAPPED request{};
+            request.Offset = static_cast<DWORD>(offset);
+            request.OffsetHigh = static_cast<DWORD>(offset >> 32);
+            BOOL ok = WriteFile(file, pattern, n, &written, &request);
+            if (!ok && GetLastError() == ERROR_IO_PENDING) ok = GetOverlappedResult(file, &request, &written, TRUE);
+            whole = ok && written == n;
+        } else {
+            whole = WriteFile(file, pattern, n, &written, nullptr) && written == n;
+        }
         size -= n;
+        offset += n;
     }
     return CloseHandle(file) && whole;
 }
@@ -56,10 +74,12 @@ bool write_file(const std::wstring& path, unsigned long long size, const char* p
 int main() {
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    if (!argv || argc != 3) {
-        std::fprintf(stderr, "usage: velmora-write-floor LIST DESTINATION\n");
+    const bool overlapped = argv && argc == 4 && std::wcscmp(argv[1], L"--overlapped") == 0;
+    if (!argv || argc != 3 + overlapped) {
+        std::fprintf(stderr, "usage: velmora-write-floor [--overlapped] LIST DESTINATION\n");
         return 2;
     }
+    argv += overlapped;
     std::string list;
     if (!read_whole(argv[1], list)) {
         std::fprintf(stderr, "velmora-write-floor: cannot read the list\n");
@@ -85,7 +105,7 @@ int main() {
         char* rest = nullptr;
         const unsigned long long size = std::strtoull(line.c_str() + 2, &rest, 10);
         if (!rest || *rest != ' ') return 2;
-        if (!write_file(destination + wide(rest + 1), size, pattern.data())) return 1;
+        if (!write_file(destination + wide(rest + 1), size, pattern.data(), overlapped)) return 1;
         ++files;
         bytes += size;
     }
