@@ -250,7 +250,20 @@ void FileWriter::mark_sparse() {
     CloseHandle(overlapped.hEvent);
 }
 
-bool FileWriter::close() {
+bool flush_to_disk(HANDLE file, bool takes_part_in_faults) {
+    if (!FlushFileBuffers(file)) return false;
+    if (takes_part_in_faults && io_faults.fail_flush) {
+        SetLastError(ERROR_WRITE_FAULT);  // the test seam: the disk refused what the flush sent
+        return false;
+    }
+    return true;
+}
+
+bool FileWriter::close() { return close_file(false); }
+
+bool FileWriter::close_on_disk() { return close_file(true); }
+
+bool FileWriter::close_file(bool to_disk) {
     if (is_open()) {
         flush(true);
         if (position_ > max_size_) {
@@ -263,6 +276,7 @@ bool FileWriter::close() {
                 fail(GetLastError());
             }
         }
+        if (to_disk && !flush_to_disk(handle_, takes_part_in_faults_)) fail(GetLastError());
         if (!CloseHandle(handle_)) fail(GetLastError());
         handle_ = INVALID_HANDLE_VALUE;
     }

@@ -49,6 +49,11 @@ public:
     // and closes it. True when every accepted byte was written and the file
     // closed cleanly. Safe to call twice.
     bool close();
+    // close(), having the system put the file on the disk before the handle
+    // closes: a late failure (a network share, a removable drive) then fails
+    // the close. For files whose loss would otherwise pass unseen: a finished
+    // archive, and the copy whose source a move deletes.
+    bool close_on_disk();
 
     // True once any write failed, fell short or the close failed, and when
     // the file could not be created.
@@ -94,6 +99,7 @@ private:
 
     Block* add_block();
     void free_blocks();
+    bool close_file(bool to_disk);
     // Writes the first empty block at position and advances position.
     void submit_first(bool alone = false);
     // Starts writing block at offset; true when the write is now pending.
@@ -118,3 +124,8 @@ private:
     BlockQueue empty_;
     BlockQueue pending_;
 };
+
+// FlushFileBuffers, through the fault seam for a file that takes part in it:
+// false, with the reason as the last error, when the disk refused what the
+// flush sent.
+bool flush_to_disk(HANDLE file, bool takes_part_in_faults);

@@ -10,7 +10,7 @@ struct IoFaults {
     int64_t fail_read_at = 0;       // 1-based index of the read request to fail; 0: none
     int64_t fail_write_at = 0;      // likewise for write requests
     uint32_t write_error = 0x1D;    // the error the failed write reports (ERROR_WRITE_FAULT)
-    bool fail_flush = false;        // a ZIP archive's flush before its close, made, then fails (a late network write)
+    bool fail_flush = false;        // an archive's flush before its close, made, then fails (a late network write)
     int64_t disk_full_after = -1;   // bytes the "disk" accepts before reporting full; -1: off
     int64_t fail_growth_from = 0;   // a buffer that would take new storage of this many bytes or more gets none; 0: off
     int64_t memory_available = 0;   // the memory the machine is said to be able to give a job, in bytes; 0: ask it

@@ -38,7 +38,7 @@ bool move_file_by_copy(const char* source, const char* target) {
         char block[DATA_PIECE];
         size_t n;
         while ((n = reader.read(block, sizeof(block))) > 0 && !writer.failed()) copied += writer.write(block, n);
-        const bool closed = writer.close();
+        const bool closed = writer.close_on_disk();
         complete = closed && !reader.failed() && copied == expected && writer.bytes_written() == expected;
     }
     if (!complete || !move_file_replacing_retrying(partial.c_str(), target)) {

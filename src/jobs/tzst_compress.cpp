@@ -325,7 +325,7 @@ std::string compress_tarball(ArchiveJob& job) {
         } else {
             job.stage_writer = new FileWriter(partial.c_str());
             if (job.stage_writer->is_open()) streamed = stream_frame(job);
-            written = job.stage_writer->close();
+            written = job.stage_writer->close_on_disk();
             if (!written) set_output_error(job, job.stage_writer->error());
         }
     }

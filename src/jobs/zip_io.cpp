@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "io/file_reader.h"
+#include "io/file_writer.h"
 #include "io/io_faults.h"
 #include "io/platform.h"
 #include "io/banned.h"
@@ -104,12 +105,7 @@ long ZCALLBACK win32_seek(voidpf, voidpf stream, ZPOS64_T offset, int origin) {
 int ZCALLBACK win32_close(voidpf, voidpf stream) {
     auto* file = static_cast<Win32File*>(stream);
     if (file->writable) {
-        BOOL flushed = FlushFileBuffers(file->handle);
-        if (flushed && file->takes_part_in_faults && io_faults.fail_flush) {
-            flushed = FALSE;  // the test seam: the disk refused what the flush sent
-            SetLastError(ERROR_WRITE_FAULT);
-        }
-        if (!flushed) record_failure(*file, GetLastError());
+        if (!flush_to_disk(file->handle, file->takes_part_in_faults)) record_failure(*file, GetLastError());
     }
     if (!CloseHandle(file->handle) && file->writable) record_failure(*file, GetLastError());
     const bool failed = file->writable && file->error != NO_ERROR;

@@ -331,25 +331,30 @@ TEST(Faults, stage_buffers_that_cannot_be_had_fail_the_tzst_jobs) {
     }
 }
 
-// A failure that comes late: the flush of a finished ZIP (a network share
-// that fails its last writes). No archive passes for whole, and the user
-// is told why.
+// A failure that comes late: the flush of a finished archive (a network
+// share that fails its last writes). No archive passes for whole, and the
+// user is told why.
 TEST(Faults, a_late_flush_failure_makes_no_archive) {
-    Bench bench(Kind::zip_folder);
-    const std::string in = bench.scratch.path() + "in";
-    JobHandle job;
-    job->compressor = 0;
-    reset_io_faults();
-    io_faults.fail_flush = true;
-    submit_compress_folder(*job, in.c_str());
-    ASSERT_TRUE(serve_within(*job, 60));
-    reset_io_faults();
-    EXPECT_STREQ(outcome_word(*job), "failed");
-    EXPECT_FALSE(path_exists(in + ".zip"));
-    EXPECT_EQ(problem_report(*job), "Velmora: The archive could not be written:\n" + in + ".zip: " +
-                                        write_failure_reason(ERROR_WRITE_FAULT, false));
-    JobHandle unused;
-    bench.check(*unused, Kind::zip_folder);
+    for (const Kind kind : {Kind::zip_folder, Kind::tzst_folder}) {
+        SCOPED_TRACE(kind_name(kind));
+        const std::string extension = kind == Kind::zip_folder ? ".zip" : ".tzst";
+        Bench bench(kind);
+        const std::string in = bench.scratch.path() + "in";
+        JobHandle job;
+        job->compressor = kind == Kind::zip_folder ? 0 : 1;
+        reset_io_faults();
+        io_faults.fail_flush = true;
+        submit_compress_folder(*job, in.c_str());
+        ASSERT_TRUE(serve_within(*job, 60));
+        reset_io_faults();
+        EXPECT_STREQ(outcome_word(*job), "failed");
+        EXPECT_FALSE(path_exists(in + extension));
+        EXPECT_FALSE(path_exists(in + extension + ".partial"));
+        EXPECT_EQ(problem_report(*job), "Velmora: The archive could not be written:\n" + in + extension + ": " +
+                                            write_failure_reason(ERROR_WRITE_FAULT, false));
+        JobHandle unused;
+        bench.check(*unused, kind);
+    }
 }
 
 // A job host as the program's, whose save chooser answers with a path and
@@ -371,10 +376,10 @@ JobHost choosing_host(ChoosingHost& state) {
     return host;
 }
 
-// The move after the save dialog, on a disk that fills after 10,000 bytes:
-// nothing of the archive is left under the chosen name, a file that was
-// there is untouched, the archive stays where the job wrote it, and the
-// user is told where it is.
+// The move after the save dialog, on a disk that fills after 10,000 bytes or
+// one that fails the copy's last writes late: nothing of the archive is left
+// under the chosen name, a file that was there is untouched, the archive
+// stays where the job wrote it, and the user is told where it is.
 TEST(Faults, a_save_as_copy_that_fills_the_disk_leaves_the_archive_where_it_was) {
     ScratchFolder scratch("save-as");
     const std::string archive = scratch.path() + "photos.tzst";
@@ -386,14 +391,21 @@ TEST(Faults, a_save_as_copy_that_fills_the_disk_leaves_the_archive_where_it_was)
     job->host = choosing_host(host);
     job->action_after_compression = AFTER_COMPRESSION_SAVE_AS;
     job->output_made = true;
-    for (const bool target_existed : {false, true}) {
+    for (const bool late : {false, true}) for (const bool target_existed : {false, true}) {
         SCOPED_TRACE(target_existed ? "over an existing file" : "to a new name");
+        SCOPED_TRACE(late ? "late flush failure" : "disk full");
         if (target_existed) {
             ASSERT_TRUE(write_file(target, "the user's older file"));
+        } else {
+            DeleteFileA(target.c_str());
         }
         host.told.clear();
         reset_io_faults();
-        io_faults.disk_full_after = 10000;
+        if (late) {
+            io_faults.fail_flush = true;
+        } else {
+            io_faults.disk_full_after = 10000;
+        }
         after_compression(*job, archive.c_str(), "tzst");
         reset_io_faults();
         EXPECT_EQ(host.told, std::vector<std::string>{"Velmora: The archive could not be saved as:\n" + target +
