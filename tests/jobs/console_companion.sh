@@ -3,22 +3,8 @@
 # of the same archives, -o in both directions, progress lines in a file,
 # --quiet, and every exit code from a real case.
 set -euo pipefail
-ROOT=$(cd "$(dirname "$0")/../.." && pwd)
-BUILD=${VELMORA_BUILD_DIR:-$ROOT/build}
-CLI=${VELMORA_CLI:-$BUILD/velmora-cli.exe}
-export WINEPREFIX=${WINEPREFIX:-$BUILD/wineprefix} WINEDEBUG=-all
-PYTHON=$(command -v /usr/bin/python3 || command -v python3)
-SCRATCH=/dev/shm
-[ -d "$SCRATCH" ] || SCRATCH=/tmp
-WORK=$(mktemp -d "$SCRATCH/velmora-cli.XXXXXX")
-trap 'rm -rf "$WORK"' EXIT
-passed=0 failed=0
+WORK_NAME=cli . "$(dirname "$0")/../support/cli_checks.sh"
 
-win() { printf 'Z:%s' "${1//\//\\}"; }
-check() {
-    local name=$1; shift
-    if "$@"; then passed=$((passed + 1)); echo "ok   $name"; else failed=$((failed + 1)); echo "FAIL $name"; fi
-}
 # Runs velmora-cli with the rest of the line; its stdout goes to $WORK/out,
 # its stderr to $WORK/err, its exit code to $WORK/rc.
 cli() {

@@ -9,24 +9,11 @@
 # disagree. Whatever is left out is named on stderr, and such a job never
 # reads as complete.
 set -euo pipefail
-ROOT=$(cd "$(dirname "$0")/../.." && pwd)
-BUILD=${VELMORA_BUILD_DIR:-$ROOT/build}
-CLI=${VELMORA_CLI:-$BUILD/velmora-cli.exe}
-export WINEPREFIX=${WINEPREFIX:-$BUILD/wineprefix} WINEDEBUG=-all
-PYTHON=$(command -v /usr/bin/python3 || command -v python3)
-SCRATCH=/dev/shm
-[ -d "$SCRATCH" ] || SCRATCH=/tmp
-WORK=$(mktemp -d "$SCRATCH/velmora-foreign.XXXXXX")
-trap 'rm -rf "$WORK"' EXIT
-passed=0 failed=0 skipped=0
+WORK_NAME=foreign . "$(dirname "$0")/../support/cli_checks.sh"
+skipped=0
 # ctest's status of a run that could not make every check (SKIP_RETURN_CODE).
 SKIP_STATUS=77
 
-win() { printf 'Z:%s' "${1//\//\\}"; }
-check() {
-    local name=$1; shift
-    if "$@"; then passed=$((passed + 1)); echo "ok   $name"; else failed=$((failed + 1)); echo "FAIL $name"; fi
-}
 # Extracts ARCHIVE with velmora-cli; its stderr goes to ARCHIVE.err, its
 # exit code to ARCHIVE.rc.
 extract() {

@@ -1,0 +1,23 @@
+# The common start of the shell tests that drive velmora-cli: where the build
+# and its Wine prefix are, a scratch folder that goes on exit, Windows paths,
+# and the ok/FAIL counter. Sourced by bash with the scratch folder's name set:
+#   WORK_NAME=cli . "$ROOT/tests/support/cli_checks.sh"
+# makes $WORK as $SCRATCH/velmora-cli.XXXXXX (on /dev/shm when there is one).
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+BUILD=${VELMORA_BUILD_DIR:-$ROOT/build}
+CLI=${VELMORA_CLI:-$BUILD/velmora-cli.exe}
+export WINEPREFIX=${WINEPREFIX:-$BUILD/wineprefix} WINEDEBUG=-all
+PYTHON=$(command -v /usr/bin/python3 || command -v python3)
+SCRATCH=/dev/shm
+[ -d "$SCRATCH" ] || SCRATCH=/tmp
+WORK=$(mktemp -d "$SCRATCH/velmora-$WORK_NAME.XXXXXX")
+trap 'rm -rf "$WORK"' EXIT
+passed=0 failed=0
+
+# The Windows form of a Unix path, as Wine reads it.
+win() { printf 'Z:%s' "${1//\//\\}"; }
+# check NAME COMMAND...: counts and prints the command's success.
+check() {
+    local name=$1; shift
+    if "$@"; then passed=$((passed + 1)); echo "ok   $name"; else failed=$((failed + 1)); echo "FAIL $name"; fi
+}
