@@ -178,5 +178,15 @@ help_names_everything() {
 }
 check "--help names every command and option" help_names_everything
 
+# ---------------------------------------------------------------------------
+# 7. A script starts velmora-cli once per job: it loads none of the window,
+# dialog or drawing libraries, whose loading costs more than a small job.
+window_libraries() {
+    local found
+    found=$(x86_64-w64-mingw32-objdump -p "$CLI" | grep -ioE "DLL Name: (comctl32|comdlg32|gdi32|uxtheme)\.dll" || true)
+    [ -z "$found" ] || { echo "$found"; return 1; }
+}
+check "velmora-cli loads no window, dialog or drawing library" window_libraries
+
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]
