@@ -135,7 +135,7 @@ bool FileReader::issue_read() {
     std::memset(&request.overlapped, 0, sizeof(request.overlapped));
     request.overlapped.Offset = static_cast<DWORD>(request.offset);
     request.overlapped.OffsetHigh = static_cast<DWORD>(request.offset >> 32);
-    request.overlapped.hEvent = request.event;
+    request.overlapped.hEvent = event_without_port(request.event);
     readahead_position_ += BLOCK_SIZE;
 
     DWORD transferred = 0;

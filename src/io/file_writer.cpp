@@ -141,7 +141,7 @@ bool FileWriter::start_write(Block* block, uint64_t offset, bool alone) {
     // that is the only one in flight, and that nothing follows before it is
     // waited for, is signalled by the file handle instead: most small files
     // are one such write, and an event costs two more system requests.
-    block->overlapped.hEvent = alone ? nullptr : block->event;
+    block->overlapped.hEvent = alone ? nullptr : event_without_port(block->event);
 
     DWORD transferred = 0;
     BOOL ok = FALSE;
