@@ -132,16 +132,13 @@ void FileWriter::fail(DWORD error) {
     failed_ = true;
 }
 
-bool FileWriter::start_write(Block* block, uint64_t offset, bool alone) {
+bool FileWriter::start_write(Block* block, uint64_t offset) {
     block->offset = offset;
     std::memset(&block->overlapped, 0, sizeof(block->overlapped));
     block->overlapped.Offset = static_cast<DWORD>(offset);
     block->overlapped.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    // WriteFile resets the event itself when it starts the request. A write
-    // that is the only one in flight, and that nothing follows before it is
-    // waited for, is signalled by the file handle instead: most small files
-    // are one such write, and an event costs two more system requests.
-    block->overlapped.hEvent = alone ? nullptr : event_without_port(block->event);
+    // WriteFile resets the event itself when it starts the request.
+    block->overlapped.hEvent = event_without_port(block->event);
 
     DWORD transferred = 0;
     BOOL ok = FALSE;
@@ -159,13 +156,13 @@ bool FileWriter::start_write(Block* block, uint64_t offset, bool alone) {
     return false;
 }
 
-void FileWriter::submit_first(bool alone) {
+void FileWriter::submit_first() {
     Block* const block = empty_.front();
     assert(block->fill > 0);
     const uint64_t offset = position_;
     position_ += block->fill;
     max_size_ = std::max(max_size_, position_);
-    if (start_write(block, offset, alone)) pending_.push_back(empty_.pop_front());
+    if (start_write(block, offset)) pending_.push_back(empty_.pop_front());
 }
 
 bool FileWriter::reclaim_oldest(bool wait) {
@@ -181,7 +178,7 @@ bool FileWriter::reclaim_oldest(bool wait) {
     const DWORD error = GetLastError();
     if (error == ERROR_OPERATION_ABORTED) {
         pending_.pop_front();
-        if (start_write(block, block->offset, block->overlapped.hEvent == nullptr)) {
+        if (start_write(block, block->offset)) {
             pending_.push_back(block);
         } else {
             empty_.push_back(block);
@@ -220,7 +217,7 @@ size_t FileWriter::write(const void* data, size_t count) {
 
 void FileWriter::flush(bool final) {
     if (!is_open()) return;
-    if (final && !empty_.empty() && empty_.front()->fill > 0) submit_first(pending_.empty());
+    if (final && !empty_.empty() && empty_.front()->fill > 0) submit_first();
     while (!pending_.empty()) {
         reclaim_oldest(true);
         if (!final) break;

@@ -101,9 +101,9 @@ private:
     void free_blocks();
     bool close_file(bool to_disk);
     // Writes the first empty block at position and advances position.
-    void submit_first(bool alone = false);
+    void submit_first();
     // Starts writing block at offset; true when the write is now pending.
-    bool start_write(Block* block, uint64_t offset, bool alone);
+    bool start_write(Block* block, uint64_t offset);
     void finish(Block* block, BOOL ok, DWORD transferred, DWORD error);
     // Sets the failure flag, keeping the first error code.
     void fail(DWORD error);
