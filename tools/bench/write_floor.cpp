@@ -7,8 +7,9 @@
 //   velmora-write-floor [--overlapped] LIST DESTINATION
 //
 // --overlapped opens each file for overlapped writing, as the program's
-// writer does, and waits for every write on the file handle: what that mode
-// of writing costs, apart from everything else the program does.
+// writer does, and waits for every write on an event kept off completion
+// ports, as the writer's blocks are: what that mode of writing costs, apart
+// from everything else the program does.
 //
 // LIST is UTF-8, one line per item in the order to make them: "D path" for a
 // folder, "F size path" for a file, paths relative to DESTINATION with '\'.
@@ -43,6 +44,9 @@ bool read_whole(const wchar_t* path, std::string& out) {
     return true;
 }
 
+// The event of every overlapped write, created once; null for plain writes.
+HANDLE write_event = nullptr;
+
 bool write_file(const std::wstring& path, unsigned long long size, const char* pattern, bool overlapped) {
     const DWORD flags = FILE_ATTRIBUTE_NORMAL | (overlapped ? FILE_FLAG_OVERLAPPED : 0);
     const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, flags, nullptr);
@@ -53,8 +57,10 @@ bool write_file(const std::wstring& path, unsigned long long size, const char* p
         const DWORD n = size < CHUNK ? static_cast<DWORD>(size) : CHUNK;
         DWORD written = 0;
         if (overlapped) {
-            // One write in flight at a time, so the handle can signal it.
+            // One write in flight at a time; the event's low bit keeps its
+            // completion off any completion port.
             OVERLAPPED request{};
+            request.hEvent = reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(write_event) | 1);
             request.Offset = static_cast<DWORD>(offset);
             request.OffsetHigh = static_cast<DWORD>(offset >> 32);
             BOOL ok = WriteFile(file, pattern, n, &written, &request);
@@ -80,6 +86,7 @@ int main() {
         return 2;
     }
     argv += overlapped;
+    if (overlapped && !(write_event = CreateEventW(nullptr, TRUE, TRUE, nullptr))) return 1;
     std::string list;
     if (!read_whole(argv[1], list)) {
         std::fprintf(stderr, "velmora-write-floor: cannot read the list\n");
