@@ -9,6 +9,7 @@
 // symbol's bytes always fit.
 #include "jobs/inflate64.h"
 
+#include <cassert>
 #include <cstring>
 
 #include "io/banned.h"
@@ -36,7 +37,13 @@ constexpr unsigned CODELEN_SYMBOLS = 19;
 constexpr size_t LITLEN_ENTRIES = (1u << LITLEN_ROOT) + LITLEN_SYMBOLS * (1u << (MAX_BITS - LITLEN_ROOT));
 constexpr size_t DIST_ENTRIES = (1u << DIST_ROOT) + DIST_SYMBOLS * (1u << (MAX_BITS - DIST_ROOT));
 constexpr size_t CODELEN_ENTRIES = 1u << CODELEN_ROOT;
-constexpr size_t MEMORY_BYTES = TABLES_AT + 4 * (LITLEN_ENTRIES + DIST_ENTRIES + CODELEN_ENTRIES);
+// The fixed code's longest codes fit the roots: its tables have no
+// sub-tables. They are built once and kept apart from the tables of the
+// dynamic blocks, so a stream of tiny fixed blocks costs no table building.
+constexpr size_t FIXED_LITLEN_ENTRIES = 1u << LITLEN_ROOT;
+constexpr size_t FIXED_DIST_ENTRIES = 1u << DIST_ROOT;
+constexpr size_t MEMORY_BYTES =
+    TABLES_AT + 4 * (LITLEN_ENTRIES + DIST_ENTRIES + CODELEN_ENTRIES + FIXED_LITLEN_ENTRIES + FIXED_DIST_ENTRIES);
 
 // A table entry: bits 0-7 the code's whole length; bits 8-15 zero for a
 // symbol, the index bits of the sub-table it leads to, or NO_CODE; bits
@@ -124,12 +131,17 @@ bool build_table(const uint8_t* lengths, unsigned count, unsigned root, uint32_t
 // One run of the decoder over one stream.
 class Decoder {
 public:
-    Decoder(const InflateStreams& streams, uint8_t* memory)
+    // fixed_built tells whether memory already holds the fixed code's
+    // tables (from an earlier run); it is set once they are built.
+    Decoder(const InflateStreams& streams, uint8_t* memory, bool& fixed_built)
         : streams_(streams),
           window_(memory),
           litlen_(reinterpret_cast<uint32_t*>(memory + TABLES_AT)),
           dist_(litlen_ + LITLEN_ENTRIES),
-          codelen_(dist_ + DIST_ENTRIES) {}
+          codelen_(dist_ + DIST_ENTRIES),
+          fixed_litlen_(codelen_ + CODELEN_ENTRIES),
+          fixed_dist_(fixed_litlen_ + FIXED_LITLEN_ENTRIES),
+          fixed_built_(fixed_built) {}
 
     InflateEnd run();
 
@@ -189,6 +201,9 @@ private:
     uint32_t* litlen_;
     uint32_t* dist_;
     uint32_t* codelen_;
+    uint32_t* fixed_litlen_;
+    uint32_t* fixed_dist_;
+    bool& fixed_built_;
     const uint8_t* next_ = nullptr;
     const uint8_t* end_ = nullptr;
     bool input_ended_ = false;
@@ -267,14 +282,15 @@ InflateEnd Decoder::stored_block() {
 }
 
 InflateEnd Decoder::fixed_block() {
-    uint8_t lengths[LITLEN_SYMBOLS + DIST_SYMBOLS];
-    for (unsigned s = 0; s < LITLEN_SYMBOLS; ++s) lengths[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8;
-    for (unsigned s = 0; s < DIST_SYMBOLS; ++s) lengths[LITLEN_SYMBOLS + s] = 5;
-    if (!build_table(lengths, LITLEN_SYMBOLS, LITLEN_ROOT, litlen_, LITLEN_ENTRIES) ||
-        !build_table(lengths + LITLEN_SYMBOLS, DIST_SYMBOLS, DIST_ROOT, dist_, DIST_ENTRIES)) {
-        return InflateEnd::damaged;
+    if (!fixed_built_) {
+        uint8_t lengths[LITLEN_SYMBOLS + DIST_SYMBOLS];
+        for (unsigned s = 0; s < LITLEN_SYMBOLS; ++s) lengths[s] = s < 144 ? 8 : s < 256 ? 9 : s < 280 ? 7 : 8;
+        for (unsigned s = 0; s < DIST_SYMBOLS; ++s) lengths[LITLEN_SYMBOLS + s] = 5;
+        fixed_built_ = build_table(lengths, LITLEN_SYMBOLS, LITLEN_ROOT, fixed_litlen_, FIXED_LITLEN_ENTRIES) &&
+                       build_table(lengths + LITLEN_SYMBOLS, DIST_SYMBOLS, DIST_ROOT, fixed_dist_, FIXED_DIST_ENTRIES);
+        assert(fixed_built_);
     }
-    return codes(litlen_, dist_);
+    return codes(fixed_litlen_, fixed_dist_);
 }
 
 InflateEnd Decoder::dynamic_block() {
@@ -371,9 +387,10 @@ InflateEnd Decoder::run() {
 }  // namespace
 
 InflateEnd Inflate64::run(const InflateStreams& streams) {
-    if (memory_.size < static_cast<int64_t>(MEMORY_BYTES) && !memory_.resize(MEMORY_BYTES)) {
-        return InflateEnd::no_memory;
+    if (memory_.size < static_cast<int64_t>(MEMORY_BYTES)) {
+        if (!memory_.resize(MEMORY_BYTES)) return InflateEnd::no_memory;
+        fixed_built_ = false;
     }
-    Decoder decoder(streams, memory_.storage);
+    Decoder decoder(streams, memory_.storage, fixed_built_);
     return decoder.run();
 }

@@ -39,4 +39,5 @@ public:
 
 private:
     GrowBuffer memory_;  // the window and the code tables (about 450 KiB), kept from run to run
+    bool fixed_built_ = false;  // memory_ holds the fixed code's tables
 };
