@@ -11,7 +11,7 @@ set -eu
 
 PACKAGES="g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
 mingw-w64-x86-64-dev wine wine64 xvfb xauth cmake ninja-build dpkg-dev googletest \
-fonts-wine fonts-noto-mono make git ca-certificates zstd zip unzip 7zip python3 libarchive-tools"
+fonts-wine fonts-noto-mono make git ca-certificates zstd zip unzip 7zip python3 libarchive-tools locales"
 
 # Source packages of Debian 12 for the dependencies built for Windows.
 SRC_LIST=/etc/apt/sources.list.d/velmora-deb-src.sources
@@ -22,7 +22,9 @@ for p in $PACKAGES; do
         missing="$missing $p"
     fi
 done
-[ -n "$missing" ] || [ ! -f "$SRC_LIST" ] || exit 0
+# The Japanese locale lets the tests run Wine under code page 932.
+has_locale() { locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; }
+[ -n "$missing" ] || [ ! -f "$SRC_LIST" ] || ! has_locale || exit 0
 
 if [ "$(id -u)" = 0 ]; then
     as_root() { "$@"; }
@@ -49,3 +51,4 @@ if [ -n "$missing" ]; then
     echo "installing:$missing"
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing
 fi
+has_locale || as_root localedef -i ja_JP -f UTF-8 ja_JP.UTF-8

@@ -188,7 +188,8 @@ const JobProblem* find_problem(const ArchiveJob& job, Problem kind) {
 // the whole archive: it could not be read, or its output could not be made.
 bool nothing_could_be_made(const ArchiveJob& job) {
     for (const Problem kind : {Problem::unreadable_archive, Problem::destination_not_made, Problem::needs_memory,
-                               Problem::name_leaves_no_folder, Problem::unknown_archive_kind, Problem::root_refused}) {
+                               Problem::needs_dictionary, Problem::name_leaves_no_folder,
+                               Problem::unknown_archive_kind, Problem::root_refused}) {
         if (find_problem(job, kind)) return true;
     }
     return false;
@@ -295,8 +296,7 @@ int compress(ArchiveJob& job, std::vector<std::string> arguments) {
     const ArchiveKind kind = format == "zip" ? ArchiveKind::zip : ArchiveKind::zstd_tarball;
     if (!output.empty() && archive_names(output.c_str()).kind != kind) {
         return usage_error("the archive of --format " + format + " must end in " +
-                           (kind == ArchiveKind::zip ? std::string(".zip") : std::string(".tzst, .tar.zst or .tar.zstd")) +
-                           ": " + output);
+                           archive_extensions_text(kind, "or") + ": " + output);
     }
 
     job.compressor = format == "zip" ? COMPRESSOR_DEFLATE : COMPRESSOR_ZSTANDARD;
@@ -333,7 +333,7 @@ std::string archive_argument(const std::vector<std::string>& arguments, int* cod
     }
     const std::string archive = full_path(arguments[1]);
     if (archive_names(archive.c_str()).kind == ArchiveKind::none) {
-        *code = usage_error("the archive must end in " + unpackable_extensions_text() + ": " + archive);
+        *code = usage_error("the archive must end in one of " + unpackable_extensions_text() + ": " + archive);
         return "";
     }
     if (file_attributes(archive.c_str()) == INVALID_FILE_ATTRIBUTES) {
@@ -368,6 +368,14 @@ int test(ArchiveJob& job, const std::vector<std::string>& arguments) {
         case Problem::archive_damaged:
             ++damaged;
             std::fprintf(stderr, "damaged: %s\n", problem.name.c_str());
+            break;
+        case Problem::shares_data:
+            ++damaged;
+            std::fprintf(stderr, "damaged: %s (shares its data with an earlier entry)\n", problem.name.c_str());
+            break;
+        case Problem::entry_needs_memory:
+            ++untested;
+            std::fprintf(stderr, "not tested: %s\n", problem.name.c_str());
             break;
         case Problem::encrypted:
             ++untested;
@@ -412,6 +420,10 @@ int list(const std::vector<std::string>& arguments) {
     case ListEnd::too_large:
         return complain(EXIT_NOTHING_MADE, "the archive needs " + mib_text(result.memory_needed) +
                                                " of memory to unpack, more than this computer can give",
+                        archive);
+    case ListEnd::needs_dictionary:
+        return complain(EXIT_NOTHING_MADE, "the archive is compressed with " + zstd_dictionary_words(result.dictionary_id) +
+                                               ", which Velmora does not have",
                         archive);
     case ListEnd::unknown_kind:
     case ListEnd::unreadable: break;

@@ -103,6 +103,7 @@ int next_usable_header(archive* reader, archive_entry** entry, std::vector<std::
 
 ListEnd end_of_stream(const ZstdSource& source, bool any_entry) {
     if (source.state() == ZstdSource::State::too_large) return ListEnd::too_large;
+    if (source.state() == ZstdSource::State::needs_dictionary) return ListEnd::needs_dictionary;
     return any_entry ? ListEnd::broken : ListEnd::unreadable;
 }
 
@@ -129,6 +130,7 @@ ListResult list_zstd_tarball(const char* path, const std::function<void(const Li
     free_reader(reader);
     ListResult result{header == ARCHIVE_EOF ? ListEnd::whole : end_of_stream(zstd.source, any_entry)};
     result.memory_needed = zstd.source.memory_needed();
+    result.dictionary_id = zstd.source.dictionary_id();
     return result;
 }
 
@@ -140,6 +142,7 @@ ListResult list_zstd_file(const char* path, const std::function<void(const Liste
     while (const size_t n = zstd.source.read(&piece)) size += n;
     ListResult result;
     result.memory_needed = zstd.source.memory_needed();
+    result.dictionary_id = zstd.source.dictionary_id();
     if (zstd.source.state() != ZstdSource::State::ended) {
         result.end = end_of_stream(zstd.source, false);
         return result;
@@ -149,6 +152,21 @@ ListResult list_zstd_file(const char* path, const std::function<void(const Liste
     listed.size = size;
     visit(listed);
     return result;
+}
+
+// Notes a stream refused for what this machine does not have (memory, a
+// dictionary); false for any other state.
+bool refused_stream(ArchiveJob& job, const char* path, ZstdSource::State state, uint64_t memory_needed,
+                    uint32_t dictionary_id) {
+    if (state == ZstdSource::State::too_large) {
+        note_memory_needed(job, path, memory_needed);
+        return true;
+    }
+    if (state == ZstdSource::State::needs_dictionary) {
+        note_dictionary_needed(job, path, dictionary_id);
+        return true;
+    }
+    return false;
 }
 
 // Test of a Zstandard tarball: every header and every entry's data, read
@@ -204,12 +222,10 @@ JobResult test_zstd_tarball(ArchiveJob& job, const char* path) {
     if (reader) free_reader(reader);
     const ZstdSource::State state = source.state();
     const uint64_t memory_needed = source.memory_needed();
+    const uint32_t dictionary_id = source.dictionary_id();
     release_zstd_stage(job);
     if (cancel_requested(job)) return JobResult{};
-    if (state == ZstdSource::State::too_large) {
-        note_memory_needed(job, path, memory_needed);
-        return JobResult{};
-    }
+    if (refused_stream(job, path, state, memory_needed, dictionary_id)) return JobResult{};
     if (!any_entry && header != ARCHIVE_EOF) {
         note_problem(job, Problem::unreadable_archive, path);
         return JobResult{};
@@ -240,13 +256,11 @@ JobResult test_zstd_file(ArchiveJob& job, const char* path) {
     }
     const ZstdSource::State state = source.state();
     const uint64_t memory_needed = source.memory_needed();
+    const uint32_t dictionary_id = source.dictionary_id();
     release_zstd_stage(job);
     if (cancel_requested(job)) return JobResult{};
     job.items_done.store(1, std::memory_order_relaxed);
-    if (state == ZstdSource::State::too_large) {
-        note_memory_needed(job, path, memory_needed);
-        return JobResult{};
-    }
+    if (refused_stream(job, path, state, memory_needed, dictionary_id)) return JobResult{};
     if (state != ZstdSource::State::ended) {
         note_problem(job, Problem::cut_short,
                      name_of(archive_names(path).stem.c_str()) +

@@ -28,11 +28,13 @@ enum class ListEnd {
     unreadable,    // the archive is missing or no archive of its kind
     broken,        // it broke off after the entries listed
     too_large,     // a Zstandard frame needs more memory than this machine can give
+    needs_dictionary,  // a Zstandard frame was made with a dictionary this program does not have
 };
 
 struct ListResult {
     ListEnd end = ListEnd::whole;
     uint64_t memory_needed = 0;  // too_large: what the frame needs, 0 when not known
+    uint32_t dictionary_id = 0;  // needs_dictionary: the dictionary's ID, 0 when not known
 };
 
 // Calls visit for every entry of the archive at path, in archive order. A

@@ -108,7 +108,9 @@ JobResult run_pipeline(ArchiveJob& job, JobKind kind) {
         note_problem(job, Problem::unknown_archive_kind, archive);
         return JobResult{};
     }
-    if (!names.usable && job.job_output.empty()) {
+    // A folder asked for saves a folder kind from its name, but a single
+    // compressed file still takes its output's name from the archive's.
+    if (!names.usable && (job.job_output.empty() || names.kind == ArchiveKind::zstd_file)) {
         note_problem(job, Problem::name_leaves_no_folder, archive);
         return JobResult{};
     }

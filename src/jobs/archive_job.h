@@ -104,6 +104,10 @@ enum class Problem : int32_t {
     saved_as,             // notice: a single file's output took a free name, a file had its own
     destination_not_made,  // the folder to unpack into could not be made (detail: why): nothing was unpacked
     entries_uncounted,    // notice: a ZIP whose end record counts fewer entries than its directory holds: all extracted
+    needs_dictionary,     // a Zstandard archive made with a dictionary (detail: "a Zstandard dictionary (ID n)")
+    shares_data,          // a ZIP entry whose local record or data overlaps an earlier entry's: not extracted
+    renamed_same,         // a file whose name equals an earlier one's: saved under another name
+    entry_needs_memory,   // a ZIP entry whose Zstandard window is more than this machine can give: not extracted
 };
 
 // True for the kinds that only tell where something went: the job still

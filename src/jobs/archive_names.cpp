@@ -2,6 +2,7 @@
 #include "jobs/archive_names.h"
 
 #include <cstring>
+#include <vector>
 
 #include "io/banned.h"
 
@@ -71,15 +72,20 @@ ArchiveNames archive_names(const char* path) {
     return names;
 }
 
-std::string unpackable_extensions_text() {
-    constexpr size_t count = sizeof(EXTENSIONS) / sizeof(EXTENSIONS[0]);
+std::string archive_extensions_text(ArchiveKind kind, const char* conjunction) {
+    std::vector<const char*> chosen;
+    for (const ArchiveExtension& e : EXTENSIONS) {
+        if (kind == ArchiveKind::none || e.kind == kind) chosen.push_back(e.extension);
+    }
     std::string text;
-    for (size_t i = 0; i < count; ++i) {
-        if (i > 0) text += i + 1 == count ? " and " : ", ";
-        text += EXTENSIONS[i].extension;
+    for (size_t i = 0; i < chosen.size(); ++i) {
+        if (i > 0) text += i + 1 == chosen.size() ? std::string(" ") + conjunction + " " : std::string(", ");
+        text += chosen[i];
     }
     return text;
 }
+
+std::string unpackable_extensions_text() { return archive_extensions_text(ArchiveKind::none, "and"); }
 
 std::string archive_patterns(ArchiveKind kind) {
     std::string patterns;

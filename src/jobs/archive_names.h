@@ -42,6 +42,9 @@ ArchiveNames archive_names(const char* path);
 // The extensions Velmora unpacks, for messages: ".zip, .tzst, .tar.zst,
 // .tar.zstd, .zst and .zstd".
 std::string unpackable_extensions_text();
+// The extensions of one kind (every kind for ArchiveKind::none), the last
+// two joined by conjunction: ".tzst, .tar.zst or .tar.zstd".
+std::string archive_extensions_text(ArchiveKind kind, const char* conjunction);
 // Chooser patterns of the extensions of one kind (or of every kind for
 // ArchiveKind::none), separated by ';': "*.tzst;*.tar.zst;*.tar.zstd" for
 // Zstandard tarballs.

@@ -85,6 +85,7 @@ ExtractedFile::ExtractedFile(Extraction& extraction, const std::string& relative
     ArchiveJob& job = extraction.job;
     const std::string& destination = extraction.destination;
     WrittenFiles& written = extraction.written;
+    const bool same_name = written.placed_before(relative);
     placed_ = written.place(destination, relative);
     const size_t slash = placed_.rfind('\\');
     if (slash != std::string::npos && !extraction.make_folders(placed_.substr(0, slash))) {
@@ -92,6 +93,12 @@ ExtractedFile::ExtractedFile(Extraction& extraction, const std::string& relative
         return;
     }
     target_ = destination + placed_;
+    // A path that is not UTF-8 would go to the ANSI API whole, destination
+    // and all: such a file is a fault, not a guess.
+    if (!is_valid_utf8(target_.c_str(), target_.size())) {
+        note_problem(job, Problem::not_written, placed_);
+        return;
+    }
     writer_ = new FileWriter(target_.c_str(), FileWriter::Create::only_new);
     if (!writer_->is_open() && writer_->error() == ERROR_FILE_EXISTS) {
         // Either a file that was there before the job, or one this job wrote
@@ -113,7 +120,9 @@ ExtractedFile::ExtractedFile(Extraction& extraction, const std::string& relative
         note_problem(job, Problem::not_written, placed_);
         return;
     }
-    if (placed_ != relative) note_problem(job, Problem::renamed, relative + ", saved as " + placed_);
+    if (placed_ != relative) {
+        note_problem(job, same_name ? Problem::renamed_same : Problem::renamed, relative + ", saved as " + placed_);
+    }
 }
 
 ExtractedFile::~ExtractedFile() {

@@ -141,9 +141,28 @@ std::string safe_component(std::string component) {
     return component;
 }
 
+// Bytes that are not UTF-8 read in the ANSI code page, as Windows reads
+// such a name, in UTF-8; "" when they cannot be converted.
+std::string ansi_name(const char* name) {
+    const int length = static_cast<int>(std::strlen(name));
+    std::wstring wide(static_cast<size_t>(length) + 1, L'\0');
+    const int n = MultiByteToWideChar(CP_ACP, 0, name, length, &wide[0], length);
+    String utf8;
+    if (n <= 0 || !wide_to_utf8(wide.c_str(), utf8, 3 * static_cast<size_t>(length) + 1)) return std::string();
+    return utf8.c_str();
+}
+
 }  // namespace
 
 std::string safe_entry_path(const char* entry_name) {
+    // A name is decoded before it is split, so that a separator byte inside
+    // a character of a legacy code page splits nothing, and the path it
+    // gives can always take the UTF-16 route whatever the destination.
+    std::string decoded;
+    if (!is_valid_utf8(entry_name, std::strlen(entry_name))) {
+        decoded = ansi_name(entry_name);
+        entry_name = decoded.c_str();
+    }
     std::string out;
     std::string component;
     const auto flush = [&]() -> bool {
@@ -255,6 +274,7 @@ std::string move_to_free_name(const char* partial, const char* path) {
 bool WrittenFiles::taken(const std::string& relative) const { return folded_.count(folded(relative)) != 0; }
 
 std::string WrittenFiles::place(const std::string& destination, const std::string& relative) {
+    if (!names_.insert(relative).second) return aside(destination, relative);
     if (taken(relative)) return aside(destination, relative);
     folded_.insert(folded(relative));
     return relative;
@@ -299,6 +319,8 @@ bool WrittenFiles::reaches_written_file(const std::string& destination, const st
     const std::string long_placed = long_form(destination, placed);
     return !long_placed.empty() && whole_.count(folded(long_placed)) != 0;
 }
+
+bool WrittenFiles::placed_before(const std::string& relative) const { return names_.count(relative) != 0; }
 
 const std::string* WrittenFiles::placed_for(const std::string& relative) const {
     const auto found = placed_.find(relative);

@@ -39,8 +39,9 @@ bool names_an_input(const std::vector<std::string>& inputs, const String& path);
 // Turns an archive entry name into a relative Windows path that stays inside
 // the destination folder: separators become \, empty and "." components go,
 // characters Windows forbids, trailing dots and spaces and reserved device
-// names are rewritten. Returns "" (skip the entry) for names with a ".."
-// component or with nothing left.
+// names are rewritten. A name that is not UTF-8 is read in the ANSI code
+// page first, so the path is always UTF-8. Returns "" (skip the entry) for
+// names with a ".." component or with nothing left.
 std::string safe_entry_path(const char* entry_name);
 
 // The name an output is written under until it is complete: path +
@@ -112,10 +113,13 @@ public:
     // Where the entry named relative was written whole; null when no entry of
     // that name was.
     const std::string* placed_for(const std::string& relative) const;
+    // True when place() was given exactly this name before.
+    bool placed_before(const std::string& relative) const;
 
 private:
     bool taken(const std::string& relative) const;
     std::set<std::wstring> folded_;
     std::set<std::wstring> whole_;  // folded paths of the files written whole
+    std::set<std::string> names_;   // the names place() was given, as given
     std::map<std::string, std::string> placed_;
 };

@@ -101,21 +101,35 @@ const ProblemWords WORDS[] = {
     {"The archive's end record counts fewer entries than its directory holds; every entry was extracted:",
      "The archives' end records count fewer entries than their directories hold; every entry was extracted:",
      "end record counts fewer entries than the directory holds, all extracted"},
+    {"Not unpacked: the archive is compressed with %s, which Velmora does not have:",
+     "Not unpacked: %zu archives are compressed with %s, which Velmora does not have:",
+     "compressed with %s, which Velmora does not have"},
+    {"1 entry shares its data with an earlier entry and was not extracted:",
+     "%zu entries share their data with earlier entries and were not extracted:",
+     "shares its data with an earlier entry, not extracted"},
+    {"1 file has the same name as an earlier one and was saved under another name:",
+     "%zu files have the same names as earlier ones and were saved under other names:",
+     "same name as an earlier file"},
+    {"1 entry needs more memory to unpack than this computer can give and was not unpacked:",
+     "%zu entries need more memory to unpack than this computer can give and were not unpacked:",
+     "needs more memory than this computer can give, not unpacked"},
 };
 
-static_assert(sizeof(WORDS) / sizeof(WORDS[0]) == static_cast<size_t>(Problem::entries_uncounted) + 1,
+static_assert(sizeof(WORDS) / sizeof(WORDS[0]) == static_cast<size_t>(Problem::entry_needs_memory) + 1,
               "one entry of words per kind of problem");
 
 const ProblemWords& words_of(Problem kind) { return WORDS[static_cast<size_t>(kind)]; }
 
 // The kinds whose words name the problem's detail (with %s).
-bool takes_detail(Problem kind) { return kind == Problem::unknown_method; }
+bool takes_detail(Problem kind) { return kind == Problem::unknown_method || kind == Problem::needs_dictionary; }
 
 // What a detail-taking kind's words name when the problem has no detail.
-constexpr char NO_DETAIL[] = "an unknown method";
+const char* general_detail(Problem kind) {
+    return kind == Problem::needs_dictionary ? "a Zstandard dictionary" : "an unknown method";
+}
 
 const char* detail_of(const JobProblem& problem) {
-    return problem.detail.empty() ? NO_DETAIL : problem.detail.c_str();
+    return problem.detail.empty() ? general_detail(problem.kind) : problem.detail.c_str();
 }
 
 bool same_group(const JobProblem& a, const JobProblem& b) { return a.kind == b.kind && a.detail == b.detail; }
@@ -123,7 +137,9 @@ bool same_group(const JobProblem& a, const JobProblem& b) { return a.kind == b.k
 }  // namespace
 
 const char* problem_label(Problem kind) {
-    return takes_detail(kind) ? "compressed with a method Velmora cannot unpack" : words_of(kind).label;
+    if (kind == Problem::unknown_method) return "compressed with a method Velmora cannot unpack";
+    if (kind == Problem::needs_dictionary) return "compressed with a Zstandard dictionary, which Velmora does not have";
+    return words_of(kind).label;
 }
 
 std::string problem_label(const JobProblem& problem) {

@@ -46,7 +46,8 @@ Stage1 decompress_to_tarball(ArchiveJob& job, bool* whole) {
         return error == NO_ERROR ? Stage1::unreadable : tarball_not_written(job, error);
     }
     uint64_t memory_needed = 0;
-    const StreamEnd end = decode_zstd_stage(job, &memory_needed);
+    uint32_t dictionary_id = 0;
+    const StreamEnd end = decode_zstd_stage(job, &memory_needed, &dictionary_id);
     const bool written = job.stage_writer->close();
     const DWORD write_error = job.stage_writer->error();
     release_zstd_stage(job);
@@ -54,9 +55,13 @@ Stage1 decompress_to_tarball(ArchiveJob& job, bool* whole) {
         delete_file(job.tar_file.c_str());
         return tarball_not_written(job, write_error);
     }
-    if (end == StreamEnd::too_large) {
+    if (end == StreamEnd::too_large || end == StreamEnd::needs_dictionary) {
         delete_file(job.tar_file.c_str());
-        note_memory_needed(job, job.archive_path.c_str(), memory_needed);
+        if (end == StreamEnd::too_large) {
+            note_memory_needed(job, job.archive_path.c_str(), memory_needed);
+        } else {
+            note_dictionary_needed(job, job.archive_path.c_str(), dictionary_id);
+        }
         return Stage1::refused;
     }
     *whole = end == StreamEnd::whole;

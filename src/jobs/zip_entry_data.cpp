@@ -6,9 +6,11 @@
 #include <zstd_errors.h>
 
 #include <algorithm>
+#include <cassert>
+#include <iterator>
 #include <new>
-#include <vector>
 
+#include "jobs/zstd_stream.h"
 #include "io/banned.h"
 
 namespace {
@@ -19,75 +21,66 @@ constexpr uint32_t DEFLATE64 = 9;
 constexpr uint32_t ZSTANDARD_OLD = 20;
 constexpr uint32_t ZSTANDARD = 93;
 constexpr size_t OUTPUT_BYTES = 131072;  // ZSTD_DStreamOutSize()
-// Frames of up to 2 GiB windows (zstd --long=31) are read; one that needs
-// more memory than there is fails as damaged.
-constexpr int LARGEST_WINDOW_LOG = 31;
+
+// The bytes read ahead of a Zstandard entry's data to weigh its first frame.
+constexpr size_t FRAME_HEADER_PEEK = 64;
 
 // Where the decoders take an entry's compressed bytes from: the archive
-// from the entry's data on, up to limit.
+// from the entry's data on, up to limit. A job that stops ends the input.
 struct EntryInput {
     ArchiveCursor& cursor;
     uint64_t limit;
-    bool next(const uint8_t** data, size_t* size) { return cursor.next_piece(limit, data, size); }
+    ArchiveJob* job;
+    bool stopped = false;
+    bool next(const uint8_t** data, size_t* size) {
+        if (job && job_stopping(*job)) {
+            stopped = true;
+            return false;
+        }
+        return cursor.next_piece(limit, data, size);
+    }
 };
 
-// Where decoded bytes go: the extracted file (or nowhere, for a test), with
-// their CRC-32, their count and the job's item percentage.
+// Where decoded bytes go: the extracted file (or nowhere, for a test), the
+// kept bytes of a link's target, their CRC-32, their count and the job's
+// item percentage. Bytes past the directory's size are refused.
 struct EntryOutput {
-    ArchiveJob& job;
+    ArchiveJob* job;
     FileWriter* writer;
-    uint64_t stated;  // the size the directory gives, for the percentage
+    uint64_t stated;  // the size the directory gives
+    std::string* kept;
+    size_t keep_limit;
     uint32_t crc = 0;
     uint64_t total = 0;
+    bool longer = false;
 
-    // False when the job must stop: a cancel, or the file refused the bytes.
+    // False when the decoding must stop: a cancel, a refused write, or data
+    // longer than stated.
     bool put(const uint8_t* data, size_t size) {
-        if (writer) writer->write(data, size);
+        if (size > stated - total) {
+            size = static_cast<size_t>(stated - total);
+            longer = true;
+        }
+        if (writer && size > 0) writer->write(data, size);
+        if (kept && kept->size() < keep_limit) {
+            kept->append(reinterpret_cast<const char*>(data), std::min(size, keep_limit - kept->size()));
+        }
         crc = static_cast<uint32_t>(crc32_z(crc, data, size));
         total += size;
-        job.item_percent.store(
-            counted_percent(static_cast<int64_t>(std::min(total, stated)), static_cast<int64_t>(stated)),
-            std::memory_order_relaxed);
-        return !job_stopping(job) && !(writer && writer->failed());
+        if (!job) return !longer;
+        job->item_percent.store(counted_percent(static_cast<int64_t>(total), static_cast<int64_t>(stated)),
+                                std::memory_order_relaxed);
+        return !longer && !job_stopping(*job) && !(writer && writer->failed());
     }
 };
 
-// Of the sizes a stored entry's headers give, the one whose bytes match a
-// CRC-32 they give; the directory's compressed size when none does (or the
-// job stops meanwhile). The bytes are read once, up to the longest size
-// that lies before limit.
-uint64_t stored_size(ArchiveJob& job, ArchiveCursor& cursor, const ZipEntry& entry, const LocalHeader& local,
-                     uint64_t limit) {
-    std::vector<uint64_t> sizes = {entry.compressed, entry.uncompressed};
-    if (local.has_sizes) sizes.insert(sizes.end(), {local.compressed, local.uncompressed});
-    std::sort(sizes.begin(), sizes.end());
-    sizes.erase(std::unique(sizes.begin(), sizes.end()), sizes.end());
-    if (sizes.size() == 1) return sizes[0];
-    cursor.seek(local.data_at);
-    uint32_t crc = 0;
-    uint64_t done = 0;
-    for (const uint64_t size : sizes) {
-        if (local.data_at > limit || size > limit - local.data_at) break;
-        const uint8_t* data = nullptr;
-        size_t n = 0;
-        while (done < size && !job_stopping(job) && cursor.next_piece(local.data_at + size, &data, &n)) {
-            crc = static_cast<uint32_t>(crc32_z(crc, data, n));
-            done += n;
-        }
-        if (done < size) break;
-        if (crc == entry.crc || (local.has_sizes && crc == local.crc)) return size;
-    }
-    return entry.compressed;
-}
-
-InflateEnd copy_stored(EntryInput& input, EntryOutput& output, uint64_t size) {
+InflateEnd copy_stored(EntryInput& input, EntryOutput& output) {
     const uint8_t* data = nullptr;
     size_t n = 0;
-    for (uint64_t left = size; left > 0; left -= n) {
-        if (!input.next(&data, &n)) return InflateEnd::cut_short;
+    while (input.next(&data, &n)) {
         if (!output.put(data, n)) return InflateEnd::stopped;
     }
-    return InflateEnd::whole;
+    return input.cursor.position() == input.limit ? InflateEnd::whole : InflateEnd::cut_short;
 }
 
 InflateEnd inflate_deflate(z_stream& stream, EntryInput& input, EntryOutput& output, GrowBuffer& buffer) {
@@ -128,24 +121,19 @@ InflateEnd inflate_deflate64(Inflate64& decoder, EntryInput& input, EntryOutput&
     return decoder.run(streams);
 }
 
-// One or more frames: after a frame, the stream goes on while the
-// directory's compressed size is not reached and the next bytes begin
-// another frame.
-InflateEnd decode_zstd(ZSTD_DCtx* dctx, EntryInput& input, EntryOutput& output, GrowBuffer& buffer,
-                       uint64_t stated_compressed) {
+// One or more frames, to the end of the entry's data; bytes after a
+// frame that begin no frame are padding.
+InflateEnd decode_zstd(ZSTD_DCtx* dctx, EntryInput& input, EntryOutput& output, GrowBuffer& buffer) {
     if (ZSTD_isError(ZSTD_DCtx_reset(dctx, ZSTD_reset_session_only))) return InflateEnd::damaged;
-    bool framed = false;             // a frame ended
-    uint64_t since_frame_end = 0;    // bytes decoded after it
-    uint64_t consumed = 0;
+    bool framed = false;           // a frame ended
+    uint64_t since_frame_end = 0;  // bytes decoded after it
     const uint8_t* data = nullptr;
     size_t size = 0;
     while (input.next(&data, &size)) {
         ZSTD_inBuffer in = {data, size, 0};
         for (;;) {
             ZSTD_outBuffer out = {buffer.storage, static_cast<size_t>(buffer.size), 0};
-            const size_t before = in.pos;
             const size_t result = ZSTD_decompressStream(dctx, &out, &in);
-            consumed += in.pos - before;
             if (ZSTD_isError(result)) {
                 if (framed && since_frame_end == 0 && ZSTD_getErrorCode(result) == ZSTD_error_prefix_unknown) {
                     return InflateEnd::whole;
@@ -158,7 +146,6 @@ InflateEnd decode_zstd(ZSTD_DCtx* dctx, EntryInput& input, EntryOutput& output, 
             if (result == 0) {
                 framed = true;
                 since_frame_end = 0;
-                if (consumed >= stated_compressed) return InflateEnd::whole;
             }
             if (in.pos == in.size && out.pos < out.size) break;
         }
@@ -183,27 +170,61 @@ ZipDataReader::~ZipDataReader() {
 
 bool ZipDataReader::allocate() { return cursor_.allocate() && output_.resize(OUTPUT_BYTES); }
 
-bool ZipDataReader::locate(const ZipEntry& entry, LocalHeader& local) {
-    return read_local_header(cursor_, entry, local);
+bool ZipDataReader::overlaps(uint64_t from, uint64_t to) const {
+    auto after = claimed_.upper_bound(from);
+    if (after != claimed_.begin() && std::prev(after)->second > from) return true;
+    return after != claimed_.end() && after->first < to;
 }
 
-DataEnd ZipDataReader::extract(ArchiveJob& job, const ZipEntry& entry, const LocalHeader& local,
-                               ExtractedFile& file) {
-    return decode(job, entry, local, &file.writer(), nullptr);
-}
-
-DataEnd ZipDataReader::decode(ArchiveJob& job, const ZipEntry& entry, const LocalHeader& local, FileWriter* writer,
-                              uint64_t* decoded) {
+EntryPlace ZipDataReader::locate(const ZipEntry& entry) {
+    EntryPlace place;
+    const LocalRead read = read_local_header(cursor_, entry, place.local);
+    if (read == LocalRead::missing) return place;
     // Every entry's data lies before the central directory.
     const uint64_t limit = layout_.directory_at;
-    EntryOutput output{job, writer, entry.uncompressed};
-    EntryInput input{cursor_, limit};
+    const uint64_t data_at = place.local.data_at;
+    const bool within = data_at <= limit && entry.compressed <= limit - data_at;
+    const uint64_t end = within ? data_at + entry.compressed : data_at;
+    if (overlaps(entry.local_at, end)) {
+        place.place = DataPlace::shared;
+    } else if (read == LocalRead::other_name) {
+        place.place = DataPlace::other_name;
+    } else if (!within) {
+        place.place = DataPlace::past_directory;
+    } else {
+        place.place = DataPlace::ready;
+        if ((entry.method == ZSTANDARD || entry.method == ZSTANDARD_OLD) && entry.compressed > 0) {
+            // The first frame is weighed before anything is made for the entry.
+            uint8_t header[FRAME_HEADER_PEEK];
+            cursor_.seek(data_at);
+            const size_t n = static_cast<size_t>(std::min<uint64_t>(entry.compressed, sizeof(header)));
+            if (cursor_.read(header, n)) {
+                place.memory_needed = zstd_memory_needed(header, n, &place.dictionary_id);
+                if (place.dictionary_id != 0) {
+                    place.place = DataPlace::needs_dictionary;
+                } else if (place.memory_needed > memory_available()) {
+                    place.place = DataPlace::needs_memory;
+                }
+            }
+        }
+    }
+    if (place.place == DataPlace::ready) claimed_[entry.local_at] = end;
+    return place;
+}
+
+DecodedData ZipDataReader::decode(ArchiveJob* job, const ZipEntry& entry, const EntryPlace& place,
+                                  FileWriter* writer, std::string* kept, size_t keep_limit) {
+    assert(place.place == DataPlace::ready);
+    const uint64_t data_at = place.local.data_at;
+    EntryInput input{cursor_, data_at + entry.compressed, job};
+    EntryOutput output{job, writer, entry.uncompressed, kept, keep_limit};
+    cursor_.seek(data_at);
     InflateEnd end = InflateEnd::no_memory;
-    if (entry.method == STORED) {
-        const uint64_t size = stored_size(job, cursor_, entry, local, limit);
-        if (local.data_at <= limit && size <= limit - local.data_at) input.limit = local.data_at + size;
-        cursor_.seek(local.data_at);
-        end = copy_stored(input, output, size);
+    if (entry.compressed == 0) {
+        // No data at all is an empty file in every method.
+        end = entry.uncompressed == 0 ? InflateEnd::whole : InflateEnd::cut_short;
+    } else if (entry.method == STORED) {
+        end = copy_stored(input, output);
     } else if (entry.method == DEFLATED) {
         if (!inflate_) {
             inflate_ = new (std::nothrow) z_stream{};
@@ -212,25 +233,73 @@ DataEnd ZipDataReader::decode(ArchiveJob& job, const ZipEntry& entry, const Loca
                 inflate_ = nullptr;
             }
         }
-        cursor_.seek(local.data_at);
         if (inflate_) end = inflate_deflate(*inflate_, input, output, output_);
     } else if (entry.method == DEFLATE64) {
-        cursor_.seek(local.data_at);
         end = inflate_deflate64(inflate64_, input, output);
     } else {
-        if (!zstd_) {
-            zstd_ = ZSTD_createDCtx();
-            if (zstd_ && ZSTD_isError(ZSTD_DCtx_setParameter(zstd_, ZSTD_d_windowLogMax, LARGEST_WINDOW_LOG))) {
-                ZSTD_freeDCtx(zstd_);
-                zstd_ = nullptr;
-            }
-        }
-        cursor_.seek(local.data_at);
-        if (zstd_) end = decode_zstd(zstd_, input, output, output_, entry.compressed);
+        if (!zstd_) zstd_ = create_zstd_decoder();
+        if (zstd_) end = decode_zstd(reinterpret_cast<ZSTD_DCtx*>(zstd_), input, output, output_);
     }
-    if (decoded) *decoded = output.total;
-    if (end == InflateEnd::stopped) return cancel_requested(job) ? DataEnd::cancelled : DataEnd::cut_short;
-    if (end != InflateEnd::whole) return DataEnd::cut_short;
-    return output.crc == entry.crc || (local.has_sizes && output.crc == local.crc) ? DataEnd::whole
-                                                                                   : DataEnd::mismatch;
+    DecodedData decoded;
+    decoded.size = output.total;
+    decoded.longer = output.longer;
+    decoded.crc_ok = output.crc == entry.crc;
+    if (output.longer) {
+        decoded.end = DataEnd::mismatch;
+    } else if (job && (input.stopped || end == InflateEnd::stopped)) {
+        decoded.end = cancel_requested(*job) ? DataEnd::cancelled : DataEnd::cut_short;
+    } else if (end != InflateEnd::whole) {
+        decoded.end = DataEnd::cut_short;
+    } else {
+        decoded.end = decoded.crc_ok && decoded.size == entry.uncompressed ? DataEnd::whole : DataEnd::mismatch;
+    }
+    return decoded;
+}
+
+bool judge_zip_entry(ZipDataReader& data, const ZipEntry& entry, EntryPlace& place, ZipRefusal& refusal) {
+    // Without a password an encrypted entry would come out as ciphertext, and
+    // other methods are not ours to decode.
+    if (zip_entry_encrypted(entry)) {
+        refusal = ZipRefusal{Problem::encrypted, "", ""};
+        return false;
+    }
+    if (!zip_method_supported(entry.method)) {
+        refusal = ZipRefusal{Problem::unknown_method, "", zip_method_name(entry.method)};
+        return false;
+    }
+    place = data.locate(entry);
+    switch (place.place) {
+    case DataPlace::ready: return true;
+    case DataPlace::missing: refusal = ZipRefusal{Problem::cut_short, "its local header is missing", ""}; break;
+    case DataPlace::other_name: {
+        ZipEntry other;
+        other.name = place.local.name;
+        refusal = ZipRefusal{Problem::cut_short, "its local header names another entry: " + zip_entry_name(other), ""};
+        break;
+    }
+    case DataPlace::past_directory:
+        refusal = ZipRefusal{Problem::cut_short, "its data runs into the central directory", ""};
+        break;
+    case DataPlace::shared: refusal = ZipRefusal{Problem::shares_data, "", ""}; break;
+    case DataPlace::needs_dictionary:
+        refusal = ZipRefusal{Problem::unknown_method, "", zstd_dictionary_words(place.dictionary_id)};
+        break;
+    case DataPlace::needs_memory:
+        refusal = ZipRefusal{Problem::entry_needs_memory,
+                             "needs " + mib_text(place.memory_needed) + " of memory to unpack", ""};
+        break;
+    }
+    return false;
+}
+
+std::string refused_name(const std::string& name, const ZipRefusal& refusal, bool test) {
+    const bool bracketed = refusal.kind == Problem::entry_needs_memory ||
+                           (test && (refusal.kind == Problem::cut_short || refusal.kind == Problem::damaged));
+    return bracketed && !refusal.reason.empty() ? name + " (" + refusal.reason + ")" : name;
+}
+
+std::string link_target(const std::string& bytes) {
+    ZipEntry as_name;
+    as_name.name = bytes.c_str();  // up to a zero byte
+    return zip_entry_name(as_name);
 }

@@ -4,8 +4,8 @@
 //
 // Invariant: nothing is written outside the destination folder. Entry names
 // pass through safe_entry_path; a name that would leave the folder is
-// skipped, and missing parent folders are made inside it.
-#include <cstring>
+// skipped, and missing parent folders are made inside it. Each entry is
+// judged as a test judges it (judge_zip_entry).
 #include <string>
 
 #include "jobs/extract_writer.h"
@@ -14,7 +14,6 @@
 #include "jobs/archive_names.h"
 #include "jobs/job_paths.h"
 #include "jobs/zip_entry_data.h"
-#include "jobs/zip_io.h"
 #include "jobs/zip_reader.h"
 #include "io/banned.h"
 
@@ -22,17 +21,27 @@ namespace {
 
 // Writes the data of a file entry below the destination. A file whose data
 // is damaged, or that a cancel cut short, does not take the entry's name;
-// data whose CRC-32 disagrees is noted. The extraction goes on.
-void extract_file(Extraction& extraction, ZipDataReader& data, const ZipEntry& entry, const std::string& relative) {
-    ArchiveJob& job = extraction.job;
-    LocalHeader local;
-    if (!data.locate(entry, local)) {
+// data whose CRC-32 or size disagrees with the directory's is noted. The
+// extraction goes on.
+void extract_file(Extraction& extraction, ZipDataReader& data, const ZipEntry& entry, const EntryPlace& place,
+                  const std::string& relative) {
+    ExtractedFile file(extraction, relative);
+    if (!file.is_open()) return;
+    file.finish(data.decode(&extraction.job, entry, place, &file.writer()).end);
+}
+
+// A symbolic link is not made (a link on Windows needs rights a user seldom
+// has); it is named with its target, as a tarball's link is.
+void pass_over_link(ArchiveJob& job, ZipDataReader& data, const ZipEntry& entry, const EntryPlace& place,
+                    const std::string& relative) {
+    std::string target;
+    const DecodedData decoded = data.decode(&job, entry, place, nullptr, &target, LINK_TARGET_LIMIT);
+    if (decoded.end == DataEnd::cancelled) return;
+    if (decoded.end != DataEnd::whole) {
         note_problem(job, Problem::cut_short, relative);
         return;
     }
-    ExtractedFile file(extraction, relative);
-    if (!file.is_open()) return;
-    file.finish(data.extract(job, entry, local, file));
+    note_problem(job, Problem::symlink_skipped, relative + " -> " + link_target(target));
 }
 
 // Extracts one entry, the i-th of count.
@@ -40,37 +49,26 @@ void extract_entry(Extraction& extraction, ZipDataReader& data, const ZipEntry& 
     ArchiveJob& job = extraction.job;
     job.overall_percent.store(counted_percent(static_cast<int64_t>(i), static_cast<int64_t>(count)),
                               std::memory_order_relaxed);
-    const std::string& name = entry.name;
-    // A name that hides a zero byte is not guessed at.
-    if (name.empty() || std::strlen(name.c_str()) != name.size()) {
-        note_problem(job, Problem::unsafe_name, name.c_str());
-        return;
-    }
-    const bool folder = zip_entry_is_folder(entry);
-    const std::string utf8_name = zip_entry_name(entry);
-    const std::string relative = safe_entry_path(utf8_name.c_str());
+    const ZipEntryView view = view_zip_entry(entry);
+    const std::string& relative = view.relative;
     if (relative.empty()) {
         // A folder entry with nothing left ("./") is no loss; a file is.
-        if (!folder) note_problem(job, Problem::unsafe_name, utf8_name);
+        if (view.type != ZipEntryType::folder) note_problem(job, Problem::unsafe_name, view.name);
         return;
     }
-    if (folder) {
-        if (!extraction.make_folders(relative)) {
-            note_problem(job, Problem::not_written, relative + "\\");
-        }
+    if (view.type == ZipEntryType::folder) {
+        if (!extraction.make_folders(relative)) note_problem(job, Problem::not_written, relative + "\\");
         return;
     }
-    // Without a password an encrypted entry would come out as ciphertext, and
-    // other methods are not ours to decode: such entries are passed over.
-    if (zip_entry_encrypted(entry)) {
-        note_problem(job, Problem::encrypted, relative);
-        return;
+    EntryPlace place;
+    ZipRefusal refusal;
+    if (!judge_zip_entry(data, entry, place, refusal)) {
+        note_problem(job, refusal.kind, refused_name(relative, refusal, false), refusal.detail);
+    } else if (view.type == ZipEntryType::link) {
+        pass_over_link(job, data, entry, place, relative);
+    } else {
+        extract_file(extraction, data, entry, place, relative);
     }
-    if (!zip_method_supported(entry.method)) {
-        note_problem(job, Problem::unknown_method, relative, zip_method_name(entry.method));
-        return;
-    }
-    extract_file(extraction, data, entry, relative);
 }
 
 // Extracts every entry the central directory holds, in its order, whatever

@@ -1,7 +1,6 @@
 // Listing and testing a ZIP archive without writing anything: its central
 // directory read as the extraction reads it, every entry's data decoded into
 // nothing and checked against its CRC-32 and sizes. See archive_inspect.h.
-#include <cstring>
 #include <string>
 
 #include "jobs/archive_inspect.h"
@@ -12,26 +11,22 @@
 
 namespace {
 
-// An entry as a listing shows it and an extraction would name it.
-ListedEntry listed_zip_entry(const ZipEntry& entry) {
+// An entry as a listing shows it and an extraction would name it; a link's
+// target is added by the caller.
+ListedEntry listed_zip_entry(const ZipEntry& entry, const ZipEntryView& view) {
     ListedEntry listed;
-    const bool folder = zip_entry_is_folder(entry);
-    const std::string name = zip_entry_name(entry);
-    // A name that hides a zero byte is not guessed at.
-    const std::string relative =
-        std::strlen(entry.name.c_str()) == entry.name.size() ? safe_entry_path(name.c_str()) : std::string();
-    if (relative.empty()) {
-        if (!folder) listed.name = name.empty() ? entry.name.c_str() : name;  // "./" is the destination itself
-        listed.skipped = true;
+    if (view.relative.empty()) {
+        if (view.type != ZipEntryType::folder) listed.name = view.name.empty() ? entry.name.c_str() : view.name;
+        listed.skipped = true;  // "./" is the destination itself, and goes unlisted
         return listed;
     }
-    listed.name = relative;
+    listed.name = view.relative;
     for (char& c : listed.name) {
         if (c == '\\') c = '/';
     }
-    if (folder) {
+    if (view.type == ZipEntryType::folder) {
         listed.name += '/';
-    } else {
+    } else if (view.type == ZipEntryType::file) {
         listed.size = entry.uncompressed;
     }
     return listed;
@@ -62,35 +57,40 @@ private:
     uint64_t found_ = 0;
 };
 
-// Tests one file entry's data: its method, its local header, its CRC-32
-// and its size. Notes what is wrong with it.
+// Why data that decoded to its end is not what the directory gives.
+std::string mismatch_reason(const ZipEntry& entry, const DecodedData& decoded) {
+    if (decoded.longer) return "its data holds more than the " + std::to_string(entry.uncompressed) + " bytes its header gives";
+    if (!decoded.crc_ok) return "CRC-32 mismatch";
+    return "its data matches its CRC-32 but holds " + std::to_string(decoded.size) + " bytes, not the " +
+           std::to_string(entry.uncompressed) + " its header gives";
+}
+
+// Tests one file or link entry's data: by the rules an extraction judges
+// it by, then its CRC-32 and its size. Notes what is wrong with it.
 void test_zip_entry(ArchiveJob& job, ZipDataReader& data, const ZipEntry& entry, const std::string& name) {
-    if (zip_entry_encrypted(entry)) {
-        note_problem(job, Problem::encrypted, name);
+    EntryPlace place;
+    ZipRefusal refusal;
+    if (!judge_zip_entry(data, entry, place, refusal)) {
+        note_problem(job, refusal.kind, refused_name(name, refusal, true), refusal.detail);
         return;
     }
-    if (!zip_method_supported(entry.method)) {
-        note_problem(job, Problem::unknown_method, name, zip_method_name(entry.method));
-        return;
-    }
-    LocalHeader local;
-    if (!data.locate(entry, local)) {
-        note_problem(job, Problem::cut_short, name + " (its local header is missing)");
-        return;
-    }
-    uint64_t decoded = 0;
-    switch (data.decode(job, entry, local, nullptr, &decoded)) {
-    case DataEnd::whole:
-        if (decoded != entry.uncompressed) {
-            note_problem(job, Problem::damaged,
-                         name + " (its data matches its CRC-32 but holds " + std::to_string(decoded) +
-                             " bytes, not the " + std::to_string(entry.uncompressed) + " its header gives)");
-        }
-        break;
-    case DataEnd::mismatch: note_problem(job, Problem::damaged, name + " (CRC-32 mismatch)"); break;
+    const DecodedData decoded = data.decode(&job, entry, place, nullptr);
+    switch (decoded.end) {
+    case DataEnd::whole: break;
+    case DataEnd::mismatch: note_problem(job, Problem::damaged, name + " (" + mismatch_reason(entry, decoded) + ")"); break;
     case DataEnd::cut_short: note_problem(job, Problem::cut_short, name + " (its data is damaged or cut short)"); break;
     case DataEnd::cancelled: break;
     }
+}
+
+// A link's listed name, "NAME -> TARGET", its target read from its data
+// ("?" when it cannot be read).
+void add_link_target(ZipDataReader& data, const ZipEntry& entry, ListedEntry& listed) {
+    EntryPlace place;
+    ZipRefusal refusal;
+    std::string target;
+    if (judge_zip_entry(data, entry, place, refusal)) data.decode(nullptr, entry, place, nullptr, &target, LINK_TARGET_LIMIT);
+    listed.name += " -> " + (target.empty() ? std::string("?") : link_target(target));
 }
 
 }  // namespace
@@ -100,10 +100,13 @@ ListResult list_zip(const char* path, const std::function<void(const ListedEntry
     ZipLayout layout;
     if (!file.is_open() || !find_zip_layout(file, layout)) return ListResult{ListEnd::unreadable};
     DirectoryWalk walk(file, layout);
-    if (!walk.allocate()) return ListResult{ListEnd::unreadable};
+    ZipDataReader data(file, layout);
+    if (!walk.allocate() || !data.allocate()) return ListResult{ListEnd::unreadable};
     ZipEntry entry;
     while (walk.next(entry)) {
-        const ListedEntry listed = listed_zip_entry(entry);
+        const ZipEntryView view = view_zip_entry(entry);
+        ListedEntry listed = listed_zip_entry(entry, view);
+        if (view.type == ZipEntryType::link && !listed.skipped) add_link_target(data, entry, listed);
         if (!listed.name.empty()) visit(listed);
     }
     return ListResult{walk.whole() ? ListEnd::whole : ListEnd::broken};
@@ -127,9 +130,10 @@ JobResult test_zip_job(ArchiveJob& job, const char* path) {
         const uint64_t total = layout.counted > walk.found() ? layout.counted : walk.found();
         job.overall_percent.store(counted_percent(static_cast<int64_t>(walk.found()), static_cast<int64_t>(total)),
                                   std::memory_order_relaxed);
-        const ListedEntry listed = listed_zip_entry(entry);
+        const ZipEntryView view = view_zip_entry(entry);
+        const ListedEntry listed = listed_zip_entry(entry, view);
         if (listed.skipped && !listed.name.empty()) note_problem(job, Problem::unsafe_name, listed.name);
-        if (!zip_entry_is_folder(entry)) test_zip_entry(job, data, entry, listed.name);
+        if (!listed.skipped && view.type != ZipEntryType::folder) test_zip_entry(job, data, entry, listed.name);
         job.items_done.fetch_add(1, std::memory_order_relaxed);
     }
     if (cancel_requested(job)) return JobResult{};

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "io/platform.h"
+#include "jobs/job_paths.h"
 #include "jobs/zip_io.h"
 #include "io/banned.h"
 
@@ -23,7 +24,6 @@ constexpr size_t ZIP64_END_RECORD = 56;
 constexpr size_t CENTRAL_HEADER = 46;
 constexpr size_t LOCAL_HEADER = 30;
 constexpr size_t LONGEST_COMMENT = 0xffff;
-constexpr uint32_t DATA_DESCRIPTOR = 0x8;
 constexpr uint32_t FIELD_IN_ZIP64 = 0xffffffff;
 constexpr uint16_t ZIP64_FIELD = 0x0001;
 constexpr uint16_t UNICODE_PATH_FIELD = 0x7075;
@@ -193,15 +193,19 @@ bool find_zip_layout(ArchiveFile& file, ZipLayout& layout) {
     std::string tail(tail_size, '\0');
     if (file.read_at(tail_at, &tail[0], tail_size) != tail_size) return false;
     const auto* bytes = reinterpret_cast<const uint8_t*>(tail.data());
-    // From the end backwards: the first record that leads to a directory is
-    // the fallback, and the earliest one whose comment reaches the end wins.
+    // From the end backwards, the first record that leads to a directory,
+    // unless its signature lies inside the fixed fields of an earlier record
+    // that leads to one too (an offset or size that reads as a signature).
     bool found = false;
+    size_t found_at = 0;
     for (size_t i = tail_size - END_RECORD + 1; i-- > 0;) {
+        if (found && i + END_RECORD <= found_at) break;
         if (le32(bytes + i) != END_SIGNATURE) continue;
         ZipLayout candidate;
         if (!layout_from(file, tail_at + i, bytes + i, candidate)) continue;
-        if (!found || tail_at + i + END_RECORD + le16(bytes + i + 20) == size) layout = candidate;
+        layout = candidate;
         found = true;
+        found_at = i;
     }
     return found;
 }
@@ -239,23 +243,25 @@ DirectoryStep next_central_entry(ArchiveCursor& cursor, const ZipLayout& layout,
     return DirectoryStep::entry;
 }
 
-bool read_local_header(ArchiveCursor& cursor, const ZipEntry& entry, LocalHeader& local) {
+LocalRead read_local_header(ArchiveCursor& cursor, const ZipEntry& entry, LocalHeader& local) {
+    local.at = entry.local_at;
     cursor.seek(entry.local_at);
     uint8_t header[LOCAL_HEADER];
-    if (!cursor.read(header, sizeof(header)) || le32(header) != LOCAL_SIGNATURE) return false;
+    if (!cursor.read(header, sizeof(header)) || le32(header) != LOCAL_SIGNATURE) return LocalRead::missing;
+    if (le16(header + 8) != entry.method) return LocalRead::missing;
     const size_t name_size = le16(header + 26);
     const size_t extra_size = le16(header + 28);
-    if (le16(header + 8) != entry.method || name_size != entry.name.size()) return false;
-    cursor.seek(cursor.position() + name_size);
-    std::string extra(extra_size, '\0');
-    if (extra_size && !cursor.read(&extra[0], extra_size)) return false;
-    local.has_sizes = !(le16(header + 6) & DATA_DESCRIPTOR);
-    local.crc = le32(header + 14);
-    local.compressed = le32(header + 18);
-    local.uncompressed = le32(header + 22);
-    read_zip64_field(extra, &local.uncompressed, &local.compressed, nullptr);
+    local.name.assign(name_size, '\0');
+    if (name_size && !cursor.read(&local.name[0], name_size)) return LocalRead::missing;
+    cursor.seek(cursor.position() + extra_size);
     local.data_at = cursor.position();
-    return true;
+    if (name_size != entry.name.size()) return LocalRead::other_name;
+    for (size_t i = 0; i < name_size; ++i) {
+        const char a = local.name[i];
+        const char b = entry.name[i];
+        if (a != b && !(is_separator(a) && is_separator(b))) return LocalRead::other_name;
+    }
+    return LocalRead::found;
 }
 
 namespace {
@@ -266,8 +272,37 @@ constexpr uint32_t HOST_MSDOS = 0;
 constexpr uint32_t HOST_NTFS = 10;
 constexpr uint32_t HOST_NTFS_INFO_ZIP = 11;
 constexpr uint32_t HOST_VFAT = 14;
+// Hosts whose attributes carry a Unix mode in their high 16 bits.
+constexpr uint32_t HOST_UNIX = 3;
+constexpr uint32_t HOST_MACOS = 19;
+constexpr uint32_t UNIX_TYPE_MASK = 0170000;
+constexpr uint32_t UNIX_SYMLINK = 0120000;
 constexpr uint32_t ENCRYPTED = 0x1;
 constexpr uint32_t AES_ENCRYPTED = 99;
+
+// A name's bytes in the OEM code page, in UTF-8; "" when they cannot be converted.
+std::string oem_name(const std::string& name) {
+    const size_t length = name.size();
+    std::wstring wide(length + 1, L'\0');
+    const int n = MultiByteToWideChar(CP_OEMCP, 0, name.data(), static_cast<int>(length), &wide[0],
+                                      static_cast<int>(length));
+    if (n <= 0) return std::string();
+    wide[n] = L'\0';
+    String utf8;
+    if (!wide_to_utf8(wide.c_str(), utf8, 3 * length + 1)) return std::string();
+    return utf8.c_str();
+}
+
+bool windows_folder_attributes(const ZipEntry& entry) {
+    const uint32_t host = entry.made_by >> 8;
+    return (host == HOST_MSDOS || host == HOST_NTFS || host == HOST_NTFS_INFO_ZIP || host == HOST_VFAT) &&
+           (entry.external & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool unix_symlink_attributes(const ZipEntry& entry) {
+    const uint32_t host = entry.made_by >> 8;
+    return (host == HOST_UNIX || host == HOST_MACOS) && ((entry.external >> 16) & UNIX_TYPE_MASK) == UNIX_SYMLINK;
+}
 
 }  // namespace
 
@@ -290,24 +325,26 @@ std::string zip_entry_name(const ZipEntry& entry) {
         return unicode;
     }
     const std::string& name = entry.name;
-    if ((entry.flag & UTF8_NAMES) || is_valid_utf8(name.data(), name.size())) return name;
-    const size_t length = name.size();
-    std::wstring wide(length + 1, L'\0');
-    const int n = MultiByteToWideChar(CP_OEMCP, 0, name.data(), static_cast<int>(length), &wide[0],
-                                      static_cast<int>(length));
-    if (n <= 0) return std::string();
-    wide[n] = L'\0';
-    String utf8;
-    if (!wide_to_utf8(wide.c_str(), utf8, 3 * length + 1)) return std::string();
-    return utf8.c_str();
+    return is_valid_utf8(name.data(), name.size()) ? name : oem_name(name);
 }
 
-bool zip_entry_is_folder(const ZipEntry& entry) {
-    if (!entry.name.empty() && is_separator(entry.name.back())) return true;
-    // A Windows or DOS tool may mark a folder by its attributes alone.
-    const uint32_t host = entry.made_by >> 8;
-    return (host == HOST_MSDOS || host == HOST_NTFS || host == HOST_NTFS_INFO_ZIP || host == HOST_VFAT) &&
-           (entry.external & FILE_ATTRIBUTE_DIRECTORY);
+ZipEntryView view_zip_entry(const ZipEntry& entry) {
+    ZipEntryView view;
+    // A name that hides a zero byte is not guessed at.
+    if (std::strlen(entry.name.c_str()) != entry.name.size()) {
+        view.name = entry.name.c_str();
+        return view;
+    }
+    view.name = zip_entry_name(entry);
+    // Whether the name ends in a separator is read from the decoded name:
+    // in an East Asian code page 0x5C may be a character's second byte.
+    if ((!view.name.empty() && is_separator(view.name.back())) || windows_folder_attributes(entry)) {
+        view.type = ZipEntryType::folder;
+    } else if (unix_symlink_attributes(entry)) {
+        view.type = ZipEntryType::link;
+    }
+    view.relative = safe_entry_path(view.name.c_str());
+    return view;
 }
 
 bool zip_entry_encrypted(const ZipEntry& entry) { return (entry.flag & ENCRYPTED) || entry.method == AES_ENCRYPTED; }

@@ -1,8 +1,8 @@
-// Reading a ZIP archive's own structures for extraction: the end record
-// (the real one, when an archive comment holds another), the central
-// directory entry by entry for as long as it holds entries, and each
-// entry's local header. Header fields are read as they stand; what they
-// claim about the data is left for the data to prove. Worker thread; the
+// Reading a ZIP archive's own structures for listing, testing and
+// extraction: the end record, the central directory entry by entry for as
+// long as it holds entries, and each entry's local header. The central
+// directory is what decides an entry's name, method, sizes and CRC-32; the
+// local header only places the data and must name the same entry. Worker thread; the
 // objects belong to one extraction.
 #pragma once
 
@@ -75,11 +75,11 @@ struct ZipLayout {
                                  // added to every offset the archive gives
 };
 
-// Finds the end record whose comment reaches the end of the file, as the
-// format places it: when a comment holds another end record, that one is
-// passed over. A file that ends in bytes after the comment is read by its
-// last end record that leads to a central directory. False when no end
-// record leads to one: the file is no ZIP archive.
+// Finds the end record as Info-ZIP and Python find it: the last one in the
+// file (searching back from its end) that leads to a central directory. A
+// record that lies inside the fixed part of an earlier such record is no
+// end. False when no end record leads to a directory: the file is no ZIP
+// archive.
 bool find_zip_layout(ArchiveFile& file, ZipLayout& layout);
 
 // One entry of the central directory.
@@ -106,28 +106,47 @@ DirectoryStep next_central_entry(ArchiveCursor& cursor, const ZipLayout& layout,
 
 // What an entry's local header says.
 struct LocalHeader {
+    uint64_t at = 0;           // the header's first byte
     uint64_t data_at = 0;      // the entry's first byte of data
-    bool has_sizes = false;    // false when a data descriptor after the data holds them
-    uint32_t crc = 0;
-    uint64_t compressed = 0;
-    uint64_t uncompressed = 0;
+    std::string name;          // the header's name bytes
 };
 
-// Reads entry's local header. False when there is none at the entry's
-// offset, or it gives another method or a name of another length (the
-// directory then points at some other entry's header).
-bool read_local_header(ArchiveCursor& cursor, const ZipEntry& entry, LocalHeader& local);
+enum class LocalRead {
+    found,
+    missing,     // no local header at the entry's offset, or one of another method
+    other_name,  // a header of another name: the directory points at some other entry's record
+};
 
-// What an entry is to an extraction:
-// its name in UTF-8: the Unicode Path field's when it holds valid UTF-8;
-// otherwise a name without the UTF-8 flag that is not valid UTF-8 was
-// written in the OEM code page, as Windows itself reads it ("" when it
-// cannot be converted);
+// Reads entry's local header. Names are compared byte for byte, but for
+// the two separators.
+LocalRead read_local_header(ArchiveCursor& cursor, const ZipEntry& entry, LocalHeader& local);
+
+// An entry's name in UTF-8: the Unicode Path field's when it holds valid
+// UTF-8; else the header's bytes when they are valid UTF-8 (with the UTF-8
+// flag or without: Info-ZIP on Unix writes UTF-8 unflagged); else the
+// bytes in the OEM code page, as Windows reads them, also when the flag
+// claims UTF-8 for them ("" when they cannot be converted).
 std::string zip_entry_name(const ZipEntry& entry);
-// a folder: a name ending in a separator, or a folder by the attributes of
-// a Windows or DOS tool;
-bool zip_entry_is_folder(const ZipEntry& entry);
-// encrypted, with the classic scheme or AES (method 99);
+
+enum class ZipEntryType {
+    file,
+    folder,  // a decoded name ending in a separator, or a folder by a Windows or DOS tool's attributes
+    link,    // a symbolic link by a Unix tool's attributes (zip -y): its data is the target's path
+};
+
+// What an entry is to a listing, a test and an extraction alike.
+struct ZipEntryView {
+    ZipEntryType type = ZipEntryType::file;
+    // The decoded name; the header's bytes when they hide a zero byte.
+    std::string name;
+    // The path below the destination, with ''; "" when the entry is
+    // skipped for its name (see safe_entry_path; a name hiding a zero byte
+    // is not guessed at).
+    std::string relative;
+};
+ZipEntryView view_zip_entry(const ZipEntry& entry);
+
+// Encrypted, with the classic scheme or AES (method 99).
 bool zip_entry_encrypted(const ZipEntry& entry);
-// and its method's name for the report ("BZip2", or "method 77").
+// A method's name for the report ("BZip2", or "method 77").
 std::string zip_method_name(uint32_t method);

@@ -39,7 +39,8 @@ JobResult decompress_zst_file_job(ArchiveJob& job) {
         return JobResult{};
     }
     uint64_t memory_needed = 0;
-    const StreamEnd end = decode_zstd_stage(job, &memory_needed);
+    uint32_t dictionary_id = 0;
+    const StreamEnd end = decode_zstd_stage(job, &memory_needed, &dictionary_id);
     const bool written = job.stage_writer->close();
     const DWORD write_error = job.stage_writer->error();
     release_zstd_stage(job);
@@ -50,6 +51,8 @@ JobResult decompress_zst_file_job(ArchiveJob& job) {
             note_output_not_written(job, output.c_str(), Problem::extraction_stopped);
         } else if (end == StreamEnd::too_large) {
             note_memory_needed(job, archive, memory_needed);
+        } else if (end == StreamEnd::needs_dictionary) {
+            note_dictionary_needed(job, archive, dictionary_id);
         } else if (end == StreamEnd::damaged) {
             note_problem(job, Problem::cut_short, name_of(output.c_str()));
         }

@@ -5,6 +5,7 @@
 #include <zstd.h>
 #include <zstd_errors.h>
 
+#include "jobs/archive_job.h"
 #include "jobs/zstd_stream.h"
 #include "io/banned.h"
 
@@ -23,18 +24,20 @@ la_ssize_t read_callback(archive*, void* client, const void** buffer) {
 }  // namespace
 
 ZstdSource::ZstdSource(FileReader& file, ZSTD_DCtx_s* dctx, void* in, size_t in_capacity, void* out,
-                       size_t out_capacity)
+                       size_t out_capacity, const ArchiveJob* job)
     : file_(file),
       dctx_(dctx),
       in_(static_cast<char*>(in)),
       in_capacity_(in_capacity),
       out_(static_cast<char*>(out)),
-      out_capacity_(out_capacity) {}
+      out_capacity_(out_capacity),
+      job_(job) {}
 
 size_t ZstdSource::read(const void** data) {
     auto* dctx = reinterpret_cast<ZSTD_DCtx*>(dctx_);
     while (state_ == State::reading) {
         if (in_at_ == in_size_ && !output_full_) {
+            if (job_ && cancel_requested(*job_)) return 0;
             in_size_ = file_.read(in_, in_capacity_);
             in_at_ = 0;
             if (in_size_ == 0) {
@@ -44,7 +47,11 @@ size_t ZstdSource::read(const void** data) {
             if (first_) {
                 // The first frame's window is weighed before any of it is decoded.
                 first_ = false;
-                const uint64_t needed = zstd_memory_needed(in_, in_size_);
+                const uint64_t needed = zstd_memory_needed(in_, in_size_, &dictionary_id_);
+                if (dictionary_id_ != 0) {
+                    state_ = State::needs_dictionary;
+                    break;
+                }
                 if (needed > memory_available()) {
                     memory_needed_ = needed;
                     state_ = State::too_large;
@@ -57,7 +64,9 @@ size_t ZstdSource::read(const void** data) {
         const size_t r = ZSTD_decompressStream(dctx, &output, &input);
         in_at_ = input.pos;
         if (ZSTD_isError(r)) {
-            state_ = memory_error(r) ? State::too_large : State::damaged;
+            state_ = memory_error(r)                                             ? State::too_large
+                     : ZSTD_getErrorCode(r) == ZSTD_error_dictionary_wrong ? State::needs_dictionary
+                                                                           : State::damaged;
             break;
         }
         frame_state_ = r;

@@ -5,7 +5,8 @@
 //
 // The first frame's window is weighed against the memory this machine can
 // give before any of it is decoded, so an archive made with a large window
-// (zstd --long=31) is refused with what it needs rather than called damaged.
+// (zstd --long=31) is refused with what it needs rather than called damaged;
+// one made with a dictionary (zstd -D) is named so.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +15,7 @@
 #include "io/file_reader.h"
 
 struct archive;
+struct ArchiveJob;
 struct ZSTD_DCtx_s;
 
 class ZstdSource {
@@ -25,16 +27,21 @@ public:
         cut_short,  // the file ended inside a frame
         damaged,    // the data does not decode (or its checksum does not match), or a read failed
         too_large,  // a frame needs more memory than this machine can give
+        needs_dictionary,  // a frame was made with a dictionary (zstd -D), which this program does not have
     };
 
     // Decodes file through dctx (whose window limit the caller has raised,
-    // see zstd_stream.h), reading into in and decoding into out.
-    ZstdSource(FileReader& file, ZSTD_DCtx_s* dctx, void* in, size_t in_capacity, void* out, size_t out_capacity);
+    // see zstd_stream.h), reading into in and decoding into out. With a job,
+    // its cancel is looked at with every piece of the file read, so a
+    // stream that decodes to nothing for a long while still stops.
+    ZstdSource(FileReader& file, ZSTD_DCtx_s* dctx, void* in, size_t in_capacity, void* out, size_t out_capacity,
+               const ArchiveJob* job = nullptr);
     ZstdSource(const ZstdSource&) = delete;
     ZstdSource& operator=(const ZstdSource&) = delete;
 
     // Decodes the next piece into *data (valid until the next call); 0 once
-    // the stream has ended or broken (see state()).
+    // the stream has ended or broken (see state()), or when the job given to
+    // the constructor is cancelled (the state then stays reading).
     size_t read(const void** data);
     // Opens reader (a libarchive read handle with its formats set) on the
     // decoded stream; false when libarchive refuses it.
@@ -43,6 +50,8 @@ public:
     State state() const { return state_; }
     // The memory the refused frame needs (too_large), 0 when not known.
     uint64_t memory_needed() const { return memory_needed_; }
+    // The dictionary a needs_dictionary frame names, 0 when not known.
+    uint32_t dictionary_id() const { return dictionary_id_; }
 
 private:
     FileReader& file_;
@@ -58,4 +67,6 @@ private:
     bool first_ = true;
     State state_ = State::reading;
     uint64_t memory_needed_ = 0;
+    uint32_t dictionary_id_ = 0;
+    const ArchiveJob* job_ = nullptr;
 };

@@ -22,7 +22,8 @@ uint32_t little_endian32(const unsigned char* p) {
 
 }  // namespace
 
-uint64_t zstd_memory_needed(const void* data, size_t size) {
+uint64_t zstd_memory_needed(const void* data, size_t size, uint32_t* dictionary_id) {
+    if (dictionary_id) *dictionary_id = 0;
     const auto* bytes = static_cast<const unsigned char*>(data);
     size_t at = 0;
     while (size - at >= SKIPPABLE_HEADER &&
@@ -33,6 +34,7 @@ uint64_t zstd_memory_needed(const void* data, size_t size) {
     }
     ZSTD_frameHeader header;
     if (ZSTD_getFrameHeader(&header, bytes + at, size - at) != 0 || header.frameType != ZSTD_frame) return 0;
+    if (dictionary_id) *dictionary_id = header.dictID;
     const size_t buffers = ZSTD_decodingBufferSize_min(header.windowSize, header.frameContentSize);
     if (ZSTD_isError(buffers)) return header.windowSize;  // beyond any buffer: the window itself
     return uint64_t{buffers} + ZSTD_estimateDCtxSize();
@@ -63,6 +65,15 @@ void note_memory_needed(ArchiveJob& job, const char* path, uint64_t needed) {
     std::string text = path;
     if (needed > 0) text += " (needs " + mib_text(needed) + " of memory to unpack)";
     note_problem(job, Problem::needs_memory, text);
+}
+
+std::string zstd_dictionary_words(uint32_t dictionary_id) {
+    return dictionary_id == 0 ? "a Zstandard dictionary"
+                              : "a Zstandard dictionary (ID " + std::to_string(dictionary_id) + ")";
+}
+
+void note_dictionary_needed(ArchiveJob& job, const char* path, uint32_t dictionary_id) {
+    note_problem(job, Problem::needs_dictionary, path, zstd_dictionary_words(dictionary_id));
 }
 
 ZSTD_DCtx_s* create_zstd_decoder() {
@@ -97,10 +108,10 @@ bool open_zstd_stage(ArchiveJob& job, const char* source, const char* target, DW
 
 ZstdSource zstd_stage_source(ArchiveJob& job) {
     return ZstdSource(*job.stage_reader, job.zstd_dctx, job.stage_in.storage, STAGE_IN, job.stage_out.storage,
-                      STAGE_OUT);
+                      STAGE_OUT, &job);
 }
 
-StreamEnd decode_zstd_stage(ArchiveJob& job, uint64_t* memory_needed) {
+StreamEnd decode_zstd_stage(ArchiveJob& job, uint64_t* memory_needed, uint32_t* dictionary_id) {
     FileReader& reader = *job.stage_reader;
     FileWriter& writer = *job.stage_writer;
     ZstdSource source = zstd_stage_source(job);
@@ -114,10 +125,12 @@ StreamEnd decode_zstd_stage(ArchiveJob& job, uint64_t* memory_needed) {
                                std::memory_order_relaxed);
     }
     *memory_needed = source.memory_needed();
+    *dictionary_id = source.dictionary_id();
     if (cancel_requested(job)) return StreamEnd::cancelled;
     switch (source.state()) {
     case ZstdSource::State::ended: return StreamEnd::whole;
     case ZstdSource::State::too_large: return StreamEnd::too_large;
+    case ZstdSource::State::needs_dictionary: return StreamEnd::needs_dictionary;
     default: return StreamEnd::damaged;
     }
 }

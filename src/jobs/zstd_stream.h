@@ -20,6 +20,7 @@ enum class StreamEnd {
     whole,         // complete frames to the end of the file, all written
     damaged,       // a decoding error, a failed read, or a last frame cut short
     too_large,     // a frame needs more memory than this machine can give
+    needs_dictionary,  // a frame was made with a dictionary this program does not have
     cancelled,     // the job was cancelled
     write_failed,  // the output did not take a write (its reason is the job's output error)
 };
@@ -29,8 +30,9 @@ enum class StreamEnd {
 // up by the caller, and released by it). Publishes the reader's position as
 // item_percent. Stops at the first error of the stream: nothing after it can
 // be decoded. *memory_needed receives what the refused frame needs when the
-// end is too_large (0 when not known).
-StreamEnd decode_zstd_stage(ArchiveJob& job, uint64_t* memory_needed);
+// end is too_large (0 when not known), *dictionary_id the dictionary a
+// needs_dictionary frame names.
+StreamEnd decode_zstd_stage(ArchiveJob& job, uint64_t* memory_needed, uint32_t* dictionary_id);
 
 // A decoder whose window limit is raised to 2 GiB; null when memory ran out.
 // The caller frees it with ZSTD_freeDCtx.
@@ -48,7 +50,9 @@ ZstdSource zstd_stage_source(ArchiveJob& job);
 
 // The memory a decoder needs for the first frame in data (skippable frames
 // before it are passed over); 0 when data holds no frame header.
-uint64_t zstd_memory_needed(const void* data, size_t size);
+// *dictionary_id, when given, receives the dictionary the frame was made
+// with (zstd -D), 0 for none: such a frame cannot be decoded here.
+uint64_t zstd_memory_needed(const void* data, size_t size, uint32_t* dictionary_id = nullptr);
 // The memory this machine can give a job now: the least of what the process
 // may still commit, its free address space and the physical memory.
 uint64_t memory_available();
@@ -58,3 +62,8 @@ std::string mib_text(uint64_t bytes);
 // give, with what it needs when that is known ("... (needs 2,048 MiB of
 // memory to unpack)").
 void note_memory_needed(ArchiveJob& job, const char* path, uint64_t needed);
+// "a Zstandard dictionary (ID 4660)", or without the ID when it is 0: what
+// a stream or an entry made with a dictionary is compressed with.
+std::string zstd_dictionary_words(uint32_t dictionary_id);
+// Notes that the archive at path was made with a dictionary (needs_dictionary).
+void note_dictionary_needed(ArchiveJob& job, const char* path, uint32_t dictionary_id);

@@ -6,10 +6,14 @@
 #define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 
+#include <vector>
+
 #include "io/io_faults.h"
 #include "jobs/archive_names.h"
 #include "jobs/job_paths.h"
 #include "jobs/job_report.h"
+#include "io/file_reader.h"
+#include "jobs/zstd_source.h"
 #include "jobs/zstd_stream.h"
 #include "job_test_util.h"
 #include "test_folder.h"
@@ -36,27 +40,6 @@ std::vector<Problem> kinds_of(JobHandle& job) {
     std::vector<Problem> kinds;
     for (const JobProblem& problem : job->problems) kinds.push_back(problem.kind);
     return kinds;
-}
-
-// A frame whose header declares a window of 2^window_log bytes and no
-// content size, as `zstd --long=31` writes from a pipe, holding data in raw
-// blocks.
-std::string frame_with_window(unsigned window_log, const std::string& data) {
-    std::string frame("\x28\xB5\x2F\xFD", 4);
-    frame += '\0';  // no content size, no checksum, not a single segment
-    frame += static_cast<char>((window_log - 10) << 3);
-    constexpr size_t BLOCK = 128 * 1024;
-    size_t at = 0;
-    do {
-        const size_t n = std::min(BLOCK, data.size() - at);
-        const uint32_t header = static_cast<uint32_t>(n << 3) | (at + n == data.size() ? 1u : 0u);
-        frame += static_cast<char>(header & 0xff);
-        frame += static_cast<char>((header >> 8) & 0xff);
-        frame += static_cast<char>(header >> 16);
-        frame.append(data, at, n);
-        at += n;
-    } while (at < data.size());
-    return frame;
 }
 
 std::string zstd_bytes(const std::string& data) {
@@ -115,6 +98,7 @@ TEST(ArchiveNames, the_name_decides_the_kind_and_the_outputs) {
 
 TEST(ArchiveNames, messages_and_chooser_patterns_come_from_the_same_table) {
     EXPECT_EQ(unpackable_extensions_text(), ".zip, .tzst, .tar.zst, .tar.zstd, .zst and .zstd");
+    EXPECT_EQ(archive_extensions_text(ArchiveKind::zstd_tarball, "or"), ".tzst, .tar.zst or .tar.zstd");
     EXPECT_EQ(archive_patterns(ArchiveKind::none), "*.zip;*.tzst;*.tar.zst;*.tar.zstd;*.zst;*.zstd");
     EXPECT_EQ(zstandard_patterns(), "*.tzst;*.tar.zst;*.tar.zstd;*.zst;*.zstd");
     JobHandle job;
@@ -252,6 +236,34 @@ TEST(ArchiveKinds, a_window_beyond_the_machines_memory_is_refused_with_its_need)
     EXPECT_EQ(small_outcome, JobOutcome::complete);
     EXPECT_EQ(folder.read("small.txt"), "small");
     EXPECT_EQ(zstd_memory_needed(folder.read("backup.tzst").data(), 5), 0u) << "a header cut short tells nothing";
+}
+
+// A stream of empty blocks decodes to nothing for as long as it lasts: the
+// decoder looks at the job's cancel as it reads, not only as it writes.
+TEST(ArchiveKinds, a_cancel_stops_a_stream_that_decodes_to_nothing) {
+    std::string frame("\x28\xB5\x2F\xFD\x00\x50", 6);  // a 1 MiB window
+    for (int i = 0; i < 400000; ++i) frame += std::string("\x00\x00\x00", 3);  // an empty raw block
+    frame += std::string("\x09\x00\x00x", 4);  // the last block: "x"
+    TestFolder folder("empty-blocks");
+    folder.write("x.zst", frame);
+    ZSTD_DCtx* dctx = reinterpret_cast<ZSTD_DCtx*>(create_zstd_decoder());
+    std::vector<char> in(131075), out(131072);
+    JobHandle job;
+    const auto read_all = [&](const ArchiveJob* stopping, std::string* decoded) {
+        FileReader file(path_in(folder, "x.zst").c_str());
+        ZstdSource source(file, dctx, in.data(), in.size(), out.data(), out.size(), stopping);
+        const void* piece = nullptr;
+        while (const size_t n = source.read(&piece)) decoded->append(static_cast<const char*>(piece), n);
+        return file.position();
+    };
+    std::string whole;
+    EXPECT_EQ(read_all(nullptr, &whole), frame.size());
+    EXPECT_EQ(whole, "x");
+    set_cancel_requested(*job, true);
+    std::string cancelled;
+    EXPECT_LT(read_all(&*job, &cancelled), frame.size() / 4) << "the file is not read on after the cancel";
+    EXPECT_EQ(cancelled, "");
+    ZSTD_freeDCtx(dctx);
 }
 
 // The words of a progress line: each phase from 0 with its own figure, and

@@ -137,6 +137,11 @@ check "exit 1: an entry left out (the symbolic link)" exit_is 1
 check "exit 1: the link is named" said "symbolic link not created: sub\\link -> a.txt"
 cli compress --fast "$(win "$WORK/pack")"
 check "exit 2: an unknown option" exit_is 2
+printf 'text' >"$WORK/notes.txt"
+cli list "$(win "$WORK/notes.txt")"
+check "exit 2: a file of no kind Velmora unpacks" exit_is 2
+check "exit 2: the message names every kind, from the one table" said \
+    "velmora-cli: the archive must end in one of .zip, .tzst, .tar.zst, .tar.zstd, .zst and .zstd: $(win "$WORK/notes.txt")"
 cli --raise-console-event 7 decompress "$(win "$WORK/pack.tzst")"
 check "exit 2: a console event Windows never sends" exit_is 2
 printf 'not an archive' >"$WORK/junk.zip"

@@ -482,10 +482,22 @@ same_as_sources() { "$PYTHON" "$PYCHECK" "$@"; }
 check "disagree, count: all three entries come out" same_as_sources "$DISAGREE/count" a.txt b.txt c.txt
 check "disagree, count: the count is named" said "$DISAGREE/count.zip" \
     "velmora-cli: end record counts fewer entries than the directory holds, all extracted: $(win "$DISAGREE/count.zip") (2 counted, 3 held)"
+# The central directory decides: the local header's sizes do not matter;
+# data longer than the directory's size is kept at that size and named
+# (Python's zipfile calls both a bad CRC-32); data that the directory's
+# compressed size cuts short is not extracted.
 extract "$DISAGREE/sizes.zip"
-check "disagree, sizes: the job completes" exit_is "$DISAGREE/sizes.zip" 0
-check "disagree, sizes: entries whose data matches its CRC-32 come out" same_as_sources "$DISAGREE/sizes" \
-    local.txt small.txt packed.txt stored.txt
+check "disagree, sizes: the job is not complete" exit_is "$DISAGREE/sizes.zip" 1
+check "disagree, sizes: wrong local sizes do not matter" cmp -s "$DISAGREE/src/local.txt" "$DISAGREE/sizes/local.txt"
+first_bytes() { [ "$(head -c "$2" "$DISAGREE/src/$1" | od -c)" = "$(od -c <"$DISAGREE/sizes/$1")" ]; }
+check "disagree, sizes: longer data is kept at the directory's size" first_bytes small.txt 10
+check "disagree, sizes: a longer stored entry too" first_bytes stored.txt 3
+check "disagree, sizes: the two are named" said "$DISAGREE/sizes.zip" \
+    "velmora-cli: checksum or size mismatch, kept: small.txt"
+check "disagree, sizes: the stored one is named" said "$DISAGREE/sizes.zip" \
+    "velmora-cli: checksum or size mismatch, kept: stored.txt"
+check "disagree, sizes: data cut by the compressed size is not extracted" test ! -e "$DISAGREE/sizes/packed.txt"
+check "disagree, sizes: and named" said "$DISAGREE/sizes.zip" "velmora-cli: damaged or cut short, not extracted: packed.txt"
 extract "$DISAGREE/comment.zip"
 mkdir -p "$DISAGREE/comment-7zz"
 7zz x -y "-o$DISAGREE/comment-7zz" "$DISAGREE/comment.zip" >/dev/null

@@ -9,6 +9,7 @@
 #include "jobs/directory_scan.h"
 #include "jobs/job_paths.h"
 
+#include <algorithm>
 #include <vector>
 
 void write_tree(const std::string& folder, const Tree& tree) {
@@ -127,4 +128,22 @@ std::map<std::string, std::string> tzst_entries(const std::string& packed) {
     }
     archive_read_free(reader);
     return entries;
+}
+
+std::string frame_with_window(unsigned window_log, const std::string& data) {
+    std::string frame("\x28\xB5\x2F\xFD", 4);
+    frame += '\0';  // no content size, no checksum, not a single segment
+    frame += static_cast<char>((window_log - 10) << 3);
+    constexpr size_t BLOCK = 128 * 1024;
+    size_t at = 0;
+    do {
+        const size_t n = std::min(BLOCK, data.size() - at);
+        const uint32_t header = static_cast<uint32_t>(n << 3) | (at + n == data.size() ? 1u : 0u);
+        frame += static_cast<char>(header & 0xff);
+        frame += static_cast<char>((header >> 8) & 0xff);
+        frame += static_cast<char>(header >> 16);
+        frame.append(data, at, n);
+        at += n;
+    } while (at < data.size());
+    return frame;
 }

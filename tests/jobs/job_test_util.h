@@ -46,3 +46,7 @@ std::map<std::string, std::string> tzst_entries(const std::string& packed);
 std::string pattern_bytes(size_t size, unsigned seed);
 // A tree with empty folders, empty files, nesting, spaces, dots and non-ASCII names.
 Tree sample_tree();
+// A Zstandard frame whose header declares a window of 2^window_log bytes and
+// no content size, as `zstd --long=31` writes from a pipe, holding data in
+// raw blocks.
+std::string frame_with_window(unsigned window_log, const std::string& data);

@@ -1,6 +1,7 @@
 // ZIP methods: the Deflate64 decoder on streams written bit by bit (its
-// long and far codes, and streams damaged or cut short), and how entries of
-// methods Velmora does not unpack are told. Archives of other tools (7-Zip's
+// long and far codes, and streams damaged or cut short), how entries of
+// methods Velmora does not unpack are told, and what stops a decoding that
+// gives nothing or needs too much. Archives of other tools (7-Zip's
 // Deflate64 among them) are extracted in foreign_archives.sh.
 #include <gtest/gtest.h>
 
@@ -9,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "io/io_faults.h"
 #include "jobs/inflate64.h"
+#include "jobs/zip_entry_data.h"
 #include "jobs/job_paths.h"
 #include "jobs/job_report.h"
 #include "job_test_util.h"
@@ -134,6 +137,45 @@ std::string fixed_block_with_match(unsigned length_symbol, unsigned distance_sym
     return w.bytes() + std::string(8, '\0');
 }
 
+// count empty blocks of the fixed code, then a last empty one: a stream that
+// reads the same as Deflate and Deflate64 and gives nothing.
+std::string empty_fixed_blocks(size_t count) {
+    BitWriter w;
+    for (size_t i = 0; i <= count; ++i) {
+        w.bits(i == count, 1);
+        w.bits(1, 2);
+        w.fixed(256);
+    }
+    return w.bytes();
+}
+
+// A Zstandard frame of count empty raw blocks and a last empty one.
+std::string empty_zstd_blocks(size_t count) {
+    std::string frame("\x28\xB5\x2F\xFD\x00\x50", 6);  // a 1 MiB window
+    for (size_t i = 0; i <= count; ++i) frame += std::string(i == count ? "\x01\x00\x00" : "\x00\x00\x00", 3);
+    return frame;
+}
+
+// How each entry of the archive at path decodes through the reader the
+// jobs use, for job.
+std::vector<DataEnd> decode_entries(ArchiveJob& job, const std::string& path) {
+    std::vector<DataEnd> ends;
+    ArchiveFile file(path.c_str());
+    ZipLayout layout;
+    if (!find_zip_layout(file, layout)) return ends;
+    ArchiveCursor directory(file);
+    ZipDataReader data(file, layout);
+    if (!directory.allocate() || !data.allocate()) return ends;
+    directory.seek(layout.directory_at);
+    ZipEntry entry;
+    while (next_central_entry(directory, layout, entry) == DirectoryStep::entry) {
+        const EntryPlace place = data.locate(entry);
+        ends.push_back(place.place == DataPlace::ready ? data.decode(&job, entry, place, nullptr).end
+                                                        : DataEnd::cut_short);
+    }
+    return ends;
+}
+
 }  // namespace
 
 TEST(Inflate64, decodes_the_long_and_far_codes_in_pieces_of_any_size) {
@@ -237,4 +279,59 @@ TEST(ZipMethods, entries_not_unpacked_are_named_with_their_method) {
               "1 entry is compressed with Implode, which Velmora cannot unpack:\ng\n\n"
               "1 entry is compressed with method 77, which Velmora cannot unpack:\nh\n\n"
               "2 entries are encrypted and were not unpacked:\naes\nclassic");
+}
+
+// A stream of empty blocks gives no output at which a cancel could be seen:
+// every decoder looks at it as it reads too.
+TEST(ZipMethods, a_cancel_stops_a_decoding_that_gives_nothing) {
+    const std::string fixed = empty_fixed_blocks(200000);
+    std::vector<ZipItem> items;
+    for (const auto& method : {std::make_pair(uint16_t{8}, fixed), std::make_pair(uint16_t{9}, fixed),
+                               std::make_pair(uint16_t{93}, empty_zstd_blocks(100000))}) {
+        ZipItem item;
+        item.name = "empty" + std::to_string(method.first);
+        item.method = method.first;
+        item.packed = method.second;
+        items.push_back(item);
+    }
+    TestFolder folder("zip-cancel");
+    folder.write("e.zip", build_zip(items));
+    const std::string path = std::string(folder.path().c_str()) + "e.zip";
+    JobHandle job;
+    EXPECT_EQ(decode_entries(*job, path), std::vector<DataEnd>(3, DataEnd::whole)) << "the streams are sound";
+    set_cancel_requested(*job, true);
+    EXPECT_EQ(decode_entries(*job, path), std::vector<DataEnd>(3, DataEnd::cancelled));
+}
+
+// A Zstandard entry whose window is more than the machine can give is
+// refused before anything is made for it, with what it needs, by the test
+// and the extraction alike; the entry beside it is unpacked.
+TEST(ZipMethods, a_zstandard_window_beyond_the_machines_memory_refuses_only_its_entry) {
+    ZipItem big;
+    big.name = "big.bin";
+    big.method = 93;
+    big.data = "not decoded";
+    big.packed = frame_with_window(31, big.data);
+    ZipItem ok;
+    ok.name = "ok.txt";
+    ok.data = "fine";
+    TestFolder folder("zip-window");
+    folder.write("w.zip", build_zip({big, ok}));
+    const std::string path = std::string(folder.path().c_str()) + "w.zip";
+    io_faults.memory_available = 1ll << 30;
+    JobHandle extraction;
+    extraction->job_inputs = make_selection_list({path});
+    run_job(*extraction, JobKind::decompress);
+    JobHandle test;
+    test->job_inputs = make_selection_list({path});
+    run_job(*test, JobKind::test);
+    reset_io_faults();
+
+    EXPECT_TRUE(same_tree(Tree{{"ok.txt", "fine"}}, read_tree(std::string(folder.path().c_str()) + "w\\")));
+    for (ArchiveJob* job : {&*extraction, &*test}) {
+        ASSERT_EQ(job->problems.size(), 1u);
+        EXPECT_EQ(problem_label(job->problems[0]) + ": " + job->problems[0].name,
+                  "needs more memory than this computer can give, not unpacked: big.bin (needs 2,048 MiB of memory to "
+                  "unpack)");
+    }
 }

@@ -31,7 +31,7 @@ std::string build_zip(const std::vector<ZipItem>& entries, int64_t entry_count_c
     std::string out;
     std::string central;
     for (const ZipItem& e : entries) {
-        std::string packed = e.method == 8 ? deflate_raw(e.data) : e.data;
+        std::string packed = !e.packed.empty() ? e.packed : e.method == 8 ? deflate_raw(e.data) : e.data;
         if (e.flip_data_bit && !packed.empty()) packed[packed.size() / 2] ^= 0x10;
         const uint32_t crc = crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size()));
         const uint64_t size = e.declared_size >= 0 ? static_cast<uint64_t>(e.declared_size) : e.data.size();

@@ -11,6 +11,7 @@
 struct ZipItem {
     std::string name;
     std::string data;                 // the uncompressed data
+    std::string packed;               // when set, the entry's data as written (data is what it decodes to)
     uint16_t method = 0;              // 0 stored, 8 deflate, anything else is written as stored bytes
     uint16_t flags = 0;               // 0x0001 encrypted, 0x0800 UTF-8 names
     uint32_t unix_mode = 0;           // non-zero: made on Unix with this st_mode (0120777 for a symlink)
