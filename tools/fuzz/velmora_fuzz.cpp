@@ -2,31 +2,47 @@
 // and .tzst extraction, to the preferences parser, to the editor's
 // load_text and to the Deflate64 decoder, for a bounded time.
 //
-//   velmora-fuzz [--seconds N] [--seed S] [--findings FOLDER] [--target zip|tzst|prefs|editor|deflate64]
+//   velmora-fuzz [--seconds N] [--seed S] [--findings FOLDER] [--seeds FOLDER]
+//                [--target zip|tzst|prefs|editor|deflate64]
 //   velmora-fuzz --replay zip|tzst|prefs|editor|deflate64 FILE
+//   velmora-fuzz --self-test
 //
 // Seeds are made here: small archives packed by the program's own jobs (and
 // a copy of one whose entries are marked Deflate64), the preferences texts,
 // a few texts with CR, LF, tabs and a BOM, and Deflate streams of zlib's
-// three block kinds that read the same as Deflate64. Each
-// iteration applies one to four mutations (bit flips, byte changes, inserts,
-// deletes, truncation, splicing with another seed).
+// three block kinds that read the same as Deflate64. --seeds adds every file
+// of FOLDER whose extension is a target's name (.zip, .tzst, .prefs,
+// .editor, .deflate64) to that target's seeds. Every seed runs once as it
+// is; then each iteration applies one to four mutations (bit flips, byte
+// changes, inserts, deletes, truncation, splicing with another seed).
 //
-// Findings, each saved with the input as FOLDER\<kind>-<target>-<n>.bin:
-//   crash   an unhandled exception (the filter saves the input and exits 3)
-//   hang    one input running longer than 30 s (a watchdog saves it, exits 4)
-//   escape  an extraction that left something outside its scratch folder
-//   residue an extraction whose scratch folder could not be emptied
+// An archive of the zip and tzst targets is listed (list_archive), tested
+// (the test job) and extracted, and the three accounts must agree (see
+// fuzz_agreement.h); a run cancelled at its bound is not compared.
+//
+// Findings, each saved with the input as FOLDER\<kind>-<target>-<n>.bin and
+// its one-line account beside it as .txt:
+//   crash    an unhandled exception (the filter saves the input and exits 3)
+//   hang     one input running longer than 30 s (a watchdog saves it, exits 4)
+//   escape   an extraction that left something outside its scratch folder
+//   residue  an extraction whose scratch folder could not be emptied
+//   disagree list, test and extraction disagree (only the first few inputs
+//            of each kind of disagreement are saved; all are counted)
+// --replay runs one input through the same checks, saves nothing and
+// prints what list, test and extraction said. --self-test checks the
+// comparison against made-up accounts and runs every seed once.
 // Exit code: 0 no findings, 1 findings, 2 bad usage, 3 crash, 4 hang.
 #include <windows.h>
 
 #include <zlib.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <random>
 #include <set>
@@ -35,19 +51,36 @@
 
 #include "editor/cell_editor.h"
 #include "editor/cell_screen.h"
+#include "fuzz_agreement.h"
+#include "fuzz_self_test.h"
 #include "io/file_reader.h"
 #include "io/file_writer.h"
 #include "io/platform.h"
+#include "jobs/archive_inspect.h"
 #include "jobs/archive_job.h"
 #include "jobs/directory_scan.h"
 #include "jobs/inflate64.h"
+#include "jobs/job_paths.h"
 #include "prefs/preferences.h"
 
 namespace {
 
 enum Target { ZIP, TZST, PREFS, EDITOR, DEFLATE64, TARGET_COUNT };
 const char* const TARGET_NAMES[TARGET_COUNT] = {"zip", "tzst", "prefs", "editor", "deflate64"};
+enum Kind { CRASH, HANG, ESCAPE, RESIDUE, DISAGREE, KIND_COUNT };
+const char* const KIND_NAMES[KIND_COUNT] = {"crash", "hang", "escape", "residue", "disagree"};
+
+int target_index(const char* name) {
+    for (int t = 0; t < TARGET_COUNT; ++t) {
+        if (std::strcmp(name, TARGET_NAMES[t]) == 0) return t;
+    }
+    return -1;
+}
+
+// Inputs kept beside the seeds.
 constexpr size_t CORPUS_LIMIT = 256;
+// Inputs saved of each kind of disagreement; the rest are counted.
+constexpr uint64_t SAVED_PER_DISAGREEMENT = 3;
 constexpr size_t INPUT_LIMIT = 1 << 20;
 constexpr DWORD EXTRACT_BOUND_MS = 30000;
 constexpr ULONGLONG HANG_MS = 30000;
@@ -171,6 +204,50 @@ std::string temp_folder() {
     return out;
 }
 
+// A name as the file system compares it, in UTF-8: read as the platform
+// layer reads a path (UTF-8 when it is valid, else the ANSI code page) and
+// upper-cased.
+std::string fold_name(const std::string& text) {
+    std::wstring wide;
+    if (is_valid_utf8(text.c_str(), text.size())) {
+        const WideText converted(text.c_str(), text.size());
+        if (converted.ok()) wide.assign(converted.c_str(), converted.length());
+    } else if (text.size() < 0x10000000) {
+        const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+        wide.resize(static_cast<size_t>(n > 0 ? n : 0));
+        if (n > 0) MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
+    }
+    if (wide.empty()) return "";
+    CharUpperBuffW(&wide[0], static_cast<DWORD>(wide.size()));
+    const int length = static_cast<int>(wide.size());
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0) WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+// Every file and folder below folder (ending in \), with paths relative to
+// it, folders before what they hold.
+void walk_found(const std::string& folder, const std::string& relative, std::vector<FoundItem>& out) {
+    std::vector<FoundItem> here;
+    {
+        DirectoryScan scan;
+        if (!scan.first((folder + relative).c_str())) return;
+        String path;
+        do {
+            if (scan.is_dot_entry()) continue;
+            scan.full_path(path);
+            const std::string full = path.c_str();
+            const std::string name = full.substr(full.rfind('\\') + 1);
+            here.push_back(FoundItem{relative + name, scan.is_directory() ? 0 : scan.size(), scan.is_directory()});
+        } while (scan.next());
+    }
+    for (const FoundItem& item : here) {
+        out.push_back(item);
+        if (item.folder) walk_found(folder, item.relative + "\\", out);
+    }
+}
+
 // Decodes a Deflate64 stream handed over in pieces of up to 4,096 bytes;
 // what it gives is counted into *counted, and kept in *out when given.
 InflateEnd run_deflate64(Inflate64& decoder, const std::string& input, std::string* out, size_t* counted) {
@@ -260,11 +337,17 @@ struct Tally {
     uint64_t complete = 0;
     uint64_t failed = 0;
     uint64_t cancelled = 0;
+    uint64_t compared = 0;  // archives whose three accounts were compared
+    uint64_t findings[KIND_COUNT] = {};
+    std::map<std::string, uint64_t> disagreements;  // by kind of disagreement
 };
 
 class Fuzzer {
 public:
-    Fuzzer(uint32_t seed, const std::string& findings) : random_(seed), findings_(findings) {
+    // replaying: findings are printed, not saved, and the accounts of an
+    // archive are printed.
+    Fuzzer(uint32_t seed, const std::string& findings, bool replaying)
+        : random_(seed), findings_(findings), replaying_(replaying) {
         scratch_ = temp_folder() + "velmora-fuzz-" + std::to_string(GetCurrentProcessId()) + "\\";
         create_directory(scratch_.c_str());
         empty_folder(scratch_);
@@ -277,15 +360,24 @@ public:
     }
 
     void make_seeds();
+    // Adds the files of folder whose extension is a target's name to that
+    // target's seeds; returns how many.
+    size_t add_seed_folder(const std::string& folder);
+    // Ends the seeds: what is added from now on may be replaced.
+    void seal_seeds() {
+        for (int t = 0; t < TARGET_COUNT; ++t) seed_count_[t] = corpus_[t].size();
+    }
+    const std::vector<std::string>& corpus(Target target) const { return corpus_[target]; }
     // One input through one target; returns false on a finding.
     bool run(Target target, const std::string& input, bool* interesting);
     std::string mutate(Target target);
+    // Keeps an input that still parses or extracts.
     void add(Target target, std::string input) {
         auto& corpus = corpus_[target];
-        if (corpus.size() < CORPUS_LIMIT) {
+        if (corpus.size() < seed_count_[target] + CORPUS_LIMIT) {
             corpus.push_back(std::move(input));
         } else {
-            corpus[seed_count_[target] + random_() % (CORPUS_LIMIT - seed_count_[target])] = std::move(input);
+            corpus[seed_count_[target] + random_() % CORPUS_LIMIT] = std::move(input);
         }
     }
     size_t corpus_size(Target target) const { return corpus_[target].size(); }
@@ -295,10 +387,23 @@ public:
 
 private:
     std::string pack(const std::string& folder, uint32_t compressor, int level, bool checksum);
-    bool extract(Target target, const std::string& input, bool* interesting);
-    void finding(const char* kind, Target target, const std::string& input, const std::string& detail);
+    bool check_archive(Target target, const std::string& input, bool* interesting);
+    // Runs one request of a new job record on the archive to its end or its
+    // bound, into account; test chooses the test job over extraction.
+    // Returns the job's outcome.
+    JobOutcome run_job_on(const std::string& archive, bool test, JobAccount& account);
+    // Notes a finding and saves its input.
+    void finding(Kind kind, Target target, const std::string& input, const std::string& detail);
+    // Notes an input whose accounts disagree; of each kind of disagreement
+    // only the first few inputs are saved.
+    void disagreement(Target target, const std::string& input, const std::vector<Disagreement>& found);
+    void save_finding(Kind kind, Target target, const std::string& input, const std::string& detail,
+                      const std::string& category);
+    void print_accounts(const Accounts& accounts) const;
 
     std::string findings_;
+    uint64_t saved_ = 0;
+    bool replaying_;
     std::string scratch_;
     std::string work_;
     Inflate64 inflate64_;
@@ -306,13 +411,35 @@ private:
     size_t seed_count_[TARGET_COUNT] = {};
 };
 
-void Fuzzer::finding(const char* kind, Target target, const std::string& input, const std::string& detail) {
+void Fuzzer::disagreement(Target target, const std::string& input, const std::vector<Disagreement>& found) {
     ++findings;
+    ++tally[target].findings[DISAGREE];
+    for (const Disagreement& d : found) {
+        if (++tally[target].disagreements[d.category] <= SAVED_PER_DISAGREEMENT || replaying_) {
+            save_finding(DISAGREE, target, input, d.category + ": " + d.detail, d.category);
+        }
+    }
+}
+
+void Fuzzer::finding(Kind kind, Target target, const std::string& input, const std::string& detail) {
+    ++findings;
+    ++tally[target].findings[kind];
+    save_finding(kind, target, input, detail, "");
+}
+
+void Fuzzer::save_finding(Kind kind, Target target, const std::string& input, const std::string& detail,
+                          const std::string& category) {
+    if (replaying_) {
+        std::printf("FINDING %s in %s: %s\n", KIND_NAMES[kind], TARGET_NAMES[target], detail.c_str());
+        std::fflush(stdout);
+        return;
+    }
     char path[1024];
-    std::snprintf(path, sizeof(path), "%s\\%s-%s-%llu.bin", findings_.c_str(), kind, TARGET_NAMES[target],
-                  static_cast<unsigned long long>(findings));
-    write_all(path, input);
-    std::printf("FINDING %s in %s: %s (input %s)\n", kind, TARGET_NAMES[target], detail.c_str(), path);
+    std::snprintf(path, sizeof(path), "%s\\%s-%s-%llu", findings_.c_str(), KIND_NAMES[kind], TARGET_NAMES[target],
+                  static_cast<unsigned long long>(++saved_));
+    write_all(std::string(path) + ".bin", input);
+    write_all(std::string(path) + ".txt", (category.empty() ? "" : category + "\n") + detail + "\n");
+    std::printf("FINDING %s in %s: %s (input %s.bin)\n", KIND_NAMES[kind], TARGET_NAMES[target], detail.c_str(), path);
     std::fflush(stdout);
 }
 
@@ -405,7 +532,28 @@ void Fuzzer::make_seeds() {
             add(DEFLATE64, packed);
         }
     }
-    for (int t = 0; t < TARGET_COUNT; ++t) seed_count_[t] = corpus_[t].size();
+}
+
+size_t Fuzzer::add_seed_folder(const std::string& folder) {
+    size_t added = 0;
+    DirectoryScan scan;
+    if (!scan.first(folder.c_str())) return 0;
+    String path;
+    do {
+        if (scan.is_dot_entry() || scan.is_directory()) continue;
+        scan.full_path(path);
+        std::string extension = path_extension(path.c_str());
+        for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const int target = extension.empty() ? -1 : target_index(extension.c_str() + 1);
+        if (target < 0) continue;
+        if (scan.size() > INPUT_LIMIT) {
+            std::printf("seed %s left out: over %zu bytes\n", path.c_str(), INPUT_LIMIT);
+            continue;
+        }
+        corpus_[target].push_back(read_all(path.c_str()));
+        ++added;
+    } while (scan.next());
+    return added;
 }
 
 std::string Fuzzer::mutate(Target target) {
@@ -466,42 +614,86 @@ std::string Fuzzer::mutate(Target target) {
     return out;
 }
 
-bool Fuzzer::extract(Target target, const std::string& input, bool* interesting) {
+JobOutcome Fuzzer::run_job_on(const std::string& archive, bool test, JobAccount& account) {
+    Job job;
+    if (test) {
+        submit_test(*job.job, archive.c_str());
+    } else {
+        submit_decompress(*job.job, archive.c_str());
+    }
+    run_started = GetTickCount64();
+    account.ran = serve_bounded(*job.job);
+    account.made = job.job->output_made;
+    account.problems = job.job->problems;
+    return static_cast<JobOutcome>(job.job->outcome.load());
+}
+
+void Fuzzer::print_accounts(const Accounts& a) const {
+    static const char* const ENDS[] = {"whole", "unknown kind", "unreadable", "broken", "too large"};
+    std::printf("list: %s, %zu entries\n", ENDS[static_cast<int>(a.list_end)], a.listed.size());
+    for (const ListedEntry& entry : a.listed) {
+        std::printf("  %10llu  %s%s\n", static_cast<unsigned long long>(entry.size), entry.name.c_str(),
+                    entry.skipped ? "  (skipped)" : "");
+    }
+    const struct {
+        const char* name;
+        const JobAccount& job;
+    } jobs[] = {{"test", a.test}, {"extraction", a.extraction}};
+    for (const auto& side : jobs) {
+        std::printf("%s: %s%s, %zu problems\n", side.name, side.job.ran ? "" : "cancelled, ",
+                    side.job.made ? "ran to its end" : "did not run to its end", side.job.problems.size());
+        for (const JobProblem& problem : side.job.problems) {
+            std::printf("  %s: %s\n", rule_of(problem.kind).name, problem.name.c_str());
+        }
+    }
+    std::printf("written: %zu files and folders\n", a.found.size());
+    for (const FoundItem& item : a.found) {
+        std::printf("  %10llu  %s%s\n", static_cast<unsigned long long>(item.size), item.relative.c_str(),
+                    item.folder ? "\\" : "");
+    }
+}
+
+bool Fuzzer::check_archive(Target target, const std::string& input, bool* interesting) {
     const std::string archive = work_ + (target == ZIP ? "a.zip" : "a.tzst");
+    const std::string destination = work_ + "a\\";
     const std::string temp = temp_folder();
     const std::set<std::string> temp_before = names_in(temp);
     const std::set<std::string> root_before = names_in("C:\\");
     if (!write_all(archive, input)) {
-        finding("residue", target, input, "the archive could not be written");
+        finding(RESIDUE, target, input, "the archive could not be written");
         return false;
     }
-    Job job;
-    submit_decompress(*job.job, archive.c_str());
-    if (!serve_bounded(*job.job)) {
-        finding("hang", target, input, "extraction ran over its bound");
-        return false;
-    }
+    const uint64_t findings_before = findings;
+    Accounts accounts;
+    run_started = GetTickCount64();
+    accounts.list_end = list_archive(archive.c_str(), [&accounts](const ListedEntry& entry) {
+                            accounts.listed.push_back(entry);
+                        }).end;
+    run_job_on(archive, true, accounts.test);
+    if (!accounts.test.ran) finding(HANG, target, input, "the test ran over its bound");
+    const JobOutcome extracted = run_job_on(archive, false, accounts.extraction);
+    if (!accounts.extraction.ran) finding(HANG, target, input, "extraction ran over its bound");
     Tally& t = tally[target];
-    switch (static_cast<JobOutcome>(job.job->outcome.load())) {
+    switch (extracted) {
         case JobOutcome::complete: ++t.complete; break;
         case JobOutcome::cancelled: ++t.cancelled; break;
         default: ++t.failed; break;
     }
-    *interesting = static_cast<JobOutcome>(job.job->outcome.load()) == JobOutcome::complete;
-    bool ok = true;
+    *interesting = extracted == JobOutcome::complete;
+    walk_found(destination, "", accounts.found);
+    const Comparison comparison = compare_accounts(accounts, fold_name);
+    if (comparison.outcome != Comparison::not_compared) ++t.compared;
+    if (comparison.outcome == Comparison::disagree) disagreement(target, input, comparison.found);
+    if (replaying_) print_accounts(accounts);
     // Within the scratch folder only the work folder; within that only the
     // archive, its destination folder and the tarball of a .tzst.
     for (const std::string& name : names_in(scratch_)) {
-        if (name + "\\" != work_) {
-            finding("escape", target, input, "left " + name);
-            ok = false;
-        }
+        if (name + "\\" != work_) finding(ESCAPE, target, input, "left " + name);
     }
     for (const std::string& name : names_in(work_)) {
         const std::string leaf = name.substr(work_.size());
         if (leaf != "a.zip" && leaf != "a.tzst" && leaf != "a" && leaf != "a.tar") {
-            finding("escape", target, input, "left " + name);
-            ok = false;
+            finding(ESCAPE, target, input, "left " + name);
         }
     }
     // Other programs come and go in the shared temporary folder (the C
@@ -516,15 +708,9 @@ bool Fuzzer::extract(Target target, const std::string& input, bool* interesting)
     }
     if (!shared.empty()) Sleep(500);
     for (const std::string& name : shared) {
-        if (file_attributes(name.c_str()) != INVALID_FILE_ATTRIBUTES) {
-            finding("escape", target, input, "left " + name);
-            ok = false;
-        }
+        if (file_attributes(name.c_str()) != INVALID_FILE_ATTRIBUTES) finding(ESCAPE, target, input, "left " + name);
     }
-    if (!empty_folder(work_)) {
-        finding("residue", target, input, "the scratch folder could not be emptied");
-        ok = false;
-    }
+    if (!empty_folder(work_)) finding(RESIDUE, target, input, "the scratch folder could not be emptied");
     // Escapes seen above are removed so that they are reported once.
     for (const std::string& name : names_in(scratch_)) {
         if (name + "\\" != work_) {
@@ -533,7 +719,7 @@ bool Fuzzer::extract(Target target, const std::string& input, bool* interesting)
             DeleteFileW(wide_path(name).c_str());
         }
     }
-    return ok;
+    return findings == findings_before;
 }
 
 bool Fuzzer::run(Target target, const std::string& input, bool* interesting) {
@@ -545,7 +731,7 @@ bool Fuzzer::run(Target target, const std::string& input, bool* interesting) {
     bool ok = true;
     ++tally[target].runs;
     if (target == ZIP || target == TZST) {
-        ok = extract(target, input, interesting);
+        ok = check_archive(target, input, interesting);
     } else if (target == DEFLATE64) {
         size_t counted = 0;
         const bool whole = run_deflate64(inflate64_, input, nullptr, &counted) == InflateEnd::whole;
@@ -589,27 +775,60 @@ struct Options {
     double seconds = 60;
     uint32_t seed = 0;
     std::string findings;
+    std::string seeds;
     int only = -1;
     int replay = -1;
     std::string replay_file;
+    bool self_test = false;
 };
-
-int target_index(const char* name) {
-    for (int t = 0; t < TARGET_COUNT; ++t) {
-        if (std::strcmp(name, TARGET_NAMES[t]) == 0) return t;
-    }
-    return -1;
-}
 
 struct Arguments {
     Options options;
     int result = -1;  // set when the loop is not to run
 };
 
+void print_summary(const Fuzzer& fuzzer) {
+    std::printf("\n%-9s %9s %9s %9s %9s %9s %7s", "target", "runs", "compared", "complete", "failed", "cancelled",
+                "corpus");
+    for (int k = 0; k < KIND_COUNT; ++k) std::printf(" %8s", KIND_NAMES[k]);
+    std::printf("\n");
+    for (int t = 0; t < TARGET_COUNT; ++t) {
+        const Tally& tally = fuzzer.tally[t];
+        if (tally.runs == 0) continue;
+        std::printf("%-9s %9llu %9llu %9llu %9llu %9llu %7zu", TARGET_NAMES[t],
+                    static_cast<unsigned long long>(tally.runs), static_cast<unsigned long long>(tally.compared),
+                    static_cast<unsigned long long>(tally.complete), static_cast<unsigned long long>(tally.failed),
+                    static_cast<unsigned long long>(tally.cancelled), fuzzer.corpus_size(static_cast<Target>(t)));
+        for (int k = 0; k < KIND_COUNT; ++k) std::printf(" %8llu", static_cast<unsigned long long>(tally.findings[k]));
+        std::printf("\n");
+    }
+    for (int t = 0; t < TARGET_COUNT; ++t) {
+        for (const auto& kind : fuzzer.tally[t].disagreements) {
+            std::printf("%-9s %9llu  disagree: %s\n", TARGET_NAMES[t], static_cast<unsigned long long>(kind.second),
+                        kind.first.c_str());
+        }
+    }
+}
+
+// The comparison against made-up accounts, then every seed once as it is:
+// 0 when all pass.
+int self_test(Fuzzer& fuzzer) {
+    const int failures = run_agreement_cases(fold_name);
+    int findings = 0;
+    for (int t = 0; t < TARGET_COUNT; ++t) {
+        for (const std::string& seed : fuzzer.corpus(static_cast<Target>(t))) {
+            bool interesting = false;
+            findings += !fuzzer.run(static_cast<Target>(t), seed, &interesting);
+        }
+    }
+    std::printf("self-test: %d comparison cases failed, %d seeds with findings\n", failures, findings);
+    return failures || findings ? 1 : 0;
+}
+
 DWORD WINAPI fuzz_main(void* argument) {
     Arguments& arguments = *static_cast<Arguments*>(argument);
     const Options& o = arguments.options;
-    Fuzzer fuzzer(o.seed, o.findings);
+    Fuzzer fuzzer(o.seed, o.findings, o.replay >= 0);
     if (o.replay >= 0) {
         const std::string input = read_all(o.replay_file);
         bool interesting = false;
@@ -618,14 +837,35 @@ DWORD WINAPI fuzz_main(void* argument) {
         arguments.result = ok ? 0 : 1;
         return 0;
     }
+    // A comparison that fails its own cases would report nonsense.
+    if (!o.self_test && run_agreement_cases(fold_name) != 0) {
+        arguments.result = 2;
+        return 0;
+    }
     fuzzer.make_seeds();
+    const size_t from_folder = o.seeds.empty() ? 0 : fuzzer.add_seed_folder(o.seeds);
+    fuzzer.seal_seeds();
     for (int t = 0; t < TARGET_COUNT; ++t) {
-        std::printf("seeds %-6s %zu\n", TARGET_NAMES[t], fuzzer.corpus_size(static_cast<Target>(t)));
+        std::printf("seeds %-9s %zu\n", TARGET_NAMES[t], fuzzer.corpus_size(static_cast<Target>(t)));
+    }
+    if (!o.seeds.empty()) std::printf("%zu of them from %s\n", from_folder, o.seeds.c_str());
+    if (o.self_test) {
+        arguments.result = self_test(fuzzer);
+        return 0;
     }
     const ULONGLONG start = GetTickCount64();
     const ULONGLONG end = start + static_cast<ULONGLONG>(o.seconds * 1000);
     ULONGLONG next_report = start + 30000;
     uint64_t iterations = 0;
+    // Every seed once as it is, then mutations.
+    for (int t = 0; t < TARGET_COUNT; ++t) {
+        if (o.only >= 0 && o.only != t) continue;
+        for (const std::string& seed : fuzzer.corpus(static_cast<Target>(t))) {
+            bool interesting = false;
+            fuzzer.run(static_cast<Target>(t), seed, &interesting);
+            ++iterations;
+        }
+    }
     while (GetTickCount64() < end) {
         const Target target = o.only >= 0 ? static_cast<Target>(o.only)
                                           : static_cast<Target>(iterations % TARGET_COUNT);
@@ -643,17 +883,9 @@ DWORD WINAPI fuzz_main(void* argument) {
         }
     }
     const double seconds = (GetTickCount64() - start) / 1000.0;
-    std::printf("\n%-7s %10s %10s %10s %10s %7s\n", "target", "runs", "complete", "failed", "cancelled", "corpus");
-    for (int t = 0; t < TARGET_COUNT; ++t) {
-        const Tally& tally = fuzzer.tally[t];
-        std::printf("%-7s %10llu %10llu %10llu %10llu %7zu\n", TARGET_NAMES[t],
-                    static_cast<unsigned long long>(tally.runs), static_cast<unsigned long long>(tally.complete),
-                    static_cast<unsigned long long>(tally.failed), static_cast<unsigned long long>(tally.cancelled),
-                    fuzzer.corpus_size(static_cast<Target>(t)));
-    }
-    std::printf("iterations %llu in %.0f s, seed %u, findings %llu, crashes 0, hangs 0\n",
-                static_cast<unsigned long long>(iterations), seconds, o.seed,
-                static_cast<unsigned long long>(fuzzer.findings));
+    print_summary(fuzzer);
+    std::printf("iterations %llu in %.0f s, seed %u, findings %llu\n", static_cast<unsigned long long>(iterations),
+                seconds, o.seed, static_cast<unsigned long long>(fuzzer.findings));
     arguments.result = fuzzer.findings ? 1 : 0;
     return 0;
 }
@@ -674,14 +906,19 @@ int main(int argc, char** argv) {
         } else if (a == "--findings" && more) {
             o.findings = argv[++i];
         } else if (a == "--target" && more && (o.only = target_index(argv[++i])) >= 0) {
+        } else if (a == "--seeds" && more) {
+            o.seeds = argv[++i];
         } else if (a == "--replay" && i + 2 < argc && (o.replay = target_index(argv[i + 1])) >= 0) {
             o.replay_file = argv[i + 2];
             i += 2;
+        } else if (a == "--self-test") {
+            o.self_test = true;
         } else {
             std::fprintf(stderr,
-                         "usage: velmora-fuzz [--seconds N] [--seed S] [--findings FOLDER]"
+                         "usage: velmora-fuzz [--seconds N] [--seed S] [--findings FOLDER] [--seeds FOLDER]"
                          " [--target zip|tzst|prefs|editor|deflate64]\n"
-                         "       velmora-fuzz --replay zip|tzst|prefs|editor|deflate64 FILE\n");
+                         "       velmora-fuzz --replay zip|tzst|prefs|editor|deflate64 FILE\n"
+                         "       velmora-fuzz --self-test\n");
             return 2;
         }
     }
