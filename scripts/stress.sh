@@ -15,7 +15,8 @@
 # VELMORA_STRESS_DEPTH (default 1000), VELMORA_STRESS_GIB (default 5),
 # VELMORA_STRESS_NEAR_4G (default 1; 0 skips step 5) and
 # VELMORA_STRESS_JOBS (default 1000) and VELMORA_EXIT_JOBS (default 3000)
-# scale steps 2 to 7 down for a quick try.
+# scale steps 2 to 7 down for a quick try. VELMORA_FUZZ_SEEDS names a
+# folder of archives that step 1 adds to the fuzzer's seeds (scripts/fuzz.sh).
 set -u
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD_DIR=${VELMORA_BUILD_DIR:-$ROOT/build}
