@@ -8,7 +8,8 @@
 //   velmora-fuzz --self-test
 //
 // Seeds are made here: small archives packed by the program's own jobs (and
-// a copy of one whose entries are marked Deflate64), the preferences texts,
+// a copy of one whose entries are marked Deflate64, and of one whose tarball
+// is cut into frames of 8 KiB), the preferences texts,
 // a few texts with CR, LF, tabs and a BOM, and Deflate streams of zlib's
 // three block kinds that read the same as Deflate64. --seeds adds every file
 // of FOLDER whose extension is a target's name (.zip, .tzst, .prefs,
@@ -35,7 +36,9 @@
 #include <windows.h>
 
 #include <zlib.h>
+#include <zstd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <cstdint>
@@ -293,6 +296,49 @@ std::string deflate_raw(const std::string& bytes, int level, int strategy) {
     return done ? packed : "";
 }
 
+// The bytes a Zstandard stream decodes to ("" when it does not decode whole).
+std::string zstd_decoded(const std::string& stream) {
+    ZSTD_DCtx* dctx = ZSTD_createDCtx();
+    if (!dctx) return "";
+    std::string out;
+    char piece[65536];
+    ZSTD_inBuffer in = {stream.data(), stream.size(), 0};
+    size_t result = 1;
+    while (in.pos < in.size || result != 0) {
+        ZSTD_outBuffer buffer = {piece, sizeof(piece), 0};
+        result = ZSTD_decompressStream(dctx, &buffer, &in);
+        if (ZSTD_isError(result) || (buffer.pos == 0 && in.pos == in.size && result != 0)) {
+            out.clear();
+            break;
+        }
+        out.append(piece, buffer.pos);
+    }
+    ZSTD_freeDCtx(dctx);
+    return out;
+}
+
+// bytes as a stream of one Zstandard frame (level 1) per piece ("" when
+// the library fails).
+std::string zstd_frames(const std::string& bytes, size_t piece, bool checksum) {
+    ZSTD_CCtx* cctx = ZSTD_createCCtx();
+    if (!cctx) return "";
+    std::string out;
+    const bool set = !ZSTD_isError(ZSTD_CCtx_setParameter(cctx, ZSTD_c_compressionLevel, 1)) &&
+                     !ZSTD_isError(ZSTD_CCtx_setParameter(cctx, ZSTD_c_checksumFlag, checksum ? 1 : 0));
+    for (size_t at = 0; set && at < bytes.size(); at += piece) {
+        const size_t size = std::min(piece, bytes.size() - at);
+        std::string frame(ZSTD_compressBound(size), '\0');
+        const size_t made = ZSTD_compress2(cctx, &frame[0], frame.size(), bytes.data() + at, size);
+        if (ZSTD_isError(made)) {
+            out.clear();
+            break;
+        }
+        out.append(frame.data(), made);
+    }
+    ZSTD_freeCCtx(cctx);
+    return set ? out : "";
+}
+
 // A ZIP archive with its Deflate entries marked Deflate64 (method 9) in
 // both headers: their data reads the same unless it holds a 258-byte match.
 std::string marked_deflate64(std::string zip) {
@@ -481,6 +527,16 @@ void Fuzzer::make_seeds() {
         for (bool checksum : {false, true}) {
             std::string bytes = pack(tree, 1, level, checksum);
             if (!bytes.empty()) add(TZST, std::move(bytes));
+        }
+    }
+    // The same tarball in frames of 8 KiB: damage in one frame leaves the
+    // entries of those before it readable, so that listings break off
+    // after some entries and single entries are cut short.
+    if (!corpus_[TZST].empty()) {
+        const std::string tarball = zstd_decoded(corpus_[TZST].front());
+        for (bool checksum : {false, true}) {
+            const std::string framed = zstd_frames(tarball, 8192, checksum);
+            if (!framed.empty()) add(TZST, framed);
         }
     }
     // A one-file archive keeps mutations close to the headers.
