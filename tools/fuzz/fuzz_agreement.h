@@ -201,8 +201,9 @@ inline std::string shape_of(const JobProblem& problem) {
 
 inline std::string first_archive_problem(const JobAccount& job, bool shape = false) {
     for (const JobProblem& problem : job.problems) {
-        if (rule_of(problem.kind).role == Role::archive_damage)
+        if (rule_of(problem.kind).role == Role::archive_damage) {
             return " (" + (shape ? shape_of(problem) : said(problem)) + ")";
+        }
     }
     return "";
 }
@@ -298,7 +299,6 @@ private:
     std::set<std::string> extraction_named_;                        // entries any extraction problem names
     std::map<std::string, int> test_counted_, extraction_counted_;  // by kind
     size_t test_faults_ = 0, extraction_faults_ = 0;                // problems about the archive or its entries
-    bool destination_matters_ = false;
 };
 
 inline bool Comparer::names_with_suffix(const std::string& text, const std::string& name) {
@@ -464,7 +464,6 @@ inline void Comparer::gather_entries() {
             const Naming naming = resolve(problem.name, side.extraction, &entry);
             if (side.extraction && naming == Naming::entry) extraction_named_.insert(entry);
             if (rule.role == Role::destination) {
-                destination_matters_ = true;
                 if (naming == Naming::entry) excused_.insert(entry);
                 continue;
             }
