@@ -5,11 +5,13 @@
 //
 // They agree when:
 // - they see the archive alike: unreadable to one is unreadable to all
-//   three, too large for memory to one is so to all, a listing that breaks
+//   three, too large for memory (or made with a dictionary this program
+//   does not have) to one is so to all, a listing that breaks
 //   off goes with test and extraction both calling the archive damaged, and
 //   test calls it damaged exactly when extraction does;
 // - test and extraction call the same entries damaged or cut short, and
-//   pass over the same entries for their method or encryption;
+//   pass over the same entries for their method, their encryption, data
+//   shared with another entry or the memory they need;
 // - every file the extraction wrote is a listed file entry (a file written
 //   under another name is mapped back through its renamed note) of its
 //   listed size, unless extraction noted it as damaged; every listed file,
@@ -46,7 +48,7 @@ enum class Role {
 };
 
 // How an archive stands as a whole.
-enum class ArchiveState { whole, damaged, unreadable, too_large };
+enum class ArchiveState { whole, damaged, unreadable, too_large, needs_dictionary };
 
 struct KindRule {
     const char* name;
@@ -66,8 +68,11 @@ inline KindRule rule_of(Problem kind) {
     case Problem::unreadable_archive: return {"unreadable_archive", R::archive_damage, S::unreadable};
     case Problem::unreadable_tarball: return {"unreadable_tarball", R::archive_damage, S::unreadable};
     case Problem::needs_memory: return {"needs_memory", R::archive_damage, S::too_large};
+    case Problem::needs_dictionary: return {"needs_dictionary", R::archive_damage, S::needs_dictionary};
     case Problem::encrypted: return {"encrypted", R::skip, S::whole};
     case Problem::unknown_method: return {"unknown_method", R::skip, S::whole};
+    case Problem::shares_data: return {"shares_data", R::skip, S::whole};
+    case Problem::entry_needs_memory: return {"entry_needs_memory", R::skip, S::whole};
     case Problem::entry_unreadable: return {"entry_unreadable", R::counted, S::whole};
     case Problem::entry_warning: return {"entry_warning", R::counted, S::whole};
     case Problem::unsafe_name: return {"unsafe_name", R::destination, S::whole};
@@ -76,6 +81,7 @@ inline KindRule rule_of(Problem kind) {
     case Problem::special_skipped: return {"special_skipped", R::destination, S::whole};
     case Problem::link_target_missing: return {"link_target_missing", R::destination, S::whole};
     case Problem::renamed: return {"renamed", R::renamed, S::whole};
+    case Problem::renamed_same: return {"renamed_same", R::renamed, S::whole};
     case Problem::extraction_stopped: return {"extraction_stopped", R::stopped, S::whole};
     case Problem::destination_not_made: return {"destination_not_made", R::stopped, S::whole};
     case Problem::name_leaves_no_folder: return {"name_leaves_no_folder", R::stopped, S::whole};
@@ -144,6 +150,7 @@ inline const char* state_name(ArchiveState state) {
     case ArchiveState::damaged: return "damaged";
     case ArchiveState::unreadable: return "unreadable";
     case ArchiveState::too_large: return "too large";
+    case ArchiveState::needs_dictionary: return "in need of a dictionary";
     }
     return "?";
 }
@@ -153,6 +160,7 @@ inline ArchiveState listed_state(ListEnd end) {
     case ListEnd::whole: return ArchiveState::whole;
     case ListEnd::broken: return ArchiveState::damaged;
     case ListEnd::too_large: return ArchiveState::too_large;
+    case ListEnd::needs_dictionary: return ArchiveState::needs_dictionary;
     case ListEnd::unreadable:
     case ListEnd::unknown_kind: break;
     }
@@ -417,7 +425,8 @@ inline bool Comparer::check_archive() {
                             state_name(test_state_) + first_archive_problem(a_.test) + ", extraction " +
                             state_name(extraction_state_) + first_archive_problem(a_.extraction));
     };
-    for (const ArchiveState state : {ArchiveState::unreadable, ArchiveState::too_large}) {
+    for (const ArchiveState state :
+         {ArchiveState::unreadable, ArchiveState::too_large, ArchiveState::needs_dictionary}) {
         const int count = (list == state) + (test_state_ == state) + (extraction_state_ == state);
         if (count != 0 && count != 3) return mismatch(state_name(state));
     }

@@ -101,6 +101,10 @@ inline std::vector<Case> cases() {
              .extraction(P::cut_short, "a (2).txt").test(P::cut_short, "a.txt (its data is damaged or cut short)")
              .file("a.txt", 1).a,
          agree, ""},
+        {"file_renamed_for_the_very_same_name_maps_back",
+         Make().list("a.txt", 1).list("a.txt", 2).extraction(P::renamed_same, "a.txt, saved as a (2).txt")
+             .file("a.txt", 1).file("a (2).txt", 2).a,
+         agree, ""},
         {"more_files_of_a_name_than_listed",
          Make().list("a.txt", 1).extraction(P::renamed, "a.txt, saved as a (2).txt").file("a.txt", 1)
              .file("a (2).txt", 1).a,
@@ -140,6 +144,14 @@ inline std::vector<Case> cases() {
          Make().list_end(ListEnd::too_large).test(P::needs_memory, "a.tzst").extraction(P::needs_memory, "a.tzst")
              .test_made(false).extraction_made(false).a,
          agree, ""},
+        {"dictionary_wanted_by_all_three",
+         Make().list_end(ListEnd::needs_dictionary).test(P::needs_dictionary, "a.tzst")
+             .extraction(P::needs_dictionary, "a.tzst").test_made(false).extraction_made(false).a,
+         agree, ""},
+        {"dictionary_wanted_by_list_and_test_only",
+         Make().list_end(ListEnd::needs_dictionary).test(P::needs_dictionary, "a.tzst")
+             .extraction(P::archive_damaged, "a.tzst").test_made(false).extraction_made(false).a,
+         disagree, "archive in need of a dictionary"},
         {"unsafe_name_is_the_destination_s_matter",
          Make().list("../evil", 0, true).list("ok.txt", 1).test(P::unsafe_name, "../evil")
              .extraction(P::unsafe_name, "../evil").extraction_made(true).file("ok.txt", 1).a,
@@ -155,6 +167,13 @@ inline std::vector<Case> cases() {
         {"encrypted_entry_both_pass_over",
          Make().list("s/k.bin", 9).test(P::encrypted, "s/k.bin").extraction(P::encrypted, "s\\k.bin").folder("s").a,
          agree, ""},
+        {"shared_data_both_pass_over",
+         Make().list("a.txt", 3).list("b.txt", 3).test(P::shares_data, "b.txt").extraction(P::shares_data, "b.txt")
+             .file("a.txt", 3).a,
+         agree, ""},
+        {"shared_data_only_test_passes_over",
+         Make().list("a.txt", 3).list("b.txt", 3).test(P::shares_data, "b.txt").file("a.txt", 3).file("b.txt", 3).a,
+         disagree, "skip in test only"},
         {"method_only_extraction_passes_over",
          Make().list("k.bin", 9).extraction(P::unknown_method, "k.bin").a, disagree, "skip in extraction only"},
         {"links_not_made_and_a_hard_link_copied",

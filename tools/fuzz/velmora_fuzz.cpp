@@ -685,8 +685,10 @@ JobOutcome Fuzzer::run_job_on(const std::string& archive, bool test, JobAccount&
 }
 
 void Fuzzer::print_accounts(const Accounts& a) const {
-    static const char* const ENDS[] = {"whole", "unknown kind", "unreadable", "broken", "too large"};
-    std::printf("list: %s, %zu entries\n", ENDS[static_cast<int>(a.list_end)], a.listed.size());
+    static const char* const ENDS[] = {"whole", "unknown kind", "unreadable", "broken", "too large",
+                                       "needs a dictionary"};
+    const size_t end = static_cast<size_t>(a.list_end);
+    std::printf("list: %s, %zu entries\n", end < sizeof(ENDS) / sizeof(ENDS[0]) ? ENDS[end] : "?", a.listed.size());
     for (const ListedEntry& entry : a.listed) {
         std::printf("  %10llu  %s%s\n", static_cast<unsigned long long>(entry.size), entry.name.c_str(),
                     entry.skipped ? "  (skipped)" : "");
