@@ -138,15 +138,17 @@ void begin_job(ArchiveJob& job) {
     set_busy_and_cancel(job, true, job.quit_requested.load() != 0);
 }
 
-// Records how the job ended: complete when the output was made, nothing but
-// notices was noted and no cancel came; else cancelled or failed.
+// Records how the job ended: complete when the output was made whole under
+// its name and nothing but notices was noted (a cancel that comes after
+// that is too late to undo it, and the output stays); else cancelled or
+// failed.
 void record_outcome(ArchiveJob& job, const JobResult& result) {
     const bool cancelled = cancel_requested(job);
     bool lost = false;
     for (const JobProblem& problem : job.problems) lost = lost || !is_notice(problem.kind);
-    const JobOutcome outcome = result.made && !lost && !cancelled ? JobOutcome::complete
-                               : cancelled                                        ? JobOutcome::cancelled
-                                                                                  : JobOutcome::failed;
+    const JobOutcome outcome = result.made && !lost ? JobOutcome::complete
+                               : cancelled          ? JobOutcome::cancelled
+                                                    : JobOutcome::failed;
     job.output_made = result.made;
     job.output_path.set(result.output.c_str());
     job.outcome.store(static_cast<int32_t>(outcome));
