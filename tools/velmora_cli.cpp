@@ -390,7 +390,9 @@ int test(ArchiveJob& job, const std::vector<std::string>& arguments) {
     }
     const std::string entries = std::to_string(job.items_done.load()) + " entries tested";
     if (cli_session.interrupted || outcome == JobOutcome::cancelled) return complain(EXIT_CANCELLED, "cancelled");
-    if (nothing_could_be_made(job)) return complain(EXIT_NOTHING_MADE, "the archive could not be tested", archive);
+    if (nothing_could_be_made(job) && job.items_done.load() == 0) {
+        return complain(EXIT_NOTHING_MADE, "the archive could not be tested", archive);
+    }
     if (outcome == JobOutcome::complete && job.problems.empty()) {
         if (!cli_options.quiet) std::printf("%s, all sound: %s\n", entries.c_str(), archive.c_str());
         return EXIT_COMPLETE;

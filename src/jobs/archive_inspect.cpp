@@ -259,8 +259,8 @@ JobResult test_zstd_file(ArchiveJob& job, const char* path) {
     const uint32_t dictionary_id = source.dictionary_id();
     release_zstd_stage(job);
     if (cancel_requested(job)) return JobResult{};
-    job.items_done.store(1, std::memory_order_relaxed);
     if (refused_stream(job, path, state, memory_needed, dictionary_id)) return JobResult{};
+    job.items_done.store(1, std::memory_order_relaxed);
     if (state != ZstdSource::State::ended) {
         note_problem(job, Problem::cut_short,
                      name_of(archive_names(path).stem.c_str()) +

@@ -24,7 +24,8 @@ enum class Stage1 {
     tarball,      // a tarball was written (whole tells whether the stream was)
     unreadable,   // the archive could not be opened or decoded at all
     not_written,  // the tarball could not be made or written (noted)
-    refused,      // the stream needs more memory than this machine can give (noted)
+    refused,      // the stream needs what this machine does not have (noted): memory, a dictionary
+    refused_later,  // so does a later frame (noted): the tarball holds what came before it
 };
 
 // Notes that the tarball of phase 1 could not be written, with the reason.
@@ -49,6 +50,7 @@ Stage1 decompress_to_tarball(ArchiveJob& job, bool* whole) {
     uint32_t dictionary_id = 0;
     const StreamEnd end = decode_zstd_stage(job, &memory_needed, &dictionary_id);
     const bool written = job.stage_writer->close();
+    const uint64_t decoded = job.stage_writer->bytes_written();
     const DWORD write_error = job.stage_writer->error();
     release_zstd_stage(job);
     if (!written) {
@@ -56,12 +58,15 @@ Stage1 decompress_to_tarball(ArchiveJob& job, bool* whole) {
         return tarball_not_written(job, write_error);
     }
     if (end == StreamEnd::too_large || end == StreamEnd::needs_dictionary) {
-        delete_file(job.tar_file.c_str());
         if (end == StreamEnd::too_large) {
             note_memory_needed(job, job.archive_path.c_str(), memory_needed);
         } else {
             note_dictionary_needed(job, job.archive_path.c_str(), dictionary_id);
         }
+        // A later frame refused leaves what the frames before it held, which
+        // is unpacked as from a stream cut short, as a listing shows it.
+        if (decoded > 0) return Stage1::refused_later;
+        delete_file(job.tar_file.c_str());
         return Stage1::refused;
     }
     *whole = end == StreamEnd::whole;
@@ -297,7 +302,7 @@ JobResult decompress_tzst_job(ArchiveJob& job) {
     bool stream_whole = false;
     TarballResult tarball;
     const Stage1 stage1 = decompress_to_tarball(job, &stream_whole);
-    const bool decompressed = stage1 == Stage1::tarball;
+    const bool decompressed = stage1 == Stage1::tarball || stage1 == Stage1::refused_later;
     if (stage1 == Stage1::unreadable) note_problem(job, Problem::unreadable_archive, job.archive_path.c_str());
     // A cancel in the first phase ends the job: the tarball is only a part.
     // A tarball from a stream that did not end whole is only a fragment, so
@@ -317,8 +322,14 @@ JobResult decompress_tzst_job(ArchiveJob& job) {
             note_problem(job, Problem::unreadable_tarball, job.tar_file.c_str());
             tarball_stays = true;
         }
-        if (!job_stopping(job) && (tarball.destination_made || !tarball.opened) &&
-            (!stream_whole || (tarball.opened && !tarball.read_to_end))) {
+        // A stream that breaks before a tarball could be seen in it is
+        // unreadable, as a listing and a test find it; one that breaks
+        // later, or a tarball that does, is damaged.
+        if (stage1 != Stage1::refused_later && !job_stopping(job) && !stream_whole && !tarball.opened) {
+            note_problem(job, Problem::unreadable_archive, job.archive_path.c_str());
+        } else if (stage1 != Stage1::refused_later && !job_stopping(job) &&
+                   (tarball.destination_made || !tarball.opened) &&
+                   (!stream_whole || (tarball.opened && !tarball.read_to_end))) {
             note_problem(job, Problem::archive_damaged, job.archive_path.c_str());
         }
     }

@@ -44,19 +44,21 @@ size_t ZstdSource::read(const void** data) {
                 state_ = file_.failed() ? State::damaged : frame_state_ == 0 ? State::ended : State::cut_short;
                 break;
             }
-            if (first_) {
-                // The first frame's window is weighed before any of it is decoded.
-                first_ = false;
-                const uint64_t needed = zstd_memory_needed(in_, in_size_, &dictionary_id_);
-                if (dictionary_id_ != 0) {
-                    state_ = State::needs_dictionary;
-                    break;
-                }
-                if (needed > memory_available()) {
-                    memory_needed_ = needed;
-                    state_ = State::too_large;
-                    break;
-                }
+        }
+        if (frame_start_ && in_at_ < in_size_) {
+            // Each frame's window and dictionary are weighed before any of it
+            // is decoded (a header that the buffer's end cuts is left to the
+            // decoder, whose errors say the same).
+            frame_start_ = false;
+            const uint64_t needed = zstd_memory_needed(in_ + in_at_, in_size_ - in_at_, &dictionary_id_);
+            if (dictionary_id_ != 0) {
+                state_ = State::needs_dictionary;
+                break;
+            }
+            if (needed > memory_available()) {
+                memory_needed_ = needed;
+                state_ = State::too_large;
+                break;
             }
         }
         ZSTD_inBuffer input = {in_, in_size_, in_at_};
@@ -70,6 +72,7 @@ size_t ZstdSource::read(const void** data) {
             break;
         }
         frame_state_ = r;
+        frame_start_ = r == 0;
         output_full_ = output.pos == out_capacity_;
         if (output.pos > 0) {
             *data = out_;

@@ -3,10 +3,10 @@
 // through read callbacks, with nothing written anywhere. One object belongs
 // to one thread; it owns none of the file, decoder and buffers it is given.
 //
-// The first frame's window is weighed against the memory this machine can
-// give before any of it is decoded, so an archive made with a large window
-// (zstd --long=31) is refused with what it needs rather than called damaged;
-// one made with a dictionary (zstd -D) is named so.
+// Each frame's window is weighed against the memory this machine can give
+// before any of it is decoded, so an archive made with a large window (zstd
+// --long=31) is refused with what it needs rather than called damaged; one
+// made with a dictionary (zstd -D) is named so, with the dictionary's ID.
 #pragma once
 
 #include <cstddef>
@@ -64,7 +64,7 @@ private:
     size_t in_at_ = 0;
     size_t frame_state_ = 1;  // 0 once the last frame seen was complete
     bool output_full_ = false;  // the last call filled out: more may wait in the decoder
-    bool first_ = true;
+    bool frame_start_ = true;  // the next input byte begins a frame
     State state_ = State::reading;
     uint64_t memory_needed_ = 0;
     uint32_t dictionary_id_ = 0;

@@ -14,8 +14,10 @@ says what really happened.
 import os
 import shutil
 import struct
+import io
 import subprocess
 import sys
+import tarfile
 import tempfile
 import zlib
 
@@ -79,14 +81,34 @@ def zip_archive(entries, comment=b"", before_directory=b""):
     return out + directory + end_record(len(entries), len(directory), len(out), comment)
 
 
-def zstd_frame_header(dictionary_id=0, window_log=20):
-    """A frame header with a window descriptor and, when given, a 4-byte
-    dictionary ID, followed by one empty raw block that is the last."""
+def zstd_frame_header(dictionary_id=0, window_log=20, data=b""):
+    """A frame with a window descriptor and, when given, a 4-byte dictionary
+    ID, holding data in raw blocks (one empty block when there is none)."""
     descriptor = 0x03 if dictionary_id else 0x00  # Dictionary_ID_flag: 4 bytes
-    header = struct.pack("<IBB", 0xFD2FB528, descriptor, (window_log - 10) << 3)
+    frame = struct.pack("<IBB", 0xFD2FB528, descriptor, (window_log - 10) << 3)
     if dictionary_id:
-        header += struct.pack("<I", dictionary_id)
-    return header + bytes([0x01, 0x00, 0x00])  # last block, raw, size 0
+        frame += struct.pack("<I", dictionary_id)
+    pieces = [data[i:i + 65536] for i in range(0, len(data), 65536)] or [b""]
+    for i, piece in enumerate(pieces):
+        frame += struct.pack("<I", len(piece) << 3 | (i + 1 == len(pieces)))[:3] + piece  # raw blocks
+    return frame
+
+
+def tarball(files):
+    out = io.BytesIO()
+    with tarfile.open(fileobj=out, mode="w", format=tarfile.GNU_FORMAT) as tar:
+        for name, data in files:
+            info = tarfile.TarInfo(name)
+            info.size = len(data)
+            tar.addfile(info, io.BytesIO(data))
+    return out.getvalue()
+
+
+def dictionary_after_first_frame():
+    """Frame 1 holds a.txt whole and the start of n.bin; frame 2 was made
+    with a dictionary."""
+    tar = tarball([("a.txt", b"alpha\n"), ("n.bin", bytes(range(256)) * 16)])
+    return zstd_frame_header(data=tar[:1024 + 512]) + zstd_frame_header(dictionary_id=7, data=tar[1024 + 512:])
 
 
 # ---------------------------------------------------------------------------
@@ -278,6 +300,14 @@ CASES = [
          test_rc=1, test_says=["not tested: dict.bin (compressed with a Zstandard dictionary (ID 77))"],
          rc=1, says=["velmora-cli: compressed with a Zstandard dictionary (ID 77), which Velmora cannot unpack: "
                      "dict.bin"], files={"ok.txt": b"ok\n"}),
+    Case("tzst_not_zstandard", lambda: b"hello", extension=".tzst", list_rc=3,
+         list_says=["velmora-cli: the archive could not be read: {archive}"], test_rc=3, rc=3,
+         says=["velmora-cli: archive could not be read: {archive}"], files={}),
+    Case("tzst_dictionary_after_first_frame", dictionary_after_first_frame, extension=".tzst", listing=None,
+         test_rc=1, test_says=["damaged: n.bin (cut short)"], rc=1,
+         says=["velmora-cli: damaged or cut short, not extracted: n.bin",
+               "velmora-cli: compressed with a Zstandard dictionary (ID 7), which Velmora does not have: {archive}"],
+         files={"a.txt": b"alpha\n"}),
     Case("dots_only_zst_with_output", dots_only_zst, extension=".zst", archive_name="..zst", output="out",
          listing=None, test_rc=None,
          rc=3, says=["velmora-cli: name is only dots or spaces, not unpacked: {archive}"], files={}),
