@@ -4,7 +4,9 @@
 # --target zip|tzst|prefs|editor|deflate64, --seeds FOLDER). A folder of
 # seeds can also be given as VELMORA_FUZZ_SEEDS: its files whose extension
 # is a target's name (.zip, .tzst, .prefs, .editor, .deflate64) join that
-# target's seeds. Exit code: the fuzzer's (0: no findings).
+# target's seeds. The hand-made hostile archives of the tests
+# (tests/jobs/crafted_archives.py) always join them. Exit code: the
+# fuzzer's (0: no findings).
 #   sh scripts/fuzz.sh [SECONDS] [ARGS...]
 #   VELMORA_FUZZ_SEEDS=~/hostile-zips sh scripts/fuzz.sh 180 --target zip
 set -eu
@@ -34,6 +36,10 @@ while [ "$count" -gt 0 ]; do
         set -- "$@" "$argument"
     fi
 done
+CRAFTED="$BUILD_DIR/fuzz-seeds-crafted"
+rm -rf "$CRAFTED"
+python3 "$ROOT/tests/jobs/crafted_archives.py" --seeds "$CRAFTED"
+set -- --seeds "$(seeds_path "$CRAFTED")" "$@"
 if [ -n "${VELMORA_FUZZ_SEEDS:-}" ]; then
     need_folder "$VELMORA_FUZZ_SEEDS"
     set -- --seeds "$(seeds_path "$VELMORA_FUZZ_SEEDS")" "$@"

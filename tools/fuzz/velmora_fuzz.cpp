@@ -833,7 +833,7 @@ struct Options {
     double seconds = 60;
     uint32_t seed = 0;
     std::string findings;
-    std::string seeds;
+    std::vector<std::string> seeds;  // folders, each given with --seeds
     int only = -1;
     int replay = -1;
     std::string replay_file;
@@ -901,12 +901,14 @@ DWORD WINAPI fuzz_main(void* argument) {
         return 0;
     }
     fuzzer.make_seeds();
-    const size_t from_folder = o.seeds.empty() ? 0 : fuzzer.add_seed_folder(o.seeds);
+    size_t from_folders = 0;
+    for (const std::string& folder : o.seeds) from_folders += fuzzer.add_seed_folder(folder);
     fuzzer.seal_seeds();
     for (int t = 0; t < TARGET_COUNT; ++t) {
         std::printf("seeds %-9s %zu\n", TARGET_NAMES[t], fuzzer.corpus_size(static_cast<Target>(t)));
     }
-    if (!o.seeds.empty()) std::printf("%zu of them from %s\n", from_folder, o.seeds.c_str());
+    for (const std::string& folder : o.seeds) std::printf("seeds from %s\n", folder.c_str());
+    if (!o.seeds.empty()) std::printf("%zu of them from those folders\n", from_folders);
     if (o.self_test) {
         arguments.result = self_test(fuzzer);
         return 0;
@@ -965,7 +967,7 @@ int main(int argc, char** argv) {
             o.findings = argv[++i];
         } else if (a == "--target" && more && (o.only = target_index(argv[++i])) >= 0) {
         } else if (a == "--seeds" && more) {
-            o.seeds = argv[++i];
+            o.seeds.push_back(argv[++i]);
         } else if (a == "--replay" && i + 2 < argc && (o.replay = target_index(argv[i + 1])) >= 0) {
             o.replay_file = argv[i + 2];
             i += 2;
