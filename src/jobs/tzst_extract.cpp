@@ -18,6 +18,7 @@
 namespace {
 
 constexpr size_t TAR_BLOCK = 10240;
+constexpr uint64_t TAR_HEADER = 512;
 
 // How phase 1 went.
 enum class Stage1 {
@@ -25,8 +26,25 @@ enum class Stage1 {
     unreadable,   // the archive could not be opened or decoded at all
     not_written,  // the tarball could not be made or written (noted)
     refused,      // the stream needs what this machine does not have (noted): memory, a dictionary
-    refused_later,  // so does a later frame (noted): the tarball holds what came before it
+    refused_later,  // so does a later frame: the tarball holds what came before it
 };
+
+// What a refused frame needs, noted once the tarball shows whether a
+// reader of the stream reaches it.
+struct Refusal {
+    StreamEnd end = StreamEnd::whole;
+    uint64_t memory_needed = 0;
+    uint32_t dictionary_id = 0;
+    uint64_t decoded = 0;  // the bytes of the frames before it
+};
+
+void note_refusal(ArchiveJob& job, const Refusal& refusal) {
+    if (refusal.end == StreamEnd::too_large) {
+        note_memory_needed(job, job.archive_path.c_str(), refusal.memory_needed);
+    } else {
+        note_dictionary_needed(job, job.archive_path.c_str(), refusal.dictionary_id);
+    }
+}
 
 // Notes that the tarball of phase 1 could not be written, with the reason.
 Stage1 tarball_not_written(ArchiveJob& job, DWORD error) {
@@ -36,8 +54,9 @@ Stage1 tarball_not_written(ArchiveJob& job, DWORD error) {
 }
 
 // Phase 1. Sets *whole when the stream held complete frames and was written
-// without fault.
-Stage1 decompress_to_tarball(ArchiveJob& job, bool* whole) {
+// without fault, and *refusal when a frame needs what this machine does not
+// have.
+Stage1 decompress_to_tarball(ArchiveJob& job, bool* whole, Refusal* refusal) {
     *whole = false;
     set_phase(job, Phase::decompressing_zstd);
     job.overall_percent.store(100, std::memory_order_relaxed);
@@ -46,11 +65,9 @@ Stage1 decompress_to_tarball(ArchiveJob& job, bool* whole) {
     if (!open_zstd_stage(job, job.archive_path.c_str(), job.tar_file.c_str(), &error)) {
         return error == NO_ERROR ? Stage1::unreadable : tarball_not_written(job, error);
     }
-    uint64_t memory_needed = 0;
-    uint32_t dictionary_id = 0;
-    const StreamEnd end = decode_zstd_stage(job, &memory_needed, &dictionary_id);
+    const StreamEnd end = decode_zstd_stage(job, &refusal->memory_needed, &refusal->dictionary_id);
     const bool written = job.stage_writer->close();
-    const uint64_t decoded = job.stage_writer->bytes_written();
+    refusal->decoded = job.stage_writer->bytes_written();
     const DWORD write_error = job.stage_writer->error();
     release_zstd_stage(job);
     if (!written) {
@@ -58,14 +75,11 @@ Stage1 decompress_to_tarball(ArchiveJob& job, bool* whole) {
         return tarball_not_written(job, write_error);
     }
     if (end == StreamEnd::too_large || end == StreamEnd::needs_dictionary) {
-        if (end == StreamEnd::too_large) {
-            note_memory_needed(job, job.archive_path.c_str(), memory_needed);
-        } else {
-            note_dictionary_needed(job, job.archive_path.c_str(), dictionary_id);
-        }
+        refusal->end = end;
         // A later frame refused leaves what the frames before it held, which
         // is unpacked as from a stream cut short, as a listing shows it.
-        if (decoded > 0) return Stage1::refused_later;
+        if (refusal->decoded > 0) return Stage1::refused_later;
+        note_refusal(job, *refusal);
         delete_file(job.tar_file.c_str());
         return Stage1::refused;
     }
@@ -300,8 +314,9 @@ JobResult decompress_tzst_job(ArchiveJob& job) {
     }
 
     bool stream_whole = false;
+    Refusal refusal;
     TarballResult tarball;
-    const Stage1 stage1 = decompress_to_tarball(job, &stream_whole);
+    const Stage1 stage1 = decompress_to_tarball(job, &stream_whole, &refusal);
     const bool decompressed = stage1 == Stage1::tarball || stage1 == Stage1::refused_later;
     if (stage1 == Stage1::unreadable) note_problem(job, Problem::unreadable_archive, job.archive_path.c_str());
     // A cancel in the first phase ends the job: the tarball is only a part.
@@ -324,12 +339,19 @@ JobResult decompress_tzst_job(ArchiveJob& job) {
         }
         // A stream that breaks before a tarball could be seen in it is
         // unreadable, as a listing and a test find it; one that breaks
-        // later, or a tarball that does, is damaged.
-        if (stage1 != Stage1::refused_later && !job_stopping(job) && !stream_whole && !tarball.opened) {
+        // later, or a tarball that does, is damaged. A refused frame is
+        // named when a reader reaches it: after entries, or before the
+        // first header was whole.
+        const bool refusal_reached =
+            stage1 == Stage1::refused_later && (tarball.opened || refusal.decoded < TAR_HEADER);
+        const bool broken = !stream_whole || (tarball.opened && !tarball.read_to_end);
+        if (job_stopping(job) || !broken) {
+            // nothing more to tell
+        } else if (refusal_reached) {
+            note_refusal(job, refusal);
+        } else if (!tarball.opened) {
             note_problem(job, Problem::unreadable_archive, job.archive_path.c_str());
-        } else if (stage1 != Stage1::refused_later && !job_stopping(job) &&
-                   (tarball.destination_made || !tarball.opened) &&
-                   (!stream_whole || (tarball.opened && !tarball.read_to_end))) {
+        } else if (tarball.destination_made) {
             note_problem(job, Problem::archive_damaged, job.archive_path.c_str());
         }
     }

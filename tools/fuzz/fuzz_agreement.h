@@ -414,9 +414,20 @@ inline bool Comparer::check_kinds() {
 }
 
 inline bool Comparer::check_archive() {
-    const ArchiveState list = listed_state(a_.list_end);
+    ArchiveState list = listed_state(a_.list_end);
     test_state_ = job_state(a_.test);
     extraction_state_ = job_state(a_.extraction);
+    // A frame that needs a dictionary or more memory, met after the listing
+    // found entries, is where the stream breaks off: a reader that met a
+    // damaged header before it and one that decoded on to it (an extraction
+    // decodes the whole stream before its tarball) tell the same break.
+    if (!a_.listed.empty()) {
+        for (ArchiveState* state : {&list, &test_state_, &extraction_state_}) {
+            if (*state == ArchiveState::too_large || *state == ArchiveState::needs_dictionary) {
+                *state = ArchiveState::damaged;
+            }
+        }
+    }
     const auto mismatch = [&](const char* what) {
         return disagree(std::string("archive ") + what + ": list " + state_name(list) + ", test " +
                             state_name(test_state_) + first_archive_problem(a_.test, true) + ", extraction " +
@@ -488,7 +499,10 @@ inline void Comparer::gather_entries() {
             if (naming != Naming::entry) continue;  // an entry no one extracts
             ++side.faults;
             if (rule.role == Role::entry_damage) {
-                side.damage.emplace(entry, &problem);
+                // Names that differ only in case share a key: a file kept
+                // with its damage noted speaks for the written file.
+                const JobProblem*& noted = side.damage[entry];
+                if (!noted || problem.kind == Problem::damaged) noted = &problem;
             } else {
                 side.skip.emplace(std::string(rule.name) + "|" + entry, &problem);
             }
