@@ -23,13 +23,15 @@
 #include "cli/cli_session.h"
 #include "io/event_pool.h"
 #include "io/platform.h"
-#include "jobs/archive_inspect.h"
-#include "jobs/archive_job.h"
-#include "jobs/archive_names.h"
-#include "jobs/job_paths.h"
-#include "jobs/job_report.h"
-#include "jobs/zstd_stream.h"
+#include "jobs/worker/archive_inspect.h"
+#include "jobs/worker/job_families.h"
+#include "jobs/worker/job_worker.h"
+#include "jobs/frame/archive_names.h"
+#include "jobs/frame/job_paths.h"
+#include "jobs/worker/job_report.h"
+#include "jobs/zstd/zstd_stream.h"
 #include "prefs/preferences.h"
+#include "jobs/frame/job_words.h"
 
 namespace {
 
@@ -40,7 +42,7 @@ constexpr char USAGE[] =
     "  compress [--format tzst|zip] [--level N] [--checksum] [--keep-tarball] [-o ARCHIVE] PATH...\n"
     "      Packs one folder, or files of one folder, into ARCHIVE, or beside the input\n"
     "      (photos gives photos.tzst). --level: 0-19 for tzst, 0-9 for zip; defaults come from\n"
-    "      the preferences. ARCHIVE must end in .tzst, .tar.zst or .tar.zstd (tzst) or .zip.\n"
+    "      the preferences. ARCHIVE must end in {tzst} (tzst) or {zip}.\n"
     "  decompress [-o FOLDER] ARCHIVE\n"
     "      Unpacks into FOLDER (made when missing), or into a folder beside the archive named\n"
     "      after it (photos.tar.zst gives photos). A single .zst file becomes the file it names.\n"
@@ -57,8 +59,7 @@ constexpr char USAGE[] =
     "      (benchmark) Reads every entry's metadata below FOLDER as the tarball job does.\n"
     "  --version, --help\n"
     "\n"
-    "ARCHIVE (decompress, list, test): a .zip, .tzst, .tar.zst or .tar.zstd archive, or a single\n"
-    ".zst or .zstd file.\n"
+    "ARCHIVE (decompress, list, test): {archives}.\n"
     "\n"
     "options:\n"
     "  --progress   write progress lines to standard error also when it is not a console\n"
@@ -75,6 +76,41 @@ constexpr char USAGE[] =
     "  3  nothing was made: the archive is missing or unreadable, the destination cannot be\n"
     "     made, or the disk filled before anything was written\n"
     "  4  cancelled (Ctrl+C, a closed console, logoff or shutdown); partial files are removed\n";
+
+// USAGE with the names table's extensions in place of {tzst}, {zip} and
+// {archives}; a line that grows past the width is wrapped.
+std::string usage_text() {
+    std::vector<std::string> archives, files;
+    for (const ArchiveFamily* family : archive_families()) {
+        for (const std::string& extension : archive_extensions(family->kind)) {
+            (family->single_file ? files : archives).push_back(extension);
+        }
+    }
+    std::string text = USAGE;
+    const auto fill = [&](const std::string& key, const std::string& value) {
+        const size_t at = text.find(key);
+        if (at != std::string::npos) text.replace(at, key.size(), value);
+    };
+    fill("{tzst}", archive_extensions_text(ArchiveKind::zstd_tarball, "or"));
+    fill("{zip}", archive_extensions_text(ArchiveKind::zip, "or"));
+    fill("{archives}", "a " + words_joined(archives, "or") + " archive, or a single " + words_joined(files, "or") +
+                           " file");
+    constexpr size_t WIDTH = 96;
+    std::string wrapped;
+    size_t line_start = 0;
+    for (size_t at = 0; at < text.size(); ++at) {
+        wrapped += text[at];
+        if (text[at] == '\n') line_start = wrapped.size();
+        if (wrapped.size() - line_start > WIDTH) {
+            const size_t space = wrapped.rfind(' ', wrapped.size() - 1);
+            if (space != std::string::npos && space > line_start) {
+                wrapped[space] = '\n';
+                line_start = space + 1;
+            }
+        }
+    }
+    return wrapped;
+}
 
 // What the options ask of the output.
 struct CliOptions {
@@ -420,8 +456,11 @@ int list(const std::vector<std::string>& arguments) {
     case ListEnd::broken:
         return complain(EXIT_PARTIAL, "the archive breaks off after " + std::to_string(listed) + " entries", archive);
     case ListEnd::too_large:
-        return complain(EXIT_NOTHING_MADE, "the archive needs " + mib_text(result.memory_needed) +
-                                               " of memory to unpack, more than this computer can give",
+        return complain(EXIT_NOTHING_MADE,
+                        result.memory_needed == 0
+                            ? std::string("the archive needs more memory than this computer can give")
+                            : "the archive needs " + mib_text(result.memory_needed) +
+                                  " of memory to unpack, more than this computer can give",
                         archive);
     case ListEnd::needs_dictionary:
         return complain(EXIT_NOTHING_MADE, "the archive is compressed with " + zstd_dictionary_words(result.dictionary_id) +
@@ -476,7 +515,7 @@ int run_command(const std::vector<std::string>& arguments) {
     if (arguments.empty()) return usage_error("no command");
     const std::string& command = arguments[0];
     if (command == "--help" || command == "-h" || command == "/?") {
-        std::printf("%s", USAGE);
+        std::printf("%s", usage_text().c_str());
         return EXIT_COMPLETE;
     }
     if (command == "--version") {

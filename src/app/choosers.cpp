@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "io/platform.h"
-#include "jobs/archive_names.h"
+#include "jobs/frame/archive_names.h"
 #include "io/banned.h"
 
 namespace {
@@ -150,13 +150,25 @@ std::string run_classic_dialog(Purpose purpose, HWND owner, const char* title,
 
 }  // namespace
 
+namespace {
+
+// A filter's name with its patterns: "ZIP files (*.zip)".
+std::string filter_name(const char* words, std::string patterns) {
+    for (size_t at; (at = patterns.find(';')) != std::string::npos;) patterns.replace(at, 1, ", ");
+    return std::string(words) + " (" + patterns + ")";
+}
+
+}  // namespace
+
 const std::vector<ChooserFilter>& decompress_filters() {
     static const std::string all = archive_patterns(ArchiveKind::none);
     static const std::string zip = archive_patterns(ArchiveKind::zip);
     static const std::string zstandard = zstandard_patterns();
+    static const std::string zip_name = filter_name("ZIP files", zip);
+    static const std::string zstandard_name = filter_name("Zstandard files", zstandard);
     static const std::vector<ChooserFilter> filters = {{"All supported files", all.c_str()},
-                                                       {"ZIP files (*.zip)", zip.c_str()},
-                                                       {"Zstandard files (*.tzst)", zstandard.c_str()},
+                                                       {zip_name.c_str(), zip.c_str()},
+                                                       {zstandard_name.c_str(), zstandard.c_str()},
                                                        {"All files (*.*)", "*.*"}};
     return filters;
 }

@@ -12,7 +12,7 @@
 #include "io/platform.h"
 #include "io/window_store.h"
 #include "app/program_job_host.h"
-#include "jobs/archive_job.h"
+#include "jobs/worker/job_worker.h"
 #include "prefs/preferences.h"
 #include "resources/resource_ids.h"
 #include "prefs/preferences_window.h"

@@ -2,7 +2,7 @@
 
 #include "app/choosers.h"
 #include "io/platform.h"
-#include "jobs/archive_job.h"
+#include "jobs/worker/job_worker.h"
 #include "io/banned.h"
 
 namespace {

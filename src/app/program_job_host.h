@@ -8,7 +8,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "jobs/job_host.h"
+#include "jobs/frame/job_host.h"
 
 struct ProgramJobHost {
     HWND owner = nullptr;  // the main window, owner of every dialog shown

@@ -11,7 +11,7 @@
 #include <cstdint>
 
 #include "io/grow_buffer.h"
-#include "jobs/job_settings.h"
+#include "jobs/frame/job_settings.h"
 
 struct cJSON;
 

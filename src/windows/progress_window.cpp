@@ -4,7 +4,7 @@
 
 #include "io/platform.h"
 #include "graphics/window_layout.h"
-#include "jobs/archive_job.h"
+#include "jobs/frame/archive_job.h"
 #include "resources/resource_ids.h"
 #include "io/banned.h"
 

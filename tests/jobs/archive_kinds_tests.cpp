@@ -9,14 +9,15 @@
 #include <vector>
 
 #include "io/io_faults.h"
-#include "jobs/archive_names.h"
-#include "jobs/job_paths.h"
-#include "jobs/job_report.h"
+#include "jobs/frame/archive_names.h"
+#include "jobs/frame/job_paths.h"
+#include "jobs/worker/job_report.h"
 #include "io/file_reader.h"
-#include "jobs/zstd_source.h"
-#include "jobs/zstd_stream.h"
+#include "jobs/zstd/zstd_source.h"
+#include "jobs/zstd/zstd_stream.h"
 #include "job_test_util.h"
 #include "test_folder.h"
+#include "jobs/frame/job_words.h"
 
 namespace {
 

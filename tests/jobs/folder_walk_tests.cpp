@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "jobs/directory_scan.h"
-#include "jobs/job_paths.h"
-#include "jobs/job_report.h"
-#include "jobs/zip_io.h"
+#include "jobs/frame/directory_scan.h"
+#include "jobs/frame/job_paths.h"
+#include "jobs/worker/job_report.h"
+#include "jobs/zip/zip_io.h"
 #include "job_test_util.h"
 #include "test_folder.h"
 

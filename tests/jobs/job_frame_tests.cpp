@@ -10,12 +10,15 @@
 #include <vector>
 
 
-#include "jobs/archive_job.h"
-#include "jobs/job_paths.h"
-#include "jobs/job_report.h"
-#include "jobs/tar_common.h"
+#include "jobs/worker/job_worker.h"
+#include "jobs/frame/job_paths.h"
+#include "jobs/worker/job_report.h"
+#include "jobs/tar/tar_common.h"
 #include "test_folder.h"
 #include "job_test_util.h"
+#include "jobs/frame/archive_names.h"
+#include "jobs/frame/job_words.h"
+#include "jobs/worker/job_families.h"
 
 TEST(Naming, replace_extension_touches_only_the_last_component) {
     struct Case {

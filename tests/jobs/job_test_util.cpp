@@ -6,8 +6,8 @@
 
 #include "io/file_reader.h"
 #include "io/file_writer.h"
-#include "jobs/directory_scan.h"
-#include "jobs/job_paths.h"
+#include "jobs/frame/directory_scan.h"
+#include "jobs/frame/job_paths.h"
 
 #include <algorithm>
 #include <vector>

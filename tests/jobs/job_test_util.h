@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "io/platform.h"
-#include "jobs/archive_job.h"
+#include "jobs/worker/job_worker.h"
 
 // A job record for one test, served by hand, with no after-job action.
 class JobHandle {

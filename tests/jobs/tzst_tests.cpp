@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "io/file_reader.h"
-#include "jobs/directory_scan.h"
-#include "jobs/job_paths.h"
-#include "jobs/job_report.h"
-#include "jobs/tar_common.h"
+#include "jobs/frame/directory_scan.h"
+#include "jobs/frame/job_paths.h"
+#include "jobs/worker/job_report.h"
+#include "jobs/tar/tar_common.h"
 #include "job_test_util.h"
 #include "test_folder.h"
 

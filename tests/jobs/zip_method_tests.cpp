@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "io/io_faults.h"
-#include "jobs/inflate64.h"
-#include "jobs/zip_entry_data.h"
-#include "jobs/job_paths.h"
-#include "jobs/job_report.h"
+#include "jobs/zip/inflate64.h"
+#include "jobs/zip/zip_entry_data.h"
+#include "jobs/frame/job_paths.h"
+#include "jobs/worker/job_report.h"
 #include "job_test_util.h"
 #include "robustness/hostile_archives.h"
 #include "test_folder.h"

@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "jobs/job_paths.h"
-#include "jobs/job_report.h"
-#include "jobs/zip_io.h"
+#include "jobs/frame/job_paths.h"
+#include "jobs/worker/job_report.h"
+#include "jobs/zip/zip_io.h"
 #include "job_test_util.h"
 #include "test_folder.h"
 

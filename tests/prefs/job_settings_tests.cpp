@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "jobs/archive_job.h"
-#include "jobs/job_paths.h"
+#include "jobs/worker/job_worker.h"
+#include "jobs/frame/job_paths.h"
 #include "prefs/preferences.h"
 #include "jobs/job_test_util.h"
 #include "test_folder.h"

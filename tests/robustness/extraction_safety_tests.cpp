@@ -14,8 +14,8 @@
 
 #include "hostile_archives.h"
 #include "io/io_faults.h"
-#include "jobs/job_paths.h"
-#include "jobs/job_report.h"
+#include "jobs/frame/job_paths.h"
+#include "jobs/worker/job_report.h"
 #include "jobs/job_test_util.h"
 #include "robust_util.h"
 #include "test_folder.h"

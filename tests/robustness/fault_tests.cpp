@@ -14,10 +14,14 @@
 #include <vector>
 
 #include "io/io_faults.h"
-#include "jobs/after_job.h"
-#include "jobs/job_paths.h"
-#include "jobs/job_report.h"
+#include "jobs/worker/after_job.h"
+#include "jobs/frame/job_paths.h"
+#include "jobs/worker/job_report.h"
 #include "jobs/job_test_util.h"
+#include "jobs/worker/archive_inspect.h"
+#include "robustness/hostile_archives.h"
+#include "test_folder.h"
+#include "jobs/frame/job_words.h"
 #include "robust_util.h"
 
 namespace {

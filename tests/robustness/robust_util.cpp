@@ -11,7 +11,7 @@
 #include "io/file_reader.h"
 #include "io/file_writer.h"
 #include "io/platform.h"
-#include "jobs/directory_scan.h"
+#include "jobs/frame/directory_scan.h"
 #include "test_folder.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <map>
 #include <string>
 
-#include "jobs/archive_job.h"
+#include "jobs/worker/job_worker.h"
 
 // A fresh folder for one test under Z:\dev\shm when it exists, else under
 // the Windows temporary folder; removed with its contents at the end.

@@ -16,10 +16,10 @@
 #include "io/file_reader.h"
 #include "io/file_writer.h"
 #include "io/platform.h"
-#include "jobs/archive_job.h"
-#include "jobs/directory_scan.h"
-#include "jobs/job_paths.h"
-#include "jobs/tar_common.h"
+#include "jobs/frame/archive_job.h"
+#include "jobs/frame/directory_scan.h"
+#include "jobs/frame/job_paths.h"
+#include "jobs/tar/tar_common.h"
 
 namespace {
 

@@ -30,8 +30,8 @@
 #include <string>
 #include <vector>
 
-#include "jobs/archive_inspect.h"
-#include "jobs/archive_job.h"
+#include "jobs/worker/archive_inspect.h"
+#include "jobs/worker/job_worker.h"
 
 // What a problem kind means to the comparison.
 enum class Role {

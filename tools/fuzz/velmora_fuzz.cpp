@@ -59,11 +59,11 @@
 #include "io/file_reader.h"
 #include "io/file_writer.h"
 #include "io/platform.h"
-#include "jobs/archive_inspect.h"
-#include "jobs/archive_job.h"
-#include "jobs/directory_scan.h"
-#include "jobs/inflate64.h"
-#include "jobs/job_paths.h"
+#include "jobs/worker/archive_inspect.h"
+#include "jobs/worker/job_worker.h"
+#include "jobs/frame/directory_scan.h"
+#include "jobs/zip/inflate64.h"
+#include "jobs/frame/job_paths.h"
 #include "prefs/preferences.h"
 
 namespace {

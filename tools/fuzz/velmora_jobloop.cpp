@@ -20,8 +20,8 @@
 
 #include "io/file_writer.h"
 #include "io/platform.h"
-#include "jobs/archive_job.h"
-#include "jobs/directory_scan.h"
+#include "jobs/worker/job_worker.h"
+#include "jobs/frame/directory_scan.h"
 
 namespace {
 

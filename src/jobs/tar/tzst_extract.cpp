@@ -1,0 +1,350 @@
+// Extraction of a Zstandard tarball (".tzst", ".tar.zst"): the Zstandard
+// stream into a tarball beside the archive, then the tarball's folders and
+// files into a folder named after the archive. Worker thread, with job_lock
+// held.
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <vector>
+
+#include "io/file_reader.h"
+#include "io/file_writer.h"
+#include "io/platform.h"
+#include "jobs/frame/job_paths.h"
+#include "jobs/frame/job_words.h"
+#include "jobs/tar/tar_common.h"
+#include "jobs/tar/tar_entries.h"
+#include "jobs/tar/tzst_inspect.h"
+#include "jobs/tar/tzst_jobs.h"
+#include "jobs/writer/extract_writer.h"
+#include "jobs/zstd/zstd_stream.h"
+#include "io/banned.h"
+
+namespace {
+
+constexpr size_t TAR_BLOCK = 10240;
+constexpr uint64_t TAR_HEADER = 512;
+
+// How phase 1 went.
+enum class Stage1 {
+    tarball,      // a tarball was written (whole tells whether the stream was)
+    unreadable,   // the archive could not be opened or decoded at all
+    not_written,  // the tarball could not be made or written (noted)
+    refused,      // the stream needs what this machine does not have (noted): memory, a dictionary
+    refused_later,  // so does a later frame: the tarball holds what came before it
+};
+
+// What a refused frame needs, noted once the tarball shows whether a
+// reader of the stream reaches it.
+struct Refusal {
+    StreamEnd end = StreamEnd::whole;
+    uint64_t memory_needed = 0;
+    uint32_t dictionary_id = 0;
+    uint64_t decoded = 0;  // the bytes of the frames before it
+};
+
+void note_refusal(ArchiveJob& job, const Refusal& refusal) {
+    if (refusal.end == StreamEnd::too_large) {
+        note_memory_needed(job, job.archive_path.c_str(), refusal.memory_needed);
+    } else {
+        note_dictionary_needed(job, job.archive_path.c_str(), refusal.dictionary_id);
+    }
+}
+
+// Notes that the tarball of phase 1 could not be written, with the reason.
+Stage1 tarball_not_written(ArchiveJob& job, DWORD error) {
+    set_output_error(job, error);
+    note_output_not_written(job, job.tar_path.c_str(), Problem::extraction_stopped);
+    return Stage1::not_written;
+}
+
+// Phase 1. Sets *whole when the stream held complete frames and was written
+// without fault, and *refusal when a frame needs what this machine does not
+// have.
+Stage1 decompress_to_tarball(ArchiveJob& job, bool* whole, Refusal* refusal) {
+    *whole = false;
+    set_phase(job, Phase::decompressing_zstd);
+    job.overall_percent.store(100, std::memory_order_relaxed);
+    choose_tarball_file(job);
+    DWORD error = NO_ERROR;
+    if (!open_zstd_stage(job, job.archive_path.c_str(), job.tar_file.c_str(), &error)) {
+        if (error != ERROR_NOT_ENOUGH_MEMORY) return error == NO_ERROR ? Stage1::unreadable : tarball_not_written(job, error);
+        note_memory_needed(job, job.archive_path.c_str(), 0);
+        return Stage1::refused;
+    }
+    const StreamEnd end = decode_zstd_stage(job, &refusal->memory_needed, &refusal->dictionary_id);
+    const bool written = job.stage_writer->close();
+    refusal->decoded = job.stage_writer->bytes_written();
+    const DWORD write_error = job.stage_writer->error();
+    release_zstd_stage(job);
+    if (!written) {
+        delete_file(job.tar_file.c_str());
+        return tarball_not_written(job, write_error);
+    }
+    if (end == StreamEnd::too_large || end == StreamEnd::needs_dictionary) {
+        refusal->end = end;
+        // A later frame refused leaves what the frames before it held, which
+        // is unpacked as from a stream cut short, as a listing shows it.
+        if (refusal->decoded > 0) return Stage1::refused_later;
+        note_refusal(job, *refusal);
+        delete_file(job.tar_file.c_str());
+        return Stage1::refused;
+    }
+    *whole = end == StreamEnd::whole;
+    if (*whole) name_kept_tarball(job, job.tarball_replaces);
+    return Stage1::tarball;
+}
+
+archive* open_tarball(const std::wstring& path) {
+    archive* reader = new_tar_reader();
+    if (reader && archive_read_open_filename_w(reader, path.c_str(), TAR_BLOCK) != ARCHIVE_OK) {
+        free_tar_reader(reader);
+        return nullptr;
+    }
+    return reader;
+}
+
+// Copies the data of the current entry into file. A sparse entry's holes
+// are skipped, not written, so they stay holes on the disk.
+DataEnd copy_entry_data(ArchiveJob& job, archive* reader, archive_entry* entry, ExtractedFile& file) {
+    FileWriter& writer = file.writer();
+    const int64_t size = archive_entry_size(entry);
+    int64_t so_far = 0;
+    for (;;) {
+        const void* block = nullptr;
+        size_t length = 0;
+        la_int64_t offset = 0;
+        const int status = archive_read_data_block(reader, &block, &length, &offset);
+        if (status < ARCHIVE_WARN) return DataEnd::cut_short;
+        if (offset > so_far) {
+            // The hole of a sparse entry, and at the end the hole that ends it.
+            writer.mark_sparse();
+            writer.skip(static_cast<uint64_t>(offset - so_far));
+            so_far = offset;
+        }
+        if (status == ARCHIVE_EOF) break;
+        if (offset < so_far) return DataEnd::cut_short;  // no reader goes back
+        if (length > 0) {
+            writer.write(block, length);
+            so_far += static_cast<int64_t>(length);
+        }
+        job.overall_percent.store(counted_percent(job.items_done.load() + 1, job.items_total.load()),
+                                  std::memory_order_relaxed);
+        job.item_percent.store(counted_percent(so_far, size), std::memory_order_relaxed);
+        if (job_stopping(job)) return DataEnd::cancelled;
+        if (writer.failed()) return DataEnd::cut_short;  // finish reports the disk's reason
+    }
+    if (archive_entry_size_is_set(entry) && so_far < size) {
+        // A sparse entry whose map ends before its size: the rest is a hole.
+        if (archive_entry_sparse_count(entry) == 0) return DataEnd::cut_short;
+        writer.mark_sparse();
+        writer.skip(static_cast<uint64_t>(size - so_far));
+        so_far = size;
+    }
+    return so_far == size || !archive_entry_size_is_set(entry) ? DataEnd::whole : DataEnd::cut_short;
+}
+
+// Writes one regular file entry below the destination.
+void extract_file(Extraction& extraction, archive* reader, archive_entry* entry, const std::string& relative) {
+    ArchiveJob& job = extraction.job;
+    ExtractedFile file(extraction, relative);
+    if (!file.is_open()) return;
+    file.finish(copy_entry_data(job, reader, entry, file));
+    job.items_done.fetch_add(1, std::memory_order_relaxed);
+}
+
+// A hard link becomes a copy of the file it links to, which this
+// extraction wrote from an earlier entry.
+void extract_hard_link(Extraction& extraction, const std::string& relative, const char* link_name) {
+    ArchiveJob& job = extraction.job;
+    const std::string linked = safe_entry_path(link_name);
+    const std::string* source = linked.empty() ? nullptr : extraction.written.placed_for(linked);
+    if (!source) {
+        note_problem(job, Problem::link_target_missing, relative + " -> " + link_name);
+        job.items_done.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+    const std::string source_path = extraction.destination + *source;
+    FileReader in(source_path.c_str());
+    ExtractedFile file(extraction, relative);
+    if (!file.is_open()) return;
+    const int64_t size = static_cast<int64_t>(in.size());
+    int64_t so_far = 0;
+    char block[DATA_PIECE];
+    DataEnd end = in.is_open() ? DataEnd::whole : DataEnd::cut_short;
+    while (end == DataEnd::whole && so_far < size) {
+        const size_t n = in.read(block, sizeof(block));
+        if (n == 0) break;
+        file.writer().write(block, n);
+        so_far += static_cast<int64_t>(n);
+        job.item_percent.store(counted_percent(so_far, size), std::memory_order_relaxed);
+        if (job_stopping(job)) end = DataEnd::cancelled;
+    }
+    if (end == DataEnd::whole && (in.failed() || so_far != size)) end = DataEnd::cut_short;
+    file.finish(end);
+    job.items_done.fetch_add(1, std::memory_order_relaxed);
+}
+
+// What is left out, said by kind with its name.
+void note_left_out(ArchiveJob& job, archive_entry* entry, const TarEntryView& view) {
+    if (view.item == TarItem::symlink) {
+        note_problem(job, Problem::symlink_skipped, view.relative + " -> " + view.link);
+        return;
+    }
+    const auto type = archive_entry_filetype(entry);
+    const char* kind = type == AE_IFCHR    ? "character device"
+                       : type == AE_IFBLK  ? "block device"
+                       : type == AE_IFIFO  ? "fifo"
+                       : type == AE_IFSOCK ? "socket"
+                                           : "entry of an unknown kind";
+    note_problem(job, Problem::special_skipped, view.relative + " (" + kind + ")");
+}
+
+// Notes the headers the reader warned about (their entries are used) and
+// those it could not use (passed over), with its words.
+void note_header_trouble(ArchiveJob& job, std::vector<HeaderTrouble>& warnings, std::vector<HeaderTrouble>& unusable) {
+    for (const HeaderTrouble& trouble : warnings) note_problem(job, Problem::entry_warning, trouble.name + ": " + trouble.why);
+    for (const HeaderTrouble& trouble : unusable) note_problem(job, Problem::entry_unreadable, trouble.name + ": " + trouble.why);
+    warnings.clear();
+    unusable.clear();
+}
+
+// How phase 2 went: whether the tarball opened as a tarball, and whether it
+// was read to its end.
+struct TarballResult {
+    bool opened = false;
+    bool read_to_end = false;
+    bool destination_made = false;
+};
+
+// Phase 2: the tarball's folders and files into the destination folder.
+TarballResult extract_tarball(ArchiveJob& job, const std::string& destination_folder) {
+    TarballResult result;
+    const std::string destination = destination_folder + "\\";
+    set_phase(job, Phase::reading_tarball);
+    clear_percentages(job);
+    clear_counters(job);
+    const std::wstring wide = archive_wide_path(job.tar_file.c_str());
+
+    archive* reader = open_tarball(wide);
+    if (!reader) return result;
+    archive_entry* entry = nullptr;
+    int header;
+    bool any_entry = false;
+    // The count takes what the extraction will take, warnings included.
+    while ((header = next_tar_header(reader, &entry, nullptr, nullptr)) == ARCHIVE_OK) {
+        any_entry = true;
+        const TarItem item = view_tar_entry(entry).item;
+        if (item == TarItem::file || item == TarItem::hard_link) job.items_total.fetch_add(1, std::memory_order_relaxed);
+        archive_read_data_skip(reader);
+    }
+    free_tar_reader(reader);
+    // libarchive opens any file and fails at its first header when it is no
+    // tarball at all: that is no tarball, not an empty one.
+    if (!any_entry && header != ARCHIVE_EOF) return result;
+
+    reader = open_tarball(wide);
+    if (!reader) return result;
+    result.opened = true;
+    result.destination_made = make_destination_folder(job, destination_folder);
+    if (!result.destination_made) {
+        free_tar_reader(reader);
+        return result;
+    }
+    Extraction extraction(job, destination, job.archive_path.c_str());
+    std::vector<HeaderTrouble> warnings;
+    std::vector<HeaderTrouble> unusable;
+    while (!job_stopping(job) && (header = next_tar_header(reader, &entry, &warnings, &unusable)) == ARCHIVE_OK) {
+        note_header_trouble(job, warnings, unusable);
+        const TarEntryView view = view_tar_entry(entry);
+        if (view.relative.empty()) {
+            // A name that would leave the destination is passed over. A
+            // folder entry with nothing left ("./", as tar -C dir . writes
+            // first) is the destination itself: no loss. A file is.
+            if (view.item != TarItem::folder) note_problem(job, Problem::unsafe_name, view.name);
+            continue;
+        }
+        switch (view.item) {
+        case TarItem::hard_link: extract_hard_link(extraction, view.relative, view.link.c_str()); break;
+        case TarItem::file: extract_file(extraction, reader, entry, view.relative); break;
+        case TarItem::folder:
+            if (!extraction.make_folders(view.relative)) note_problem(job, Problem::not_written, view.relative + "\\");
+            break;
+        case TarItem::symlink:
+        case TarItem::special: note_left_out(job, entry, view); break;
+        }
+    }
+    note_header_trouble(job, warnings, unusable);
+    result.read_to_end = header == ARCHIVE_EOF;
+    free_tar_reader(reader);
+    return result;
+}
+
+}  // namespace
+
+namespace {
+
+JobResult decompress_tzst_job(ArchiveJob& job, const ArchiveNames& names) {
+    job.archive_path.set(job.job_inputs.c_str());
+    // Unpacked into the folder asked for, its tarball beside it (never over
+    // a file of its name), or into the folder named after the archive.
+    const bool asked = !job.job_output.empty();
+    const std::string destination = asked ? job.job_output : names.stem;
+    job.tar_path.set(asked ? (destination + ".tar").c_str() : names.tarball.c_str());
+    job.tarball_replaces = !asked && names.tarball_replaces;
+    if (destination_blocked(job, destination)) return JobResult{false, destination};
+    const std::string parent = folder_part(destination.c_str());
+    if (asked && !parent.empty() && !is_root_path(parent.c_str()) && !make_destination_folder(job, parent)) {
+        return JobResult{false, destination};
+    }
+
+    bool stream_whole = false;
+    Refusal refusal;
+    TarballResult tarball;
+    const Stage1 stage1 = decompress_to_tarball(job, &stream_whole, &refusal);
+    const bool decompressed = stage1 == Stage1::tarball || stage1 == Stage1::refused_later;
+    if (stage1 == Stage1::unreadable) note_problem(job, Problem::unreadable_archive, job.archive_path.c_str());
+    // A cancel in the first phase ends the job: the tarball is only a part.
+    // A tarball from a stream that did not end whole is only a fragment, so
+    // it is never kept where it could pass for the archive's contents.
+    bool tarball_stays = false;
+    if (decompressed && !cancel_requested(job)) {
+        tarball = extract_tarball(job, destination);
+        tarball_stays = stream_whole && job.keep_tarball && tarball.destination_made;
+        if (stream_whole && !tarball.opened) {
+            // A whole stream that holds no tarball: the tarball stays for the
+            // user, whatever the keep preference, under its own name unless
+            // a file has that name.
+            if (file_attributes(job.tar_path.c_str()) == INVALID_FILE_ATTRIBUTES &&
+                move_file_replacing(job.tar_file.c_str(), job.tar_path.c_str())) {
+                job.tar_file.set(job.tar_path.c_str());
+            }
+            note_problem(job, Problem::unreadable_tarball, job.tar_file.c_str());
+            tarball_stays = true;
+        }
+        // A stream that breaks before a tarball could be seen in it is
+        // unreadable, as a listing and a test find it; one that breaks
+        // later, or a tarball that does, is damaged. A refused frame is
+        // named when a reader reaches it: after entries, or before the
+        // first header was whole.
+        const bool refusal_reached =
+            stage1 == Stage1::refused_later && (tarball.opened || refusal.decoded < TAR_HEADER);
+        const bool broken = !stream_whole || (tarball.opened && !tarball.read_to_end);
+        if (job_stopping(job) || !broken) {
+            // nothing more to tell
+        } else if (refusal_reached) {
+            note_refusal(job, refusal);
+        } else if (!tarball.opened) {
+            note_problem(job, Problem::unreadable_archive, job.archive_path.c_str());
+        } else if (tarball.destination_made) {
+            note_problem(job, Problem::archive_damaged, job.archive_path.c_str());
+        }
+    }
+    if (decompressed && !tarball_stays) delete_file(job.tar_file.c_str());
+    return JobResult{tarball.opened && tarball.destination_made && !job_stopping(job), destination};
+}
+
+}  // namespace
+
+const ArchiveFamily TZST_FAMILY = {ArchiveKind::zstd_tarball, false, decompress_tzst_job, list_zstd_tarball,
+                                   test_zstd_tarball};
