@@ -104,6 +104,20 @@ def tarball(files):
     return out.getvalue()
 
 
+def hard_link_with_data():
+    """A pax hard link that carries data of its own (a size record): it is
+    a file, to a listing as to the extraction."""
+    out = io.BytesIO()
+    with tarfile.open(fileobj=out, mode="w", format=tarfile.PAX_FORMAT) as tar:
+        for name, data, link in (("a.txt", b"alpha", None), ("b.txt", b"bravo", "a.txt"), ("c.txt", b"cee", None)):
+            info = tarfile.TarInfo(name)
+            info.size = len(data)
+            if link:
+                info.type, info.linkname, info.pax_headers = tarfile.LNKTYPE, link, {"size": str(len(data))}
+            tar.addfile(info, io.BytesIO(data))
+    return zstd_frame_header(data=out.getvalue())
+
+
 def dictionary_after_first_frame():
     """Frame 1 holds a.txt whole and the start of n.bin; frame 2 was made
     with a dictionary."""
@@ -300,6 +314,8 @@ CASES = [
          test_rc=1, test_says=["not tested: dict.bin (compressed with a Zstandard dictionary (ID 77))"],
          rc=1, says=["velmora-cli: compressed with a Zstandard dictionary (ID 77), which Velmora cannot unpack: "
                      "dict.bin"], files={"ok.txt": b"ok\n"}),
+    Case("tzst_hard_link_with_data", hard_link_with_data, extension=".tzst", listing="5\ta.txt\n5\tb.txt\n3\tc.txt\n",
+         files={"a.txt": b"alpha", "b.txt": b"bravo", "c.txt": b"cee"}),
     Case("tzst_not_zstandard", lambda: b"hello", extension=".tzst", list_rc=3,
          list_says=["velmora-cli: the archive could not be read: {archive}"], test_rc=3, rc=3,
          says=["velmora-cli: archive could not be read: {archive}"], files={}),

@@ -109,6 +109,52 @@ TEST(Worker, decompression_runs_by_extension_ignoring_case) {
     EXPECT_FALSE(job_busy(*job));
 }
 
+// Every kind of the names table is a family of the dispatch's table, and
+// every family has names: adding a family takes a row in each.
+TEST(Worker, every_kind_the_names_table_gives_has_its_family) {
+    std::vector<ArchiveKind> kinds;
+    for (const std::string& extension : archive_extensions(ArchiveKind::none)) {
+        const ArchiveKind kind = archive_names(("C:\\a\\x" + extension).c_str()).kind;
+        ASSERT_NE(kind, ArchiveKind::none) << extension;
+        const ArchiveFamily* family = family_of(kind);
+        ASSERT_NE(family, nullptr) << extension;
+        EXPECT_EQ(family->kind, kind) << extension;
+    }
+    EXPECT_EQ(family_of(ArchiveKind::none), nullptr);
+    for (const ArchiveFamily* family : archive_families()) {
+        EXPECT_FALSE(archive_extensions(family->kind).empty()) << static_cast<int>(family->kind);
+    }
+}
+
+// The file manager opens where the output went: beside the archive, or in
+// the folder that holds the folder asked for.
+TEST(Worker, the_file_manager_opens_on_the_folder_that_holds_the_output) {
+    TestFolder folder("shown");
+    create_directory(concat(folder.path().c_str(), "tree").c_str());
+    folder.write("tree\\a.txt", "alpha");
+    JobSettings settings;
+    settings.action_after_decompression = AFTER_DECOMPRESSION_SHOW_FOLDER;
+    ArchiveJob* job = create_archive_job_without_worker(settings);
+    std::vector<std::string> shown;
+    job->host.context = &shown;
+    job->host.show_folder = [](void* context, const char* path) {
+        static_cast<std::vector<std::string>*>(context)->push_back(path);
+    };
+    job->compressor = 0;
+    submit_compress_folder(*job, concat(folder.path().c_str(), "tree").c_str());
+    serve_one_request(*job);
+    const std::string archive = std::string(folder.path().c_str()) + "tree.zip";
+    submit_decompress(*job, archive.c_str());
+    serve_one_request(*job);
+    create_directory(concat(folder.path().c_str(), "elsewhere").c_str());
+    submit_decompress(*job, archive.c_str(), concat(folder.path().c_str(), "elsewhere\\out").c_str());
+    serve_one_request(*job);
+    destroy_archive_job(job);
+    const std::string base = folder.path().c_str();
+    EXPECT_EQ(shown, (std::vector<std::string>{base.substr(0, base.size() - 1), base + "elsewhere"}));
+    EXPECT_EQ(folder.read("elsewhere\\out\\a.txt"), "alpha");
+}
+
 TEST(Worker, requests_are_served_folder_then_files_then_decompression) {
     TestFolder folder("order");
     create_directory(concat(folder.path().c_str(), "d").c_str());

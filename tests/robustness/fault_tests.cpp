@@ -335,6 +335,45 @@ TEST(Faults, stage_buffers_that_cannot_be_had_fail_the_tzst_jobs) {
     }
 }
 
+// Buffers that cannot be had stop every reading of every family the same
+// way: the listing ends as too large, the test and the extraction say the
+// archive needs more memory than the computer can give, and nothing is
+// unpacked.
+TEST(Faults, buffers_that_cannot_be_had_are_told_as_memory_by_every_reading) {
+    TestFolder folder("no-memory");
+    ZipItem zip_item;
+    zip_item.name = "a.txt";
+    zip_item.data = "alpha";
+    TarItem tar_item;
+    tar_item.name = "a.txt";
+    tar_item.data = "alpha";
+    folder.write("a.zip", build_zip({zip_item}));
+    folder.write("a.tzst", zstd_frame(build_tar({tar_item})));
+    folder.write("a.txt.zst", zstd_frame("alpha"));
+    for (const char* name : {"a.zip", "a.tzst", "a.txt.zst"}) {
+        SCOPED_TRACE(name);
+        const std::string archive = std::string(folder.path().c_str()) + name;
+        io_faults.fail_growth_from = 60000;
+        const ListEnd listed = list_archive(archive.c_str(), [](const ListedEntry&) {}).end;
+        JobHandle test;
+        test->job_inputs = make_selection_list({archive});
+        run_job(*test, JobKind::test);
+        JobHandle extraction;
+        extraction->job_inputs = make_selection_list({archive});
+        run_job(*extraction, JobKind::decompress);
+        reset_io_faults();
+        EXPECT_EQ(listed, ListEnd::too_large);
+        for (ArchiveJob* job : {&*test, &*extraction}) {
+            ASSERT_EQ(job->problems.size(), 1u);
+            EXPECT_EQ(job->problems[0].kind, Problem::needs_memory);
+            EXPECT_EQ(job->problems[0].name, archive);
+        }
+        EXPECT_EQ(extraction->files_written, 0);
+    }
+    EXPECT_FALSE(folder.exists("a")) << "nothing unpacked";
+    EXPECT_FALSE(folder.exists("a.txt"));
+}
+
 // A failure that comes late: the flush of a finished archive (a network
 // share that fails its last writes). No archive passes for whole, and the
 // user is told why.
