@@ -188,6 +188,11 @@ size_t FileReader::copy_buffered(uint8_t* out, size_t wanted, bool& at_end) {
     return copied;
 }
 
+void FileReader::seek(uint64_t offset) {
+    position_ = std::min(offset, size());
+    if (!pending_covers(position_)) readahead_position_ = position_ & BLOCK_MASK;
+}
+
 size_t FileReader::read(void* buffer, size_t count) {
     if (!is_open()) return 0;
     const uint64_t end = size();

@@ -33,6 +33,9 @@ public:
     size_t read(void* buffer, size_t count);
     // Bytes already handed to the caller.
     uint64_t position() const { return position_; }
+    // Moves the read position to offset (at most the file's size): the next
+    // read reads from there, and blocks read ahead elsewhere are dropped.
+    void seek(uint64_t offset);
     // True once any read failed.
     bool failed() const { return error_; }
     // True when the file was opened with write sharing.

@@ -141,6 +141,28 @@ TEST_P(FileReaderChunks, any_chunk_size_gives_the_same_bytes) {
 
 INSTANTIATE_TEST_SUITE_P(Chunks, FileReaderChunks, ::testing::Values(1, 7, 4096, 8191, 8192, 65537));
 
+// Seeks as an archive reader makes them: back into the block in hand, back
+// before everything read ahead, forward past it, to the end and beyond.
+TEST_F(FileIo, reader_reads_the_right_bytes_after_any_seek) {
+    const std::string data = pattern(100000 + 4321);
+    put_file(at("in.bin"), data);
+    FileReader reader(at("in.bin").c_str());
+    const struct {
+        uint64_t to;
+        size_t count;
+    } steps[] = {{0, 5000}, {100, 300}, {70000, 20000}, {8191, 2}, {99999, 10000}, {16384, 8192}, {104321, 10},
+                 {200000, 10}, {1, 104320}};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.to);
+        reader.seek(step.to);
+        std::string got(step.count, '\0');
+        got.resize(reader.read(&got[0], step.count));
+        EXPECT_TRUE(got == data.substr(std::min<size_t>(step.to, data.size()), step.count));
+        EXPECT_EQ(reader.position(), std::min<uint64_t>(step.to, data.size()) + got.size());
+    }
+    EXPECT_FALSE(reader.failed());
+}
+
 TEST_F(FileIo, reader_on_missing_file_is_closed_and_reads_nothing) {
     FileReader reader(at("missing.bin").c_str());
     char byte;
