@@ -224,7 +224,7 @@ const JobProblem* find_problem(const ArchiveJob& job, Problem kind) {
 // the whole archive: it could not be read, or its output could not be made.
 bool nothing_could_be_made(const ArchiveJob& job) {
     for (const Problem kind : {Problem::unreadable_archive, Problem::destination_not_made, Problem::needs_memory,
-                               Problem::needs_dictionary, Problem::name_leaves_no_folder,
+                               Problem::needs_dictionary, Problem::names_encrypted, Problem::name_leaves_no_folder,
                                Problem::unknown_archive_kind, Problem::root_refused}) {
         if (find_problem(job, kind)) return true;
     }
@@ -461,6 +461,9 @@ int list(const std::vector<std::string>& arguments) {
                             ? std::string("the archive needs more memory than this computer can give")
                             : "the archive needs " + mib_text(result.memory_needed) +
                                   " of memory to unpack, more than this computer can give",
+                        archive);
+    case ListEnd::names_encrypted:
+        return complain(EXIT_NOTHING_MADE, "the archive's names are encrypted, and Velmora asks for no password",
                         archive);
     case ListEnd::needs_dictionary:
         return complain(EXIT_NOTHING_MADE, "the archive is compressed with " + zstd_dictionary_words(result.dictionary_id) +

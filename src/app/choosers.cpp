@@ -161,15 +161,20 @@ std::string filter_name(const char* words, std::string patterns) {
 }  // namespace
 
 const std::vector<ChooserFilter>& decompress_filters() {
+    // The texts live as long as the program; the filters point into them.
     static const std::string all = archive_patterns(ArchiveKind::none);
-    static const std::string zip = archive_patterns(ArchiveKind::zip);
-    static const std::string zstandard = zstandard_patterns();
-    static const std::string zip_name = filter_name("ZIP files", zip);
-    static const std::string zstandard_name = filter_name("Zstandard files", zstandard);
-    static const std::vector<ChooserFilter> filters = {{"All supported files", all.c_str()},
-                                                       {zip_name.c_str(), zip.c_str()},
-                                                       {zstandard_name.c_str(), zstandard.c_str()},
-                                                       {"All files (*.*)", "*.*"}};
+    static const std::vector<ArchiveFilter> groups = archive_filters();
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> out;
+        for (const ArchiveFilter& group : groups) out.push_back(filter_name(group.name_words.c_str(), group.patterns));
+        return out;
+    }();
+    static const std::vector<ChooserFilter> filters = [] {
+        std::vector<ChooserFilter> out = {{"All supported files", all.c_str()}};
+        for (size_t i = 0; i < groups.size(); ++i) out.push_back({names[i].c_str(), groups[i].patterns.c_str()});
+        out.push_back({"All files (*.*)", "*.*"});
+        return out;
+    }();
     return filters;
 }
 

@@ -256,18 +256,19 @@ TEST(AfterJob, a_bad_compressor_value_means_zstandard_and_an_unknown_archive_is_
     Installed velmora("after-choices");
     velmora.set_data("velmora.ini", "[velmora]\r\ncompressor=7\r\n");
     const auto expected = make_folder(velmora, "photos");
-    velmora.files().write("notes.rar", "not an archive Velmora unpacks");
+    velmora.files().write("notes.doc", "not an archive Velmora unpacks");
     ASSERT_TRUE(velmora.start());
     const HWND main = main_window();
     ASSERT_NE(main, nullptr);
 
-    decompress_file(main, path_in(velmora, "notes.rar"));
+    decompress_file(main, path_in(velmora, "notes.doc"));
     const HWND report = wait_for_window("#32770", "Velmora", 15000);
     ASSERT_NE(report, nullptr) << "the user is told why nothing happens";
     EXPECT_EQ(control_text(GetDlgItem(report, 0xffff)),
-              "Velmora: Not unpacked: Velmora can unpack .zip, .tzst, .tar.zst, .tar.zstd, .zst and .zstd files, and this "
-              "file is none of them:\n" +
-                  path_in(velmora, "notes.rar"));
+              "Velmora: Not unpacked: Velmora can unpack .zip, .tzst, .tar.zst, .tar.zstd, .zst, .zstd, .tar, .tar.gz, "
+              ".tgz, .tar.bz2, .tbz2, .tbz, .tar.xz, .txz, .7z, .rar, .gz, .bz2 and .xz files, and this file is none "
+              "of them:\n" +
+                  path_in(velmora, "notes.doc"));
     PostMessageA(report, WM_COMMAND, IDOK, 0);
     EXPECT_FALSE(velmora.files().exists("notes"));
 

@@ -58,14 +58,20 @@ TEST(Choosers, the_first_filter_holding_the_extension_is_selected) {
 }
 
 // The Decompress chooser's own list: it starts on every kind Velmora
-// unpacks, and shows .tar.zst and single .zst files with the Zstandard ones.
+// unpacks, then offers a filter per family, each named with its patterns.
 TEST(Choosers, the_decompress_list_offers_every_name_velmora_unpacks) {
     const std::vector<ChooserFilter>& filters = decompress_filters();
-    ASSERT_EQ(filters.size(), 4u);
-    EXPECT_STREQ(filters[0].name, "All supported files");
-    EXPECT_STREQ(filters[0].pattern, "*.zip;*.tzst;*.tar.zst;*.tar.zstd;*.zst;*.zstd");
-    EXPECT_STREQ(filters[1].pattern, "*.zip");
-    EXPECT_STREQ(filters[2].pattern, "*.tzst;*.tar.zst;*.tar.zstd;*.zst;*.zstd");
-    EXPECT_STREQ(filters[3].pattern, "*.*");
+    std::vector<std::string> shown;
+    for (const ChooserFilter& filter : filters) shown.push_back(std::string(filter.name) + " = " + filter.pattern);
+    EXPECT_EQ(shown, (std::vector<std::string>{
+                         "All supported files = *.zip;*.tzst;*.tar.zst;*.tar.zstd;*.zst;*.zstd;*.tar;*.tar.gz;*.tgz;"
+                         "*.tar.bz2;*.tbz2;*.tbz;*.tar.xz;*.txz;*.7z;*.rar;*.gz;*.bz2;*.xz",
+                         "ZIP files (*.zip) = *.zip",
+                         "Zstandard files (*.tzst, *.tar.zst, *.tar.zstd, *.zst, *.zstd) = "
+                         "*.tzst;*.tar.zst;*.tar.zstd;*.zst;*.zstd",
+                         "Tar files (*.tar, *.tar.gz, *.tgz, *.tar.bz2, *.tbz2, *.tbz, *.tar.xz, *.txz) = "
+                         "*.tar;*.tar.gz;*.tgz;*.tar.bz2;*.tbz2;*.tbz;*.tar.xz;*.txz",
+                         "7-Zip files (*.7z) = *.7z", "RAR files (*.rar) = *.rar",
+                         "gzip, bzip2 and xz files (*.gz, *.bz2, *.xz) = *.gz;*.bz2;*.xz", "All files (*.*) = *.*"}));
     EXPECT_EQ(filter_index_for(filters, "zip"), 1u) << "Decompress starts on all supported files";
 }

@@ -69,7 +69,18 @@ TEST(ArchiveNames, the_name_decides_the_kind_and_the_outputs) {
         {"C:\\a\\notes.ZSTD", ArchiveKind::zstd_file, "C:\\a\\notes", true, "", false},
         {"C:\\a\\x.tar.gz.zst", ArchiveKind::zstd_file, "C:\\a\\x.tar.gz", true, "", false},
         {"C:\\release.2\\v1.2.zip", ArchiveKind::zip, "C:\\release.2\\v1.2", true, "", false},
-        {"C:\\a\\photos.tar", ArchiveKind::none, "", false, "", false},
+        {"C:\\a\\photos.tar", ArchiveKind::tarball, "C:\\a\\photos", true, "", false},
+        {"C:\\a\\photos.Tar.Gz", ArchiveKind::gzip_tarball, "C:\\a\\photos", true, "", false},
+        {"C:\\a\\photos.tgz", ArchiveKind::gzip_tarball, "C:\\a\\photos", true, "", false},
+        {"C:\\a\\photos.tbz", ArchiveKind::bzip2_tarball, "C:\\a\\photos", true, "", false},
+        {"C:\\a\\photos.tar.xz", ArchiveKind::xz_tarball, "C:\\a\\photos", true, "", false},
+        {"C:\\a\\photos.7Z", ArchiveKind::seven_zip, "C:\\a\\photos", true, "", false},
+        {"C:\\a\\notes.txt.gz", ArchiveKind::gzip_file, "C:\\a\\notes.txt", true, "", false},
+        {"C:\\a\\notes.txt.xz", ArchiveKind::xz_file, "C:\\a\\notes.txt", true, "", false},
+        {"C:\\a\\x.rar", ArchiveKind::rar, "C:\\a\\x", true, "", false},
+        {"C:\\a\\x.part03.rar", ArchiveKind::rar, "C:\\a\\x", true, "", false},
+        {"C:\\a\\x.partial.rar", ArchiveKind::rar, "C:\\a\\x.partial", true, "", false},
+        {"C:\\a\\.part1.rar", ArchiveKind::rar, "C:\\a\\", false, "", false},
         {"C:\\a\\photos.zip.bak", ArchiveKind::none, "", false, "", false},
         {"C:\\a.zip\\notes", ArchiveKind::none, "", false, "", false},
         {"C:\\a\\zip", ArchiveKind::none, "", false, "", false},
@@ -95,12 +106,26 @@ TEST(ArchiveNames, the_name_decides_the_kind_and_the_outputs) {
         EXPECT_EQ(names.tarball, c.tarball);
         EXPECT_EQ(names.tarball_replaces, c.replaces);
     }
+    // The volumes of a set keep the digits of the name picked.
+    const ArchiveNames set = archive_names("C:\\a\\x.Part03.rar");
+    EXPECT_EQ(volume_path(set, 1), "C:\\a\\x.Part01.rar");
+    EXPECT_EQ(volume_path(set, 12), "C:\\a\\x.Part12.rar");
+    EXPECT_EQ(volume_path(archive_names("C:\\a\\x.part7.rar"), 10), "C:\\a\\x.part10.rar");
 }
 
 TEST(ArchiveNames, messages_and_chooser_patterns_come_from_the_same_table) {
-    EXPECT_EQ(unpackable_extensions_text(), ".zip, .tzst, .tar.zst, .tar.zstd, .zst and .zstd");
+    EXPECT_EQ(unpackable_extensions_text(), ".zip, .tzst, .tar.zst, .tar.zstd, .zst, .zstd, .tar, .tar.gz, .tgz, "
+                                            ".tar.bz2, .tbz2, .tbz, .tar.xz, .txz, .7z, .rar, .gz, .bz2 and .xz");
     EXPECT_EQ(archive_extensions_text(ArchiveKind::zstd_tarball, "or"), ".tzst, .tar.zst or .tar.zstd");
-    EXPECT_EQ(archive_patterns(ArchiveKind::none), "*.zip;*.tzst;*.tar.zst;*.tar.zstd;*.zst;*.zstd");
+    EXPECT_EQ(archive_patterns(ArchiveKind::none), "*.zip;*.tzst;*.tar.zst;*.tar.zstd;*.zst;*.zstd;*.tar;*.tar.gz;*.tgz;"
+                                                   "*.tar.bz2;*.tbz2;*.tbz;*.tar.xz;*.txz;*.7z;*.rar;*.gz;*.bz2;*.xz");
+    std::vector<std::string> filters;
+    for (const ArchiveFilter& filter : archive_filters()) filters.push_back(filter.name_words + ": " + filter.patterns);
+    EXPECT_EQ(filters, (std::vector<std::string>{"ZIP files: *.zip",
+                                                 "Zstandard files: *.tzst;*.tar.zst;*.tar.zstd;*.zst;*.zstd",
+                                                 "Tar files: *.tar;*.tar.gz;*.tgz;*.tar.bz2;*.tbz2;*.tbz;*.tar.xz;*.txz",
+                                                 "7-Zip files: *.7z", "RAR files: *.rar",
+                                                 "gzip, bzip2 and xz files: *.gz;*.bz2;*.xz"}));
     EXPECT_EQ(zstandard_patterns(), "*.tzst;*.tar.zst;*.tar.zstd;*.zst;*.zstd");
     JobHandle job;
     note_problem(*job, Problem::unknown_archive_kind, "C:\\a\\photos.rar");

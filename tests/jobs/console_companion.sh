@@ -141,7 +141,7 @@ printf 'text' >"$WORK/notes.txt"
 cli list "$(win "$WORK/notes.txt")"
 check "exit 2: a file of no kind Velmora unpacks" exit_is 2
 check "exit 2: the message names every kind, from the one table" said \
-    "velmora-cli: the archive must end in one of .zip, .tzst, .tar.zst, .tar.zstd, .zst and .zstd: $(win "$WORK/notes.txt")"
+    "velmora-cli: the archive must end in one of .zip, .tzst, .tar.zst, .tar.zstd, .zst, .zstd, .tar, .tar.gz, .tgz, .tar.bz2, .tbz2, .tbz, .tar.xz, .txz, .7z, .rar, .gz, .bz2 and .xz: $(win "$WORK/notes.txt")"
 cli --raise-console-event 7 decompress "$(win "$WORK/pack.tzst")"
 check "exit 2: a console event Windows never sends" exit_is 2
 printf 'not an archive' >"$WORK/junk.zip"

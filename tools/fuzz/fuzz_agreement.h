@@ -48,7 +48,7 @@ enum class Role {
 };
 
 // How an archive stands as a whole.
-enum class ArchiveState { whole, damaged, unreadable, too_large, needs_dictionary };
+enum class ArchiveState { whole, damaged, unreadable, too_large, needs_dictionary, names_encrypted };
 
 struct KindRule {
     const char* name;
@@ -69,6 +69,8 @@ inline KindRule rule_of(Problem kind) {
     case Problem::unreadable_tarball: return {"unreadable_tarball", R::archive_damage, S::unreadable};
     case Problem::needs_memory: return {"needs_memory", R::archive_damage, S::too_large};
     case Problem::needs_dictionary: return {"needs_dictionary", R::archive_damage, S::needs_dictionary};
+    case Problem::names_encrypted: return {"names_encrypted", R::archive_damage, S::names_encrypted};
+    case Problem::volume_missing: return {"volume_missing", R::archive_damage, S::damaged};
     case Problem::encrypted: return {"encrypted", R::skip, S::whole};
     case Problem::unknown_method: return {"unknown_method", R::skip, S::whole};
     case Problem::shares_data: return {"shares_data", R::skip, S::whole};
@@ -151,6 +153,7 @@ inline const char* state_name(ArchiveState state) {
     case ArchiveState::unreadable: return "unreadable";
     case ArchiveState::too_large: return "too large";
     case ArchiveState::needs_dictionary: return "in need of a dictionary";
+    case ArchiveState::names_encrypted: return "with encrypted names";
     }
     return "?";
 }
@@ -161,6 +164,7 @@ inline ArchiveState listed_state(ListEnd end) {
     case ListEnd::broken: return ArchiveState::damaged;
     case ListEnd::too_large: return ArchiveState::too_large;
     case ListEnd::needs_dictionary: return ArchiveState::needs_dictionary;
+    case ListEnd::names_encrypted: return ArchiveState::names_encrypted;
     case ListEnd::unreadable:
     case ListEnd::unknown_kind: break;
     }
@@ -437,7 +441,8 @@ inline bool Comparer::check_archive() {
                             state_name(extraction_state_) + first_archive_problem(a_.extraction));
     };
     for (const ArchiveState state :
-         {ArchiveState::unreadable, ArchiveState::too_large, ArchiveState::needs_dictionary}) {
+         {ArchiveState::unreadable, ArchiveState::too_large, ArchiveState::needs_dictionary,
+          ArchiveState::names_encrypted}) {
         const int count = (list == state) + (test_state_ == state) + (extraction_state_ == state);
         if (count != 0 && count != 3) return mismatch(state_name(state));
     }

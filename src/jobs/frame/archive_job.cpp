@@ -27,6 +27,7 @@ constexpr struct {
     {Phase::decompressing_zip, "Decompressing"},
     {Phase::decompressing_file, "Decompressing"},
     {Phase::testing, "Testing"},
+    {Phase::decompressing_archive, "Decompressing"},
 };
 
 constexpr bool one_text_per_phase_in_order() {

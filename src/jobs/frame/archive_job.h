@@ -64,6 +64,7 @@ enum class Phase : int32_t {
     decompressing_zip,
     decompressing_file,  // a single compressed file
     testing,             // velmora-cli's test of an archive
+    decompressing_archive,  // an archive read in one pass (tar, 7z, RAR), by the archive read so far
     count  // the number of phases, not a phase
 };
 
@@ -111,6 +112,8 @@ enum class Problem : int32_t {
     shares_data,          // a ZIP entry whose local record or data overlaps an earlier entry's: not extracted
     renamed_same,         // a file whose name equals an earlier one's: saved under another name
     entry_needs_memory,   // a ZIP entry whose Zstandard window is more than this machine can give: not extracted
+    names_encrypted,      // an archive whose very names are encrypted (7z -mhe, RAR -hp): nothing was unpacked
+    volume_missing,       // a volume of a set is missing (detail: its name): what came before it was unpacked
 };
 
 // True for the kinds that only tell where something went: the job still

@@ -25,6 +25,7 @@ enum class ListEnd {
     broken,        // it broke off after the entries listed
     too_large,     // it needs more memory than this machine can give (a Zstandard window, or buffers)
     needs_dictionary,  // a Zstandard frame was made with a dictionary this program does not have
+    names_encrypted,   // the archive's names are encrypted: no password is asked for
 };
 
 struct ListResult {

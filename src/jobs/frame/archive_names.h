@@ -1,6 +1,7 @@
 // Which kind of archive a file is, judged by its name, and the names that
 // unpacking it derives: the destination folder (or, for a single compressed
-// file, the output file) and the intermediate tarball. Every caller (the
+// file, the output file), the intermediate tarball of a Zstandard tarball,
+// and the volumes of a set. Every caller (the
 // worker's dispatch, the pipelines, velmora-cli, the Decompress chooser's
 // filters and the report) asks here. Pure functions on UTF-8 paths; any
 // thread.
@@ -10,10 +11,19 @@
 #include <vector>
 
 enum class ArchiveKind {
-    none,          // not an archive Velmora unpacks
-    zip,           // ".zip"
-    zstd_tarball,  // ".tzst", ".tar.zst", ".tar.zstd": a tarball in Zstandard
-    zstd_file,     // ".zst", ".zstd" not named as a tarball: one compressed file
+    none,           // not an archive Velmora unpacks
+    zip,            // ".zip"
+    zstd_tarball,   // ".tzst", ".tar.zst", ".tar.zstd": a tarball in Zstandard
+    zstd_file,      // ".zst", ".zstd" not named as a tarball: one compressed file
+    tarball,        // ".tar"
+    gzip_tarball,   // ".tar.gz", ".tgz"
+    bzip2_tarball,  // ".tar.bz2", ".tbz2", ".tbz"
+    xz_tarball,     // ".tar.xz", ".txz"
+    seven_zip,      // ".7z"
+    rar,            // ".rar", the first volume or any other of a set
+    gzip_file,      // ".gz" not named as a tarball: one compressed file
+    bzip2_file,     // ".bz2" likewise
+    xz_file,        // ".xz" likewise
 };
 
 struct ArchiveNames {
@@ -35,7 +45,17 @@ struct ArchiveNames {
     // tarball then takes a free name instead.
     std::string tarball;
     bool tarball_replaces = false;
+    // A volume of a set (x.part1.rar, x.part02.rar): what its volumes' names
+    // are made of, before and after the number ("C:\a\x.part", ".rar") and
+    // the number's digits (with its leading zeros); the stem is the set's
+    // (C:\a\x). volume_digits is 0 for an archive of one file.
+    std::string volume_prefix;
+    std::string volume_suffix;
+    int volume_digits = 0;
 };
+
+// The path of volume number (from 1) of the set that names belongs to.
+std::string volume_path(const ArchiveNames& names, int number);
 
 // The kind of the archive at path, by its extension (any case), and its names.
 ArchiveNames archive_names(const char* path);
@@ -56,3 +76,12 @@ std::string words_joined(const std::vector<std::string>& words, const char* conj
 std::string archive_patterns(ArchiveKind kind);
 // The patterns of both Zstandard kinds, tarballs first.
 std::string zstandard_patterns();
+
+// A chooser's filter of the names table: the words naming the files
+// ("Tar files") and their patterns ("*.tar;*.tar.gz;...").
+struct ArchiveFilter {
+    std::string name_words;
+    std::string patterns;
+};
+// One filter per group of the table, in its order.
+std::vector<ArchiveFilter> archive_filters();

@@ -141,17 +141,6 @@ std::string safe_component(std::string component) {
     return component;
 }
 
-// Bytes that are not UTF-8 read in the ANSI code page, as Windows reads
-// such a name, in UTF-8; "" when they cannot be converted.
-std::string ansi_name(const char* name) {
-    const int length = static_cast<int>(std::strlen(name));
-    std::wstring wide(static_cast<size_t>(length) + 1, L'\0');
-    const int n = MultiByteToWideChar(CP_ACP, 0, name, length, &wide[0], length);
-    String utf8;
-    if (n <= 0 || !wide_to_utf8(wide.c_str(), utf8, 3 * static_cast<size_t>(length) + 1)) return std::string();
-    return utf8.c_str();
-}
-
 }  // namespace
 
 std::string safe_entry_path(const char* entry_name) {
@@ -160,7 +149,7 @@ std::string safe_entry_path(const char* entry_name) {
     // gives can always take the UTF-16 route whatever the destination.
     std::string decoded;
     if (!is_valid_utf8(entry_name, std::strlen(entry_name))) {
-        decoded = ansi_name(entry_name);
+        decoded = code_page_name(entry_name, CP_ACP);
         entry_name = decoded.c_str();
     }
     std::string out;
@@ -185,6 +174,18 @@ std::string safe_entry_path(const char* entry_name) {
     }
     if (!flush()) return "";
     return out;
+}
+
+std::string code_page_name(const std::string& bytes, unsigned code_page) {
+    const size_t length = bytes.size();
+    std::wstring wide(length + 1, L'\0');
+    const int n = MultiByteToWideChar(code_page, 0, bytes.data(), static_cast<int>(length), &wide[0],
+                                      static_cast<int>(length));
+    String utf8;
+    if (n < 0 || (n == 0 && length > 0)) return std::string();
+    wide[static_cast<size_t>(n)] = L'\0';
+    if (!wide_to_utf8(wide.c_str(), utf8, 3 * length + 1)) return std::string();
+    return utf8.c_str();
 }
 
 std::string listed_name(std::string relative) {

@@ -45,6 +45,9 @@ bool names_an_input(const std::vector<std::string>& inputs, const String& path);
 // page first, so the path is always UTF-8. Returns "" (skip the entry) for
 // names with a ".." component or with nothing left.
 std::string safe_entry_path(const char* entry_name);
+// Bytes of a name in code page (CP_ACP, CP_OEMCP, ...), in UTF-8; "" when
+// they cannot be converted.
+std::string code_page_name(const std::string& bytes, unsigned code_page);
 // A relative path as a listing shows it: '/' between components.
 std::string listed_name(std::string relative);
 

@@ -13,7 +13,8 @@
 #include "jobs/frame/job_paths.h"
 #include "jobs/frame/job_words.h"
 #include "jobs/tar/tar_common.h"
-#include "jobs/tar/tar_entries.h"
+#include "jobs/libarchive/la_entries.h"
+#include "jobs/libarchive/la_extract.h"
 #include "jobs/tar/tzst_inspect.h"
 #include "jobs/tar/tzst_jobs.h"
 #include "jobs/writer/extract_writer.h"
@@ -96,117 +97,12 @@ Stage1 decompress_to_tarball(ArchiveJob& job, bool* whole, Refusal* refusal) {
 }
 
 archive* open_tarball(const std::wstring& path) {
-    archive* reader = new_tar_reader();
+    archive* reader = new_la_reader(ArchiveKind::tarball);
     if (reader && archive_read_open_filename_w(reader, path.c_str(), TAR_BLOCK) != ARCHIVE_OK) {
-        free_tar_reader(reader);
+        free_la_reader(reader);
         return nullptr;
     }
     return reader;
-}
-
-// Copies the data of the current entry into file. A sparse entry's holes
-// are skipped, not written, so they stay holes on the disk.
-DataEnd copy_entry_data(ArchiveJob& job, archive* reader, archive_entry* entry, ExtractedFile& file) {
-    FileWriter& writer = file.writer();
-    const int64_t size = archive_entry_size(entry);
-    int64_t so_far = 0;
-    for (;;) {
-        const void* block = nullptr;
-        size_t length = 0;
-        la_int64_t offset = 0;
-        const int status = archive_read_data_block(reader, &block, &length, &offset);
-        if (status < ARCHIVE_WARN) return DataEnd::cut_short;
-        if (offset > so_far) {
-            // The hole of a sparse entry, and at the end the hole that ends it.
-            writer.mark_sparse();
-            writer.skip(static_cast<uint64_t>(offset - so_far));
-            so_far = offset;
-        }
-        if (status == ARCHIVE_EOF) break;
-        if (offset < so_far) return DataEnd::cut_short;  // no reader goes back
-        if (length > 0) {
-            writer.write(block, length);
-            so_far += static_cast<int64_t>(length);
-        }
-        job.overall_percent.store(counted_percent(job.items_done.load() + 1, job.items_total.load()),
-                                  std::memory_order_relaxed);
-        job.item_percent.store(counted_percent(so_far, size), std::memory_order_relaxed);
-        if (job_stopping(job)) return DataEnd::cancelled;
-        if (writer.failed()) return DataEnd::cut_short;  // finish reports the disk's reason
-    }
-    if (archive_entry_size_is_set(entry) && so_far < size) {
-        // A sparse entry whose map ends before its size: the rest is a hole.
-        if (archive_entry_sparse_count(entry) == 0) return DataEnd::cut_short;
-        writer.mark_sparse();
-        writer.skip(static_cast<uint64_t>(size - so_far));
-        so_far = size;
-    }
-    return so_far == size || !archive_entry_size_is_set(entry) ? DataEnd::whole : DataEnd::cut_short;
-}
-
-// Writes one regular file entry below the destination.
-void extract_file(Extraction& extraction, archive* reader, archive_entry* entry, const std::string& relative) {
-    ArchiveJob& job = extraction.job;
-    ExtractedFile file(extraction, relative);
-    if (!file.is_open()) return;
-    file.finish(copy_entry_data(job, reader, entry, file));
-    job.items_done.fetch_add(1, std::memory_order_relaxed);
-}
-
-// A hard link becomes a copy of the file it links to, which this
-// extraction wrote from an earlier entry.
-void extract_hard_link(Extraction& extraction, const std::string& relative, const char* link_name) {
-    ArchiveJob& job = extraction.job;
-    const std::string linked = safe_entry_path(link_name);
-    const std::string* source = linked.empty() ? nullptr : extraction.written.placed_for(linked);
-    if (!source) {
-        note_problem(job, Problem::link_target_missing, relative + " -> " + link_name);
-        job.items_done.fetch_add(1, std::memory_order_relaxed);
-        return;
-    }
-    const std::string source_path = extraction.destination + *source;
-    FileReader in(source_path.c_str());
-    ExtractedFile file(extraction, relative);
-    if (!file.is_open()) return;
-    const int64_t size = static_cast<int64_t>(in.size());
-    int64_t so_far = 0;
-    char block[DATA_PIECE];
-    DataEnd end = in.is_open() ? DataEnd::whole : DataEnd::cut_short;
-    while (end == DataEnd::whole && so_far < size) {
-        const size_t n = in.read(block, sizeof(block));
-        if (n == 0) break;
-        file.writer().write(block, n);
-        so_far += static_cast<int64_t>(n);
-        job.item_percent.store(counted_percent(so_far, size), std::memory_order_relaxed);
-        if (job_stopping(job)) end = DataEnd::cancelled;
-    }
-    if (end == DataEnd::whole && (in.failed() || so_far != size)) end = DataEnd::cut_short;
-    file.finish(end);
-    job.items_done.fetch_add(1, std::memory_order_relaxed);
-}
-
-// What is left out, said by kind with its name.
-void note_left_out(ArchiveJob& job, archive_entry* entry, const TarEntryView& view) {
-    if (view.item == TarItem::symlink) {
-        note_problem(job, Problem::symlink_skipped, view.relative + " -> " + view.link);
-        return;
-    }
-    const auto type = archive_entry_filetype(entry);
-    const char* kind = type == AE_IFCHR    ? "character device"
-                       : type == AE_IFBLK  ? "block device"
-                       : type == AE_IFIFO  ? "fifo"
-                       : type == AE_IFSOCK ? "socket"
-                                           : "entry of an unknown kind";
-    note_problem(job, Problem::special_skipped, view.relative + " (" + kind + ")");
-}
-
-// Notes the headers the reader warned about (their entries are used) and
-// those it could not use (passed over), with its words.
-void note_header_trouble(ArchiveJob& job, std::vector<HeaderTrouble>& warnings, std::vector<HeaderTrouble>& unusable) {
-    for (const HeaderTrouble& trouble : warnings) note_problem(job, Problem::entry_warning, trouble.name + ": " + trouble.why);
-    for (const HeaderTrouble& trouble : unusable) note_problem(job, Problem::entry_unreadable, trouble.name + ": " + trouble.why);
-    warnings.clear();
-    unusable.clear();
 }
 
 // How phase 2 went: whether the tarball opened as a tarball, and whether it
@@ -232,13 +128,13 @@ TarballResult extract_tarball(ArchiveJob& job, const std::string& destination_fo
     int header;
     bool any_entry = false;
     // The count takes what the extraction will take, warnings included.
-    while ((header = next_tar_header(reader, &entry, nullptr, nullptr)) == ARCHIVE_OK) {
+    while ((header = next_la_header(reader, &entry, nullptr, nullptr)) == ARCHIVE_OK) {
         any_entry = true;
-        const TarItem item = view_tar_entry(entry).item;
-        if (item == TarItem::file || item == TarItem::hard_link) job.items_total.fetch_add(1, std::memory_order_relaxed);
+        const EntryItem item = view_la_entry(entry, NameRule::header_bytes).item;
+        if (item == EntryItem::file || item == EntryItem::hard_link) job.items_total.fetch_add(1, std::memory_order_relaxed);
         archive_read_data_skip(reader);
     }
-    free_tar_reader(reader);
+    free_la_reader(reader);
     // libarchive opens any file and fails at its first header when it is no
     // tarball at all: that is no tarball, not an empty one.
     if (!any_entry && header != ARCHIVE_EOF) return result;
@@ -248,35 +144,13 @@ TarballResult extract_tarball(ArchiveJob& job, const std::string& destination_fo
     result.opened = true;
     result.destination_made = make_destination_folder(job, destination_folder);
     if (!result.destination_made) {
-        free_tar_reader(reader);
+        free_la_reader(reader);
         return result;
     }
     Extraction extraction(job, destination, job.archive_path.c_str());
-    std::vector<HeaderTrouble> warnings;
-    std::vector<HeaderTrouble> unusable;
-    while (!job_stopping(job) && (header = next_tar_header(reader, &entry, &warnings, &unusable)) == ARCHIVE_OK) {
-        note_header_trouble(job, warnings, unusable);
-        const TarEntryView view = view_tar_entry(entry);
-        if (view.relative.empty()) {
-            // A name that would leave the destination is passed over. A
-            // folder entry with nothing left ("./", as tar -C dir . writes
-            // first) is the destination itself: no loss. A file is.
-            if (view.item != TarItem::folder) note_problem(job, Problem::unsafe_name, view.name);
-            continue;
-        }
-        switch (view.item) {
-        case TarItem::hard_link: extract_hard_link(extraction, view.relative, view.link.c_str()); break;
-        case TarItem::file: extract_file(extraction, reader, entry, view.relative); break;
-        case TarItem::folder:
-            if (!extraction.make_folders(view.relative)) note_problem(job, Problem::not_written, view.relative + "\\");
-            break;
-        case TarItem::symlink:
-        case TarItem::special: note_left_out(job, entry, view); break;
-        }
-    }
-    note_header_trouble(job, warnings, unusable);
+    header = extract_la_entries(extraction, reader, nullptr, NameRule::header_bytes, EntryProgress{});
     result.read_to_end = header == ARCHIVE_EOF;
-    free_tar_reader(reader);
+    free_la_reader(reader);
     return result;
 }
 

@@ -9,33 +9,46 @@
 #include <vector>
 
 #include "jobs/frame/job_words.h"
-#include "jobs/tar/tar_entries.h"
+#include "jobs/libarchive/la_entries.h"
 #include "jobs/tar/tzst_jobs.h"
 #include "jobs/zstd/zstd_stream.h"
 #include "io/banned.h"
+
+namespace {
+
+la_ssize_t read_stream(archive*, void* source, const void** buffer) {
+    return static_cast<la_ssize_t>(static_cast<ZstdSource*>(source)->read(buffer));
+}
+
+// Opens reader on the stream source decodes; false when libarchive refuses it.
+bool open_tar_reader_on(archive* reader, ZstdSource& source) {
+    return archive_read_open(reader, &source, nullptr, read_stream, nullptr) == ARCHIVE_OK;
+}
+
+}  // namespace
 
 ListResult list_zstd_tarball(const char* path, const ArchiveNames&, const ListVisit& visit) {
     ZstdFile zstd(path);
     if (!zstd.ok()) return ListResult{zstd.no_memory() ? ListEnd::too_large : ListEnd::unreadable};
     ZstdSource& source = zstd.source();
-    archive* reader = new_tar_reader();
+    archive* reader = new_la_reader(ArchiveKind::tarball);
     if (!reader || !open_tar_reader_on(reader, source)) {
-        free_tar_reader(reader);
+        free_la_reader(reader);
         return ListResult{reader ? list_end_of(source, false) : ListEnd::too_large};
     }
     archive_entry* entry = nullptr;
     int header;
     bool any_entry = false;
-    while ((header = next_tar_header(reader, &entry, nullptr, nullptr)) == ARCHIVE_OK) {
+    while ((header = next_la_header(reader, &entry, nullptr, nullptr)) == ARCHIVE_OK) {
         any_entry = true;
-        const ListedEntry listed = listed_tar_entry(view_tar_entry(entry));
+        const ListedEntry listed = listed_la_entry(view_la_entry(entry, NameRule::header_bytes));
         if (!listed.name.empty()) visit(listed);
         if (archive_read_data_skip(reader) != ARCHIVE_OK) {
             header = ARCHIVE_FATAL;
             break;
         }
     }
-    free_tar_reader(reader);
+    free_la_reader(reader);
     ListResult result{header == ARCHIVE_EOF ? ListEnd::whole : list_end_of(source, any_entry)};
     result.memory_needed = source.memory_needed();
     result.dictionary_id = source.dictionary_id();
@@ -50,15 +63,15 @@ JobResult test_zstd_tarball(ArchiveJob& job, const ArchiveNames&) {
     ZstdStageRelease release(job);
     ZstdSource source = zstd_stage_source(job);
     FileReader& file = *job.stage_reader;
-    archive* reader = new_tar_reader();
+    archive* reader = new_la_reader(ArchiveKind::tarball);
     bool any_entry = false;
     int header = ARCHIVE_FATAL;
     std::vector<HeaderTrouble> unusable;
     if (reader && open_tar_reader_on(reader, source)) {
         archive_entry* entry = nullptr;
-        while (!cancel_requested(job) && (header = next_tar_header(reader, &entry, nullptr, &unusable)) == ARCHIVE_OK) {
+        while (!cancel_requested(job) && (header = next_la_header(reader, &entry, nullptr, &unusable)) == ARCHIVE_OK) {
             any_entry = true;
-            const std::string name = listed_tar_entry(view_tar_entry(entry)).name;
+            const std::string name = listed_la_entry(view_la_entry(entry, NameRule::header_bytes)).name;
             const int64_t size = archive_entry_size(entry);
             int64_t so_far = 0;
             const void* block = nullptr;
@@ -91,7 +104,7 @@ JobResult test_zstd_tarball(ArchiveJob& job, const ArchiveNames&) {
     const void* rest = nullptr;
     while (header == ARCHIVE_EOF && !cancel_requested(job) && source.read(&rest) > 0) {
     }
-    free_tar_reader(reader);
+    free_la_reader(reader);
     if (cancel_requested(job)) return JobResult{};
     if (note_stream_refusal(job, path, source)) return JobResult{};
     if (!any_entry && header != ARCHIVE_EOF) {

@@ -114,9 +114,14 @@ const ProblemWords WORDS[] = {
     {"1 entry needs more memory to unpack than this computer can give and was not unpacked:",
      "{count} entries need more memory to unpack than this computer can give and were not unpacked:",
      "needs more memory than this computer can give, not unpacked"},
+    {"Not unpacked: the archive's names are encrypted, and Velmora asks for no password:",
+     "Not unpacked: the archives' names are encrypted, and Velmora asks for no password:",
+     "names are encrypted, nothing unpacked"},
+    {"A volume of the archive is missing ({detail}); what came before it was unpacked:",
+     "Volumes of the archives are missing; what came before them was unpacked:", "volume {detail} is missing"},
 };
 
-static_assert(sizeof(WORDS) / sizeof(WORDS[0]) == static_cast<size_t>(Problem::entry_needs_memory) + 1,
+static_assert(sizeof(WORDS) / sizeof(WORDS[0]) == static_cast<size_t>(Problem::volume_missing) + 1,
               "one entry of words per kind of problem");
 
 const ProblemWords& words_of(Problem kind) { return WORDS[static_cast<size_t>(kind)]; }
@@ -124,7 +129,7 @@ const ProblemWords& words_of(Problem kind) { return WORDS[static_cast<size_t>(ki
 // The kinds whose words name a detail ({detail}).
 bool takes_detail(Problem kind) {
     return kind == Problem::unknown_method || kind == Problem::needs_dictionary ||
-           kind == Problem::unknown_archive_kind;
+           kind == Problem::unknown_archive_kind || kind == Problem::volume_missing;
 }
 
 // What a detail-taking kind's words name when the problem has no detail.
@@ -156,6 +161,7 @@ bool same_group(const JobProblem& a, const JobProblem& b) { return a.kind == b.k
 const char* problem_label(Problem kind) {
     if (kind == Problem::unknown_method) return "compressed with a method Velmora cannot unpack";
     if (kind == Problem::needs_dictionary) return "compressed with a Zstandard dictionary, which Velmora does not have";
+    if (kind == Problem::volume_missing) return "a volume is missing";
     return words_of(kind).label;
 }
 

@@ -148,9 +148,10 @@ bool ExtractedFile::finish(DataEnd end) {
     }
     const bool replacing = !temporary_.empty();
     const std::string& bytes_at = replacing ? temporary_ : target_;
-    if (end == DataEnd::cancelled || end == DataEnd::cut_short || (end == DataEnd::mismatch && replacing)) {
+    if (end == DataEnd::cancelled || end == DataEnd::cut_short || end == DataEnd::not_decoded ||
+        (end == DataEnd::mismatch && replacing)) {
         delete_file_retrying(bytes_at.c_str());
-        if (end != DataEnd::cancelled) note_problem(job, Problem::cut_short, placed_);
+        if (end == DataEnd::cut_short || end == DataEnd::mismatch) note_problem(job, Problem::cut_short, placed_);
         return false;
     }
     if (!extraction_.zone_identifier.empty()) write_zone_identifier(bytes_at, extraction_.zone_identifier);

@@ -43,6 +43,7 @@ enum class DataEnd {
     mismatch,   // every byte read, but the checksum or the size disagrees
     cut_short,  // the data is damaged or ends early
     cancelled,  // the user cancelled
+    not_decoded,  // the data could not be decoded for a reason the caller notes (its method)
 };
 
 // One file being extracted. The constructor chooses its name (a free one

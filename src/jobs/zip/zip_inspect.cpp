@@ -81,7 +81,8 @@ void test_zip_entry(ArchiveJob& job, ZipDataReader& data, const ZipEntry& entry,
     case DataEnd::whole: break;
     case DataEnd::mismatch: note_problem(job, Problem::damaged, name + " (" + mismatch_reason(entry, decoded) + ")"); break;
     case DataEnd::cut_short: note_problem(job, Problem::cut_short, name + " (its data is damaged or cut short)"); break;
-    case DataEnd::cancelled: break;
+    case DataEnd::cancelled:
+    case DataEnd::not_decoded: break;
     }
 }
 

@@ -254,19 +254,6 @@ LocalRead read_local_header(ArchiveCursor& cursor, const ZipEntry& entry, LocalH
 
 namespace {
 
-// A name's bytes in the OEM code page, in UTF-8; "" when they cannot be converted.
-std::string oem_name(const std::string& name) {
-    const size_t length = name.size();
-    std::wstring wide(length + 1, L'\0');
-    const int n = MultiByteToWideChar(CP_OEMCP, 0, name.data(), static_cast<int>(length), &wide[0],
-                                      static_cast<int>(length));
-    if (n <= 0) return std::string();
-    wide[n] = L'\0';
-    String utf8;
-    if (!wide_to_utf8(wide.c_str(), utf8, 3 * length + 1)) return std::string();
-    return utf8.c_str();
-}
-
 bool windows_folder_attributes(const ZipEntry& entry) {
     const uint32_t host = entry.made_by >> 8;
     return (host == MSDOS || host == NTFS || host == NTFS_INFO_ZIP || host == VFAT) &&
@@ -299,7 +286,7 @@ std::string zip_entry_name(const ZipEntry& entry) {
         return unicode;
     }
     const std::string& name = entry.name;
-    return is_valid_utf8(name.data(), name.size()) ? name : oem_name(name);
+    return is_valid_utf8(name.data(), name.size()) ? name : code_page_name(name, CP_OEMCP);
 }
 
 ZipEntryView view_zip_entry(const ZipEntry& entry) {

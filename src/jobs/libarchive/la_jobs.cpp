@@ -1,0 +1,347 @@
+// Unpacking, listing and testing the archives libarchive reads in one pass;
+// see la_jobs.h.
+//
+// Invariant: the archive is read before anything is made for it: the
+// destination folder only once a first header has been read, and a single
+// file's output only once its stream is known to be of its kind. Listing,
+// testing and unpacking judge every entry by view_la_entry.
+#include "jobs/libarchive/la_jobs.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "io/file_writer.h"
+#include "io/platform.h"
+#include "jobs/frame/job_paths.h"
+#include "jobs/frame/job_words.h"
+#include "jobs/libarchive/la_entries.h"
+#include "jobs/libarchive/la_extract.h"
+#include "jobs/libarchive/la_source.h"
+#include "jobs/writer/extract_writer.h"
+#include "jobs/writer/single_output.h"
+#include "io/banned.h"
+
+namespace {
+
+// The files to read: the archive, or every volume of its set from the first
+// on, as far as they follow one another.
+std::vector<std::string> volumes_of(const char* path, const ArchiveNames& names) {
+    if (names.volume_digits == 0) return {path};
+    std::vector<std::string> volumes;
+    for (int number = 1;; ++number) {
+        const std::string volume = volume_path(names, number);
+        if (file_attributes(volume.c_str()) == INVALID_FILE_ATTRIBUTES) break;
+        volumes.push_back(volume);
+    }
+    if (volumes.empty()) volumes.push_back(path);  // the first is missing: the reading says so
+    return volumes;
+}
+
+// One reading of an archive: its source and its reader.
+class Reading {
+public:
+    Reading(const char* path, const ArchiveNames& names)
+        : names_(names), source_(volumes_of(path, names)), reader_(new_la_reader(names.kind)) {}
+    ~Reading() { free_la_reader(reader_); }
+    Reading(const Reading&) = delete;
+    Reading& operator=(const Reading&) = delete;
+
+    // How opening it went.
+    enum class Opened { yes, missing, no_memory, not_of_its_kind };
+    Opened open() {
+        if (!source_.exists()) return Opened::missing;
+        if (!reader_) return Opened::no_memory;
+        if (!source_.open(reader_)) return source_.no_memory() ? Opened::no_memory : Opened::not_of_its_kind;
+        // The raw format takes any bytes: only the filter tells a .gz.
+        return la_filter_matches(reader_, names_.kind) ? Opened::yes : Opened::not_of_its_kind;
+    }
+    archive* reader() const { return reader_; }
+    const ArchiveSource& source() const { return source_; }
+    NameRule name_rule() const { return la_name_rule(names_.kind); }
+
+    // True when the reading stopped in the last volume of a set whose next
+    // volume is missing; *missing names that volume.
+    bool volume_missing(std::string* missing) const {
+        if (names_.volume_digits == 0 || source_.volume() + 1 != source_.volume_count()) return false;
+        *missing = name_of(volume_path(names_, static_cast<int>(source_.volume_count()) + 1).c_str());
+        return file_attributes(volume_path(names_, static_cast<int>(source_.volume_count()) + 1).c_str()) ==
+               INVALID_FILE_ATTRIBUTES;
+    }
+
+private:
+    const ArchiveNames& names_;
+    ArchiveSource source_;
+    archive* reader_;
+};
+
+// True when the reader stopped because the archive's names are encrypted.
+bool names_encrypted(archive* reader) {
+    const char* why = archive_error_string(reader);
+    return archive_read_has_encrypted_entries(reader) > 0 || (why && std::strstr(why, "ncrypt"));
+}
+
+// Notes why an archive could not be opened or read from its first header.
+void note_unopened(ArchiveJob& job, const char* path, Reading::Opened opened) {
+    if (opened == Reading::Opened::no_memory) {
+        note_memory_needed(job, path, 0);
+    } else {
+        note_problem(job, Problem::unreadable_archive, path);
+    }
+}
+
+// Notes why a reading stopped before the archive's end: a missing volume,
+// or damage.
+void note_broken(ArchiveJob& job, const char* path, const Reading& reading, const std::string& after) {
+    std::string missing;
+    if (reading.volume_missing(&missing)) {
+        note_problem(job, Problem::volume_missing, path, missing);
+    } else {
+        note_problem(job, Problem::archive_damaged, path + after);
+    }
+}
+
+// Reads the first header: ARCHIVE_OK with *entry set, ARCHIVE_EOF for an
+// empty archive, or ARCHIVE_FATAL with the reason noted.
+int first_header(ArchiveJob& job, const char* path, Reading& reading, archive_entry** entry) {
+    std::vector<HeaderTrouble> warnings;
+    std::vector<HeaderTrouble> unusable;
+    const int header = next_la_header(reading.reader(), entry, &warnings, &unusable);
+    if (header == ARCHIVE_FATAL) {
+        if (names_encrypted(reading.reader())) {
+            note_problem(job, Problem::names_encrypted, path);
+        } else if (unusable.empty()) {
+            note_problem(job, Problem::unreadable_archive, path);
+        } else {
+            note_header_trouble(job, warnings, unusable);
+            note_broken(job, path, reading, "");
+        }
+        return header;
+    }
+    note_header_trouble(job, warnings, unusable);
+    return header;
+}
+
+// ---------------------------------------------------------------------------
+// Archives of entries.
+
+JobResult decompress_la_archive(ArchiveJob& job, const ArchiveNames& names) {
+    set_phase(job, Phase::decompressing_archive);
+    const char* path = job.job_inputs.c_str();
+    job.archive_path.set(path);
+    const std::string destination = job.job_output.empty() ? names.stem : job.job_output;
+    Reading reading(path, names);
+    const Reading::Opened opened = reading.open();
+    if (opened != Reading::Opened::yes) {
+        note_unopened(job, path, opened);
+        return JobResult{false, destination};
+    }
+    archive_entry* entry = nullptr;
+    const int first = first_header(job, path, reading, &entry);
+    if (first == ARCHIVE_FATAL || !make_destination_folder(job, destination)) return JobResult{false, destination};
+    if (first == ARCHIVE_EOF) return JobResult{true, destination};
+    Extraction extraction(job, destination + "\\", path);
+    EntryProgress progress;
+    progress.archive_bytes = reading.source().total_bytes();
+    const int header = extract_la_entries(extraction, reading.reader(), entry, reading.name_rule(), progress);
+    if (header != ARCHIVE_EOF && !job_stopping(job)) note_broken(job, path, reading, "");
+    return JobResult{header == ARCHIVE_EOF && !job_stopping(job), destination};
+}
+
+ListResult list_la_archive(const char* path, const ArchiveNames& names, const ListVisit& visit) {
+    Reading reading(path, names);
+    const Reading::Opened opened = reading.open();
+    if (opened != Reading::Opened::yes) {
+        return ListResult{opened == Reading::Opened::no_memory ? ListEnd::too_large : ListEnd::unreadable};
+    }
+    archive* reader = reading.reader();
+    archive_entry* entry = nullptr;
+    int header;
+    bool any_entry = false;
+    while ((header = next_la_header(reader, &entry, nullptr, nullptr)) == ARCHIVE_OK) {
+        any_entry = true;
+        const ListedEntry listed = listed_la_entry(view_la_entry(entry, reading.name_rule()));
+        if (!listed.name.empty()) visit(listed);
+    }
+    if (header == ARCHIVE_EOF) return ListResult{ListEnd::whole};
+    if (!any_entry && names_encrypted(reader)) return ListResult{ListEnd::names_encrypted};
+    return ListResult{any_entry ? ListEnd::broken : ListEnd::unreadable};
+}
+
+// Decodes the current entry's data into nothing; how it ended.
+DataEnd decode_entry(ArchiveJob& job, archive* reader, uint64_t archive_bytes) {
+    bool warned = false;
+    for (;;) {
+        const void* block = nullptr;
+        size_t length = 0;
+        la_int64_t offset = 0;
+        const int status = archive_read_data_block(reader, &block, &length, &offset);
+        if (status == ARCHIVE_EOF) break;
+        if (status < ARCHIVE_WARN) return DataEnd::cut_short;
+        warned = warned || status == ARCHIVE_WARN;
+        job.overall_percent.store(counted_percent(archive_filter_bytes(reader, -1), static_cast<int64_t>(archive_bytes)),
+                                  std::memory_order_relaxed);
+        if (cancel_requested(job)) return DataEnd::cancelled;
+    }
+    return warned ? DataEnd::mismatch : DataEnd::whole;
+}
+
+JobResult test_la_archive(ArchiveJob& job, const ArchiveNames& names) {
+    const char* path = job.job_inputs.c_str();
+    Reading reading(path, names);
+    const Reading::Opened opened = reading.open();
+    if (opened != Reading::Opened::yes) {
+        note_unopened(job, path, opened);
+        return JobResult{};
+    }
+    archive* reader = reading.reader();
+    archive_entry* entry = nullptr;
+    int header = first_header(job, path, reading, &entry);
+    if (header == ARCHIVE_FATAL) return JobResult{};
+    std::vector<HeaderTrouble> unusable;
+    while (header == ARCHIVE_OK && !cancel_requested(job)) {
+        const EntryView view = view_la_entry(entry, reading.name_rule());
+        const std::string name = listed_la_entry(view).name;
+        if (view.encrypted) {
+            note_problem(job, Problem::encrypted, name);
+        } else if (view.item == EntryItem::file) {
+            switch (decode_entry(job, reader, reading.source().total_bytes())) {
+            case DataEnd::whole: break;
+            case DataEnd::mismatch: note_problem(job, Problem::damaged, name + " (CRC mismatch)"); break;
+            case DataEnd::cut_short: note_problem(job, Problem::cut_short, name + " (its data is damaged or cut short)"); break;
+            case DataEnd::cancelled:
+            case DataEnd::not_decoded: break;
+            }
+        }
+        job.items_done.fetch_add(1, std::memory_order_relaxed);
+        header = next_la_header(reader, &entry, nullptr, &unusable);
+    }
+    for (const HeaderTrouble& trouble : unusable) {
+        note_problem(job, Problem::entry_unreadable, trouble.name + " (header could not be read)");
+    }
+    if (cancel_requested(job)) return JobResult{};
+    if (header != ARCHIVE_EOF) {
+        note_broken(job, path, reading, " (it breaks off after " + std::to_string(job.items_done.load()) + " entries)");
+    }
+    return JobResult{header == ARCHIVE_EOF, path};
+}
+
+// ---------------------------------------------------------------------------
+// Single compressed files: one stream, the file it names.
+
+// Decodes the stream of an opened reading into writer (or into nothing when
+// it is null), counting what it gives into *size.
+DataEnd decode_stream(ArchiveJob* job, Reading& reading, FileWriter* writer, uint64_t* size) {
+    archive* reader = reading.reader();
+    archive_entry* entry = nullptr;
+    if (archive_read_next_header(reader, &entry) != ARCHIVE_OK) return DataEnd::cut_short;
+    const uint64_t total = reading.source().total_bytes();
+    for (;;) {
+        const void* block = nullptr;
+        size_t length = 0;
+        la_int64_t offset = 0;
+        const int status = archive_read_data_block(reader, &block, &length, &offset);
+        if (status == ARCHIVE_EOF) return DataEnd::whole;
+        if (status != ARCHIVE_OK) return DataEnd::cut_short;
+        if (writer) writer->write(block, length);
+        *size += length;
+        if (!job) continue;
+        job->item_percent.store(counted_percent(archive_filter_bytes(reader, -1), static_cast<int64_t>(total)),
+                                std::memory_order_relaxed);
+        if (cancel_requested(*job)) return DataEnd::cancelled;
+        if (writer && writer->failed()) return DataEnd::cut_short;
+    }
+}
+
+JobResult decompress_la_file(ArchiveJob& job, const ArchiveNames& names) {
+    set_phase(job, Phase::decompressing_file);
+    const char* path = job.job_inputs.c_str();
+    job.archive_path.set(path);
+    job.items_total.store(1, std::memory_order_relaxed);
+    job.overall_percent.store(100, std::memory_order_relaxed);
+    Reading reading(path, names);
+    const Reading::Opened opened = reading.open();
+    if (opened != Reading::Opened::yes) {
+        note_unopened(job, path, opened);
+        return JobResult{};
+    }
+    if (!job.job_output.empty() && !make_destination_folder(job, job.job_output)) return JobResult{};
+    SingleOutput output(job, job.job_output.empty() ? names.stem : job.job_output + "\\" + name_of(names.stem.c_str()),
+                        path);
+    FileWriter writer(output.partial(), FileWriter::Create::only_new);
+    if (!writer.is_open()) {
+        set_output_error(job, writer.error());
+        note_output_not_written(job, output.output().c_str(), Problem::extraction_stopped);
+        return JobResult{};
+    }
+    uint64_t size = 0;
+    const DataEnd end = decode_stream(&job, reading, &writer, &size);
+    const bool written = writer.close();
+    if (!written || end != DataEnd::whole) {
+        output.discard();
+        if (!written) {
+            set_output_error(job, writer.error());
+            note_output_not_written(job, output.output().c_str(), Problem::extraction_stopped);
+        } else if (end == DataEnd::cut_short) {
+            note_problem(job, Problem::cut_short, name_of(output.output().c_str()));
+        }
+        return JobResult{};
+    }
+    const std::string placed = output.place();
+    return JobResult{!placed.empty(), placed};
+}
+
+ListResult list_la_file(const char* path, const ArchiveNames& names, const ListVisit& visit) {
+    Reading reading(path, names);
+    const Reading::Opened opened = reading.open();
+    if (opened != Reading::Opened::yes) {
+        return ListResult{opened == Reading::Opened::no_memory ? ListEnd::too_large : ListEnd::unreadable};
+    }
+    uint64_t size = 0;
+    if (decode_stream(nullptr, reading, nullptr, &size) != DataEnd::whole) return ListResult{ListEnd::unreadable};
+    ListedEntry listed;
+    listed.name = name_of(names.stem.c_str());
+    listed.size = size;
+    visit(listed);
+    return ListResult{ListEnd::whole};
+}
+
+JobResult test_la_file(ArchiveJob& job, const ArchiveNames& names) {
+    const char* path = job.job_inputs.c_str();
+    Reading reading(path, names);
+    const Reading::Opened opened = reading.open();
+    if (opened != Reading::Opened::yes) {
+        note_unopened(job, path, opened);
+        return JobResult{};
+    }
+    uint64_t size = 0;
+    const DataEnd end = decode_stream(&job, reading, nullptr, &size);
+    if (end == DataEnd::cancelled) return JobResult{};
+    job.items_done.store(1, std::memory_order_relaxed);
+    if (end != DataEnd::whole) {
+        note_problem(job, Problem::cut_short, name_of(names.stem.c_str()) + " (its data is damaged or cut short)");
+        return JobResult{};
+    }
+    return JobResult{true, path};
+}
+
+}  // namespace
+
+const std::vector<ArchiveFamily>& libarchive_families() {
+    static const std::vector<ArchiveFamily> families = [] {
+        std::vector<ArchiveFamily> all;
+        for (const ArchiveKind kind :
+             {ArchiveKind::tarball, ArchiveKind::gzip_tarball, ArchiveKind::bzip2_tarball, ArchiveKind::xz_tarball,
+              ArchiveKind::seven_zip, ArchiveKind::rar}) {
+            all.push_back(ArchiveFamily{kind, false, decompress_la_archive, list_la_archive, test_la_archive});
+        }
+        for (const ArchiveKind kind : {ArchiveKind::gzip_file, ArchiveKind::bzip2_file, ArchiveKind::xz_file}) {
+            all.push_back(ArchiveFamily{kind, true, decompress_la_file, list_la_file, test_la_file});
+        }
+        return all;
+    }();
+    return families;
+}
