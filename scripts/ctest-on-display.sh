@@ -6,7 +6,13 @@ ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
 sh scripts/wine-prefix.sh
 export WINEPREFIX="$ROOT/build/wineprefix" WINEDEBUG=-all
-# (a server already running for the prefix is kept)
+# A server still running for the prefix was started for another display or
+# for none (velmora-cli, make bench, make dist's checks), and Wine keeps the
+# screen it found then for the server's life (1024 x 768 without a display):
+# the tests would see that screen, windows drawn only within it and pixels
+# past it read as nothing. Stop it, and start this display's own.
+wineserver -k >/dev/null 2>&1 || true
+wineserver -w
 wineserver -p >/dev/null 2>&1 || true
 # Start Wine's background services now, detached from ctest's output pipes:
 # a service started by a test would hold its pipe open and stall ctest.

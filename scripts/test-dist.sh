@@ -11,7 +11,9 @@ wineserver -p >/dev/null 2>&1 || true
 wine cmd /c exit >/dev/null 2>&1 </dev/null || true
 DIST="$ROOT/build/dist"
 WORK=$(mktemp -d /tmp/velmora-dist.XXXXXX)
-trap 'rm -rf "$WORK"' EXIT
+# The server started above keeps this display's screen: stop it with the
+# checks, so that no later run on another display joins it.
+trap 'rm -rf "$WORK"; wineserver -k >/dev/null 2>&1 || true' EXIT
 SHOT="$(winepath -w "$ROOT/build/velmora-screenshot.exe")"
 failed=0
 

@@ -1,5 +1,6 @@
 #include "graphics/window_layout.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -148,12 +149,30 @@ void write_place(const char* name, const char* field, int value) {
 
 }  // namespace
 
-void restore_position(HWND window, const char* name, const WindowPlace& place) {
-    const int width = place.size_recorded ? read_place(name, "w", place.width) : place.width;
-    const int height = place.size_recorded ? read_place(name, "h", place.height) : place.height;
-    const UINT keep_size = width > 0 ? 0 : SWP_NOSIZE;
-    SetWindowPos(window, nullptr, read_place(name, "x", place.x), read_place(name, "y", place.y), width, height,
+WindowPlace recorded_place(const char* name, const WindowPlace& place) {
+    WindowPlace recorded = place;
+    recorded.x = read_place(name, "x", place.x);
+    recorded.y = read_place(name, "y", place.y);
+    if (place.size_recorded) {
+        recorded.width = read_place(name, "w", place.width);
+        recorded.height = read_place(name, "h", place.height);
+    }
+    return recorded;
+}
+
+void apply_place(HWND window, const WindowPlace& place) {
+    const UINT keep_size = place.width > 0 ? 0 : SWP_NOSIZE;
+    SetWindowPos(window, nullptr, place.x, place.y, place.width, place.height,
                  keep_size | SWP_NOACTIVATE | SWP_NOZORDER);
+}
+
+void restore_position(HWND window, const char* name, const WindowPlace& place) {
+    apply_place(window, recorded_place(name, place));
+}
+
+void admit_place(MINMAXINFO* info, const WindowPlace& place) {
+    info->ptMaxTrackSize.x = std::max<LONG>(info->ptMaxTrackSize.x, place.width);
+    info->ptMaxTrackSize.y = std::max<LONG>(info->ptMaxTrackSize.y, place.height);
 }
 
 void save_position(HWND window, const char* name, bool size_recorded) {

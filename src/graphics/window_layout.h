@@ -55,8 +55,18 @@ struct WindowPlace {
     int width = 0, height = 0;
     bool size_recorded = false;
 };
-// Moves (and sizes) window to its place, from its WM_INITDIALOG.
+// The place recorded for name, with place's own values where a key is
+// absent (the size is read only when size_recorded).
+WindowPlace recorded_place(const char* name, const WindowPlace& place);
+// Moves window to place, and sizes it there unless its width is 0.
+void apply_place(HWND window, const WindowPlace& place);
+// Moves (and sizes) window to its recorded place, from its WM_INITDIALOG.
 void restore_position(HWND window, const char* name, const WindowPlace& place);
+// From the WM_GETMINMAXINFO of a window with a sizing border that was given
+// place: lets it be as large as place. The system otherwise cuts every size
+// it is given to the screen it reports (width or height plus the frame),
+// while recorded places are applied as they are, whatever the screens.
+void admit_place(MINMAXINFO* info, const WindowPlace& place);
 // Records where window is (its size too when size_recorded), from its
 // WM_DESTROY.
 void save_position(HWND window, const char* name, bool size_recorded = false);

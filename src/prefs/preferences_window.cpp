@@ -23,6 +23,8 @@ struct PreferencesWindowState {
     std::unique_ptr<UserPaneEditor> right;
     WindowLayout layout;
     bool laid_out = false;
+    // Where the window was opened, which its size limits must admit.
+    WindowPlace place{};
 };
 PreferencesWindowState prefs_window;
 
@@ -38,7 +40,8 @@ void on_init_dialog(HWND window) {
     prefs_window.layout.add(GetDlgItem(window, IDC_PREFERENCES_DEFAULTS), 0, 0, 0.5f, 1);
     prefs_window.layout.add(GetDlgItem(window, IDC_PREFERENCES_USER), 0.5f, 0, 1, 1);
     prefs_window.laid_out = true;
-    restore_position(window, "preferences", {0, 50, 1120, 720, true});
+    prefs_window.place = recorded_place("preferences", {0, 50, 1120, 720, true});
+    apply_place(window, prefs_window.place);
     prefs_window.left->host = window;
     prefs_window.right->host = window;
     load_pane(*prefs_window.left, PREFERENCES_DEFAULT_FILE);
@@ -53,6 +56,7 @@ void on_destroy(HWND window) {
     KillTimer(window, EDITOR_TICK_TIMER_ID);
     save_position(window, "preferences", true);
     prefs_window.laid_out = false;
+    prefs_window.place = WindowPlace{};
     preferences_window = nullptr;
 }
 
@@ -91,7 +95,7 @@ void open_preferences_externally(HWND owner) {
     shell_execute(owner, "", "notepad.exe", path.c_str(), SW_SHOWNORMAL);
 }
 
-INT_PTR CALLBACK preferences_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM) {
+INT_PTR CALLBACK preferences_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (close_on_cancel(window, message, wparam)) return 0;
     switch (message) {
     case WM_INITDIALOG: on_init_dialog(window); break;
@@ -99,6 +103,7 @@ INT_PTR CALLBACK preferences_window_procedure(HWND window, UINT message, WPARAM 
     case WM_SIZE:
         if (wparam != SIZE_MINIMIZED && prefs_window.laid_out) prefs_window.layout.relayout();
         break;
+    case WM_GETMINMAXINFO: admit_place(reinterpret_cast<MINMAXINFO*>(lparam), prefs_window.place); break;
     case WM_PAINT: on_paint(window); break;
     case WM_TIMER:
         if (wparam == EDITOR_TICK_TIMER_ID) {

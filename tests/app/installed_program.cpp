@@ -1,5 +1,6 @@
 #include "installed_program.h"
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -123,7 +124,9 @@ void type_text(const wchar_t* text) {
 Installed::Installed(const char* name, bool portable) : folder(name) {
     const String source = concat(build_folder().c_str(), "velmora.exe");
     const String target = concat(folder.path().c_str(), "velmora.exe");
-    CopyFileA(source.c_str(), target.c_str(), FALSE);
+    if (!CopyFileA(source.c_str(), target.c_str(), FALSE)) {
+        std::fprintf(stderr, "copying %s to %s failed: error %lu\n", source.c_str(), target.c_str(), GetLastError());
+    }
     if (portable) create_directory(concat(folder.path().c_str(), "portable").c_str());
 }
 
@@ -134,6 +137,7 @@ bool Installed::start() {
     std::string command = "\"" + std::string(exe.c_str()) + "\"";
     if (!CreateProcessA(exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder.path().c_str(),
                         &startup, &process)) {
+        std::fprintf(stderr, "starting %s failed: error %lu\n", exe.c_str(), GetLastError());
         return false;
     }
     CloseHandle(process.hThread);

@@ -48,6 +48,7 @@ public:
     Installed(const Installed&) = delete;
     Installed& operator=(const Installed&) = delete;
 
+    // False when the copy could not be started; the reason goes to stderr.
     bool start();
     // Waits for the process to end; returns its exit code, or -1 on time-out.
     int wait_exit(DWORD timeout_ms = WAIT_MS);

@@ -58,8 +58,15 @@ TEST(Placement, a_maximized_window_comes_back_maximized_over_its_restored_rectan
     window = main_window();
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(IsZoomed(window)) << "the next start maximizes it again";
+    const RECT maximized = rect_of(window);
     PostMessageA(window, WM_SYSCOMMAND, SC_RESTORE, 0);
-    for (int i = 0; i < 100 && IsZoomed(window); ++i) Sleep(20);
+    // Restoring clears the maximized style first and moves the window after:
+    // another process can see the one without the other.
+    const auto restoring = [&] {
+        const RECT now = rect_of(window);
+        return IsZoomed(window) || EqualRect(&now, &maximized);
+    };
+    for (int i = 0; i < 250 && restoring(); ++i) Sleep(20);
     const RECT r = rect_of(window);
     EXPECT_EQ(r.left, 130);
     EXPECT_EQ(r.top, 90);
