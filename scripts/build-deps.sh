@@ -2,9 +2,10 @@
 # Builds the libraries Velmora links statically (cJSON, Zstandard, zlib with
 # minizip, bzip2, liblzma, and libarchive reading through the last three) and
 # GoogleTest for 64-bit Windows, from Debian 12's own source packages, into a
-# cache folder outside the work tree. The folder's name carries a hash of this
-# script and of the toolchain file, so a change to either builds a fresh set
-# while an unchanged one is reused. Prints the folder's path as its last line.
+# cache folder outside the work tree; libarchive's RAR test archives go there
+# too, under testdata. The folder's name carries a hash of this script and of
+# the toolchain file, so a change to either builds a fresh set while an
+# unchanged one is reused. Prints the folder's path as its last line.
 set -eu
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -130,6 +131,10 @@ cmake --build archive-build -j "$JOBS" --target archive_static >/dev/null
 cp archive-build/libarchive/libarchive_static.a "$PREFIX/lib/libarchive.a"
 cp "$ARCHIVE/libarchive/archive.h" "$ARCHIVE/libarchive/archive_entry.h" "$PREFIX/include/"
 cp "$ARCHIVE/COPYING" "$PREFIX/licenses/libarchive.txt"
+# libarchive's own RAR archives (uuencoded), which no tool here writes: the
+# family tests unpack them beside bsdtar.
+mkdir -p "$PREFIX/testdata/libarchive"
+cp "$ARCHIVE"/libarchive/test/*rar*.uu "$PREFIX/testdata/libarchive/"
 
 echo "velmora deps: GoogleTest" >&2
 cmake_build /usr/src/googletest gtest-build -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON \

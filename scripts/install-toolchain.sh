@@ -1,9 +1,11 @@
 #!/bin/sh
 # Installs what building and testing Velmora needs on a Debian 12 machine:
 # the MinGW-w64 cross compiler, Wine, a virtual X server, CMake and Ninja,
-# GoogleTest's sources, the source-package tools, and the fonts the program
-# is seen with (fonts-wine draws Wine's window frames; fonts-noto-mono is the
-# monospace font of a Debian desktop, which Wine takes for "Courier New").
+# GoogleTest's sources, the source-package tools, the tools the tests make
+# and read archives with (7-Zip, bsdtar, Info-ZIP, zstd, gzip, bzip2, xz,
+# Python), and the fonts the program is seen with (fonts-wine draws Wine's
+# window frames; fonts-noto-mono is the monospace font of a Debian desktop,
+# which Wine takes for "Courier New").
 # Run it as root or as a user who may use sudo: every step that changes the
 # system goes through sudo then. Safe to run again: it does nothing when
 # everything is already there.
@@ -11,7 +13,8 @@ set -eu
 
 PACKAGES="g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
 mingw-w64-x86-64-dev wine wine64 xvfb xauth cmake ninja-build dpkg-dev googletest \
-fonts-wine fonts-noto-mono make git ca-certificates zstd zip unzip 7zip python3 libarchive-tools locales"
+fonts-wine fonts-noto-mono make git ca-certificates zstd zip unzip 7zip python3 libarchive-tools locales \
+gzip bzip2 xz-utils"
 
 # Source packages of Debian 12 for the dependencies built for Windows.
 SRC_LIST=/etc/apt/sources.list.d/velmora-deb-src.sources
