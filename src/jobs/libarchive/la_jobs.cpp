@@ -201,11 +201,16 @@ JobResult test_la_archive(ArchiveJob& job, const ArchiveNames& names) {
     archive_entry* entry = nullptr;
     int header = first_header(job, path, reading, &entry);
     if (header == ARCHIVE_FATAL) return JobResult{};
+    std::vector<HeaderTrouble> warnings;
     std::vector<HeaderTrouble> unusable;
     while (header == ARCHIVE_OK && !cancel_requested(job)) {
         const EntryView view = view_la_entry(entry, reading.name_rule());
-        const std::string name = listed_la_entry(view).name;
-        if (view.encrypted) {
+        const ListedEntry listed = listed_la_entry(view);
+        const std::string& name = listed.name;
+        // The entries an extraction passes over are passed over here too.
+        if (listed.skipped) {
+            if (!name.empty()) note_problem(job, Problem::unsafe_name, name);
+        } else if (view.encrypted) {
             note_problem(job, Problem::encrypted, name);
         } else if (view.item == EntryItem::file) {
             switch (decode_entry(job, reader, reading.source().total_bytes())) {
@@ -217,10 +222,8 @@ JobResult test_la_archive(ArchiveJob& job, const ArchiveNames& names) {
             }
         }
         job.items_done.fetch_add(1, std::memory_order_relaxed);
-        header = next_la_header(reader, &entry, nullptr, &unusable);
-    }
-    for (const HeaderTrouble& trouble : unusable) {
-        note_problem(job, Problem::entry_unreadable, trouble.name + " (header could not be read)");
+        header = next_la_header(reader, &entry, &warnings, &unusable);
+        note_header_trouble(job, warnings, unusable);
     }
     if (cancel_requested(job)) return JobResult{};
     if (header != ARCHIVE_EOF) {
