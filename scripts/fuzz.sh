@@ -1,10 +1,10 @@
 #!/bin/sh
 # Runs velmora-fuzz under Wine for SECONDS (default 600); findings go to
 # build/fuzz-findings. Further arguments go to the fuzzer (--seed S,
-# --target zip|tzst|prefs|editor|deflate64, --seeds FOLDER). A folder of
-# seeds can also be given as VELMORA_FUZZ_SEEDS: its files whose extension
-# is a target's name (.zip, .tzst, .prefs, .editor, .deflate64) join that
-# target's seeds. The hand-made hostile archives of the tests
+# --target zip|tzst|tgz|tbz2|txz|7z|rar|gz|prefs|editor|deflate64,
+# --seeds FOLDER). A folder of seeds can also be given as
+# VELMORA_FUZZ_SEEDS: its files whose extension is a target's name (.zip,
+# .tzst, .7z, .rar, .prefs, ...) join that target's seeds. The hand-made hostile archives of the tests
 # (tests/jobs/crafted_archives.py) always join them. Exit code: the
 # fuzzer's (0: no findings).
 #   sh scripts/fuzz.sh [SECONDS] [ARGS...]

@@ -267,6 +267,50 @@ def jobs_for(corpus, source, out, cli):
     ]
 
 
+# The families read through libarchive, each from an archive its own tool
+# made, unpacked, tested and listed beside that tool (RAR: stored entries,
+# written by rar_store.py, for no RAR compressor can be had here). Each peer
+# command is a label and a shell line: {a} the archive, {x} the folder the
+# peer unpacks into, {s} the corpus's folder name.
+# bsdtar -xOf fails on the folders of a RAR (it cannot write them to
+# stdout) after it has decoded every file: its status is not looked at.
+FAMILIES = (
+    ("tar.gz", "tar -czf {a} {s}", ("tar -xzf", "tar -xzf {a} -C {x}"),
+     ("gzip -t + tar -tzf", "gzip -t {a} && tar -tzf {a} >/dev/null"), ("tar -tzf", "tar -tzf {a} >/dev/null")),
+    ("tar.xz", "tar -cJf {a} {s}", ("tar -xJf", "tar -xJf {a} -C {x}"),
+     ("xz -t + tar -tJf", "xz -t {a} && tar -tJf {a} >/dev/null"), ("tar -tJf", "tar -tJf {a} >/dev/null")),
+    ("7z", "7zz a -bso0 -bsp0 {a} {s}", ("7zz x", "7zz x -bso0 -bsp0 -o{x} {a}"),
+     ("7zz t", "7zz t -bso0 -bsp0 {a}"), ("7zz l", "7zz l {a} >/dev/null")),
+    ("rar", sys.executable + " " + os.path.join(HERE, "rar_store.py") + " {s} {a}", ("bsdtar -xf", "bsdtar -xf {a} -C {x}"),
+     ("bsdtar -xOf", "bsdtar -xOf {a} >/dev/null 2>&1 || true"), ("bsdtar -tf", "bsdtar -tf {a} >/dev/null")),
+)
+FAMILY_CORPORA = ("mixed",)
+
+
+def family_jobs(source, out, cli):
+    """Unpacking, testing and listing each family beside its peer."""
+    name = os.path.basename(source)
+    parent = os.path.dirname(source)
+    v = ["wine", cli, "--stats"]
+    x = os.path.join(out, "x")
+    jobs = []
+    for ext, make, (extractor, extract), (tester, test), (lister, listing) in FAMILIES:
+        archive = os.path.join(out, name + "." + ext)
+        fill = lambda line, a=archive: ["sh", "-c", line.format(a=a, x=x, s=name)]
+        if not os.path.exists(archive):
+            subprocess.run(fill(make), cwd=parent, check=True, stdout=subprocess.DEVNULL)
+        jobs += [
+            (ext + " extract", "velmora", extractor, lambda: remove(os.path.join(out, name)),
+             v + ["decompress", winpath(archive)], out, os.path.join(out, name), None),
+            (ext + " extract", extractor, None, lambda: (remove(x), os.makedirs(x)), fill(extract), out, x, None),
+            (ext + " test", "velmora", tester, lambda: None, v + ["test", winpath(archive)], out, None, None),
+            (ext + " test", tester, None, lambda: None, fill(test), out, None, None),
+            (ext + " list", "velmora", lister, lambda: None, v + ["list", winpath(archive)], out, None, None),
+            (ext + " list", lister, None, lambda: None, fill(listing), out, None, None),
+        ]
+    return jobs
+
+
 def sparse_jobs(source, out, cli):
     """A disk image whose holes GNU tar stores as holes (tar --sparse): only
     its extraction is timed, beside GNU tar's."""
@@ -300,6 +344,8 @@ def bench_corpus(runner, corpus_arg, rounds):
         jobs = small_file_jobs(source, out, runner.build)
     else:
         jobs = jobs_for(corpus, source, out, runner.cli)
+        if corpus in FAMILY_CORPORA:
+            jobs += family_jobs(source, out, runner.cli)
     samples = {}
     for r in range(rounds):
         for job, tool, _, prepare, argv, cwd, output, after in jobs:
@@ -353,13 +399,15 @@ EMPTY = " (empty)"
 
 # Jobs without an I/O floor of their own in the table: the sparse image (its
 # holes are not written) and the looks into an archive, which write nothing.
-NO_OWN_FLOOR = ("sparse extract", "tzst test", "tzst list", "zip test", "zip list")
+NO_OWN_FLOOR = ("sparse extract", "tzst test", "tzst list", "zip test", "zip list") + tuple(
+    f"{family[0]} {job}" for family in FAMILIES for job in ("test", "list"))
 
 
 def own_floor(job, medians):
     """The I/O a job cannot avoid with its fixed block sizes, from the floor rows. A
     copy-through reads the input once and writes it once. A ZIP job does
-    about that (one copy-through). A .tzst job also passes the whole tarball
+    about that (one copy-through), and so does the unpacking of a family
+    libarchive reads. A .tzst job also passes the whole tarball
     through once more, a read or a write of it (one and a half), and its
     compression reads every entry's metadata through a disk reader (one
     entry-walk)."""
@@ -392,7 +440,8 @@ def table_text(corpus, input_bytes, rows):
                      "  overlapped write floor: the write floor through overlapped handles, as the program's writer")
         return "\n".join(lines)
     lines.append("  own: Velmora's wall / (its I/O floor + the peer's CPU time); the floor is one copy-through\n"
-                 "  for ZIP jobs, one and a half for .tzst jobs, plus the entry-walk for .tzst compression;\n"
+                 "  for ZIP jobs and the unpacking of the libarchive families, one and a half for .tzst jobs,\n"
+                 "  plus the entry-walk for .tzst compression; rar: stored entries;\n"
                  "  disk MiB: what the output takes on the disk (holes of a sparse file take none);\n"
                  "  srv s: the wineserver's CPU time on Velmora's calls")
     return "\n".join(lines)

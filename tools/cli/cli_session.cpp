@@ -7,6 +7,16 @@ CliSession cli_session;
 
 namespace {
 
+// How long the main thread leaves the end of the process to a returning
+// console handler.
+constexpr DWORD ENDING_GRACE_MS = 10000;
+
+// Cancels the job and waits (at most 4.5 s) until it has removed its
+// partial files.
+void cancel_and_wait_for_cleanup() {
+    cli_session.interrupted = true;
+    if (cli_session.job_cleaned_up) WaitForSingleObject(cli_session.job_cleaned_up, 4500);
+}
 
 // Ctrl+C and Ctrl+Break cancel the job, which the main thread then winds
 // down. Closing the console window, logoff and shutdown end the process as
@@ -21,8 +31,10 @@ BOOL WINAPI on_console_event(DWORD event) {
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
-        cli_session.interrupted = true;
-        if (cli_session.job_cleaned_up) WaitForSingleObject(cli_session.job_cleaned_up, 4500);
+        // The process ends as this returns: the main thread, done with its
+        // job meanwhile, leaves the end to it rather than exit on its own.
+        cli_session.ending = true;
+        cancel_and_wait_for_cleanup();
         return TRUE;
     default:
         return FALSE;
@@ -42,7 +54,7 @@ LRESULT CALLBACK session_window_procedure(HWND window, UINT message, WPARAM wpar
     switch (message) {
     case WM_QUERYENDSESSION: return TRUE;
     case WM_ENDSESSION:
-        if (wparam) on_console_event(CTRL_LOGOFF_EVENT);
+        if (wparam) cancel_and_wait_for_cleanup();
         return 0;
     case WM_CLOSE: DestroyWindow(window); return 0;
     case WM_DESTROY: PostQuitMessage(0); return 0;
@@ -111,6 +123,10 @@ void start_session_watch() {
 
 void end_session_watch() {
     SetEvent(cli_session.job_cleaned_up);
+    // A handler of an event that ends the process is returning now, and its
+    // return ends the process with the event's status; should that not
+    // come, the program ends on its own after a while.
+    if (cli_session.ending) Sleep(ENDING_GRACE_MS);
     end_watch_thread();
 }
 

@@ -16,6 +16,9 @@ struct CliSession {
     // Set once the job's record is destroyed: its thread has ended and its
     // files are closed, so what the job left on disk is final.
     HANDLE job_cleaned_up = nullptr;
+    // Set by the console handler on close, logoff and shutdown: Windows ends
+    // the process as the handler returns, so the main thread does not.
+    std::atomic<bool> ending{false};
     // Test seam (--raise-console-event N): the console event this run
     // raises at its own handler once its job works, ending itself as
     // Windows would after the handler returns; 0: none.

@@ -1,23 +1,28 @@
-// velmora-fuzz: mutates seed inputs and feeds them, in this process, to ZIP
-// and .tzst extraction, to the preferences parser, to the editor's
-// load_text and to the Deflate64 decoder, for a bounded time.
+// velmora-fuzz: mutates seed inputs and feeds them, in this process, to the
+// extraction of every archive family (ZIP, .tzst, tarballs in gzip, bzip2
+// and xz, 7z, RAR, single gzip files), to the preferences parser, to the
+// editor's load_text and to the Deflate64 decoder, for a bounded time.
 //
 //   velmora-fuzz [--seconds N] [--seed S] [--findings FOLDER] [--seeds FOLDER]
-//                [--target zip|tzst|prefs|editor|deflate64]
-//   velmora-fuzz --replay zip|tzst|prefs|editor|deflate64 FILE
+//                [--target TARGET]
+//   velmora-fuzz --replay TARGET FILE
 //   velmora-fuzz --self-test
+//   velmora-fuzz --write-seeds FOLDER
+//   TARGET: zip, tzst, tgz, tbz2, txz, 7z, rar, gz, prefs, editor or deflate64
 //
 // Seeds are made here: small archives packed by the program's own jobs (and
 // a copy of one whose entries are marked Deflate64, and of one whose tarball
 // is cut into frames of 8 KiB), the preferences texts,
 // a few texts with CR, LF, tabs and a BOM, and Deflate streams of zlib's
-// three block kinds that read the same as Deflate64. --seeds adds every file
-// of FOLDER whose extension is a target's name (.zip, .tzst, .prefs,
-// .editor, .deflate64) to that target's seeds. Every seed runs once as it
+// three block kinds that read the same as Deflate64; tarballs and 7z
+// archives written by libarchive and RAR 4 and 5 archives written byte by
+// byte (fuzz_seeds.h), hostile names among them. --seeds adds every file of
+// FOLDER whose extension is a target's name (.zip, .tzst, .7z, ...) to that
+// target's seeds; --write-seeds writes the seeds made here into FOLDER. Every seed runs once as it
 // is; then each iteration applies one to four mutations (bit flips, byte
 // changes, inserts, deletes, truncation, splicing with another seed).
 //
-// An archive of the zip and tzst targets is listed (list_archive), tested
+// An archive of an archive target is listed (list_archive), tested
 // (the test job) and extracted, and the three accounts must agree (see
 // fuzz_agreement.h); a run cancelled at its bound is not compared.
 //
@@ -55,6 +60,7 @@
 #include "editor/cell_editor.h"
 #include "editor/cell_screen.h"
 #include "fuzz_agreement.h"
+#include "fuzz_seeds.h"
 #include "fuzz_self_test.h"
 #include "io/file_reader.h"
 #include "io/file_writer.h"
@@ -68,8 +74,14 @@
 
 namespace {
 
-enum Target { ZIP, TZST, PREFS, EDITOR, DEFLATE64, TARGET_COUNT };
-const char* const TARGET_NAMES[TARGET_COUNT] = {"zip", "tzst", "prefs", "editor", "deflate64"};
+enum Target { ZIP, TZST, TGZ, TBZ2, TXZ, SEVEN_ZIP, RAR, GZ, PREFS, EDITOR, DEFLATE64, TARGET_COUNT };
+const char* const TARGET_NAMES[TARGET_COUNT] = {"zip", "tzst", "tgz", "tbz2", "txz", "7z", "rar", "gz",
+                                                "prefs", "editor", "deflate64"};
+
+// True for the targets that are archives: listed, tested and extracted.
+bool is_archive_target(Target target) { return target <= GZ; }
+// The name the archive is written under in the work folder: a.<target>.
+std::string archive_leaf(Target target) { return std::string("a.") + TARGET_NAMES[target]; }
 enum Kind { CRASH, HANG, ESCAPE, RESIDUE, DISAGREE, KIND_COUNT };
 const char* const KIND_NAMES[KIND_COUNT] = {"crash", "hang", "escape", "residue", "disagree"};
 
@@ -406,6 +418,8 @@ public:
     }
 
     void make_seeds();
+    // Seeds of the families libarchive reads: written by libarchive, and RAR by hand.
+    void make_libarchive_seeds(const std::string& noise);
     // Adds the files of folder whose extension is a target's name to that
     // target's seeds; returns how many.
     size_t add_seed_folder(const std::string& folder);
@@ -507,6 +521,36 @@ std::string Fuzzer::pack(const std::string& folder, uint32_t compressor, int lev
     return bytes;
 }
 
+void Fuzzer::make_libarchive_seeds(const std::string& noise) {
+    using fuzz_seeds::Entries;
+    const Entries tree = {{"sub/", ""}, {"a.txt", "hello\r\nworld\n"}, {"empty.bin", ""},
+                          {"sub/caf\xc3\xa9.txt", std::string(300, 'x')}, {"sub/noise.bin", noise}};
+    // Names that must stay inside the destination.
+    const Entries hostile = {{"../escaped.txt", "up"}, {"/abs.txt", "absolute"}, {"con.txt", "device"},
+                             {"a:b.txt", "colon"}, {"ok.txt", "fine"}};
+    const struct {
+        Target target;
+        int (*filter)(archive*);
+    } tarballs[] = {{TGZ, archive_write_add_filter_gzip},
+                    {TBZ2, archive_write_add_filter_bzip2},
+                    {TXZ, archive_write_add_filter_xz}};
+    for (const auto& t : tarballs) {
+        for (const Entries* entries : {&tree, &hostile}) {
+            const std::string bytes = fuzz_seeds::libarchive_archive(*entries, archive_write_set_format_pax_restricted, t.filter);
+            if (!bytes.empty()) add(t.target, bytes);
+        }
+    }
+    for (const Entries* entries : {&tree, &hostile}) {
+        const std::string bytes = fuzz_seeds::libarchive_archive(*entries, archive_write_set_format_7zip, nullptr, true);
+        if (!bytes.empty()) add(SEVEN_ZIP, bytes);
+    }
+    const Entries files = {{"a.txt", "hello\r\nworld\n"}, {"sub\\noise.bin", noise.substr(0, 5000)}, {"../up.txt", "x"}};
+    add(RAR, fuzz_seeds::rar4_stored(files));
+    add(RAR, fuzz_seeds::rar5_stored(files));
+    add(GZ, fuzz_seeds::gzip_of(noise));
+    add(GZ, fuzz_seeds::gzip_of("hello") + fuzz_seeds::gzip_of(" world"));
+}
+
 void Fuzzer::make_seeds() {
     const std::string tree = scratch_ + "seed";
     create_directory(tree.c_str());
@@ -539,6 +583,7 @@ void Fuzzer::make_seeds() {
             if (!framed.empty()) add(TZST, framed);
         }
     }
+    make_libarchive_seeds(noise);
     // A one-file archive keeps mutations close to the headers.
     const std::string one = scratch_ + "one";
     create_directory(one.c_str());
@@ -712,7 +757,7 @@ void Fuzzer::print_accounts(const Accounts& a) const {
 }
 
 bool Fuzzer::check_archive(Target target, const std::string& input, bool* interesting) {
-    const std::string archive = work_ + (target == ZIP ? "a.zip" : "a.tzst");
+    const std::string archive = work_ + archive_leaf(target);
     const std::string destination = work_ + "a\\";
     const std::string temp = temp_folder();
     const std::set<std::string> temp_before = names_in(temp);
@@ -739,6 +784,11 @@ bool Fuzzer::check_archive(Target target, const std::string& input, bool* intere
     }
     *interesting = extracted == JobOutcome::complete;
     walk_found(destination, "", accounts.found);
+    // A single compressed file unpacks into the one file a, not a folder.
+    const DWORD single = file_attributes((work_ + "a").c_str());
+    if (single != INVALID_FILE_ATTRIBUTES && !(single & FILE_ATTRIBUTE_DIRECTORY)) {
+        accounts.found.push_back(FoundItem{"a", FileReader((work_ + "a").c_str()).size(), false});
+    }
     const Comparison comparison = compare_accounts(accounts, fold_name);
     if (comparison.outcome != Comparison::not_compared) ++t.compared;
     if (comparison.outcome == Comparison::disagree) disagreement(target, input, comparison.found);
@@ -750,7 +800,7 @@ bool Fuzzer::check_archive(Target target, const std::string& input, bool* intere
     }
     for (const std::string& name : names_in(work_)) {
         const std::string leaf = name.substr(work_.size());
-        if (leaf != "a.zip" && leaf != "a.tzst" && leaf != "a" && leaf != "a.tar") {
+        if (leaf != archive_leaf(target) && leaf != "a" && leaf != "a.tar") {
             finding(ESCAPE, target, input, "left " + name);
         }
     }
@@ -788,7 +838,7 @@ bool Fuzzer::run(Target target, const std::string& input, bool* interesting) {
     *interesting = false;
     bool ok = true;
     ++tally[target].runs;
-    if (target == ZIP || target == TZST) {
+    if (is_archive_target(target)) {
         ok = check_archive(target, input, interesting);
     } else if (target == DEFLATE64) {
         size_t counted = 0;
@@ -838,6 +888,7 @@ struct Options {
     int replay = -1;
     std::string replay_file;
     bool self_test = false;
+    std::string write_seeds;  // the folder --write-seeds names
 };
 
 struct Arguments {
@@ -913,6 +964,16 @@ DWORD WINAPI fuzz_main(void* argument) {
         arguments.result = self_test(fuzzer);
         return 0;
     }
+    if (!o.write_seeds.empty()) {
+        for (int t = 0; t < TARGET_COUNT; ++t) {
+            int n = 0;
+            for (const std::string& seed : fuzzer.corpus(static_cast<Target>(t))) {
+                write_all(o.write_seeds + "\\seed-" + std::to_string(++n) + "." + TARGET_NAMES[t], seed);
+            }
+        }
+        arguments.result = 0;
+        return 0;
+    }
     const ULONGLONG start = GetTickCount64();
     const ULONGLONG end = start + static_cast<ULONGLONG>(o.seconds * 1000);
     ULONGLONG next_report = start + 30000;
@@ -973,12 +1034,16 @@ int main(int argc, char** argv) {
             i += 2;
         } else if (a == "--self-test") {
             o.self_test = true;
+        } else if (a == "--write-seeds" && more) {
+            o.write_seeds = argv[++i];
         } else {
             std::fprintf(stderr,
                          "usage: velmora-fuzz [--seconds N] [--seed S] [--findings FOLDER] [--seeds FOLDER]"
-                         " [--target zip|tzst|prefs|editor|deflate64]\n"
-                         "       velmora-fuzz --replay zip|tzst|prefs|editor|deflate64 FILE\n"
-                         "       velmora-fuzz --self-test\n");
+                         " [--target TARGET]\n"
+                         "       velmora-fuzz --replay TARGET FILE\n"
+                         "       velmora-fuzz --self-test\n"
+                         "       velmora-fuzz --write-seeds FOLDER\n"
+                         "TARGET: zip, tzst, tgz, tbz2, txz, 7z, rar, gz, prefs, editor or deflate64\n");
             return 2;
         }
     }

@@ -3,8 +3,10 @@
 //
 // Invariant: the archive is read before anything is made for it: the
 // destination folder only once a first header has been read, and a single
-// file's output only once its stream is known to be of its kind. Listing,
-// testing and unpacking judge every entry by view_la_entry.
+// file's output only once its stream is known to be of its kind. An archive
+// whose decoding needs more memory than the machine can give is refused
+// when it is opened, before any of it is decoded. Listing, testing and
+// unpacking judge every entry by view_la_entry.
 #include "jobs/libarchive/la_jobs.h"
 
 #include <archive.h>
@@ -20,6 +22,7 @@
 #include "jobs/frame/job_words.h"
 #include "jobs/libarchive/la_entries.h"
 #include "jobs/libarchive/la_extract.h"
+#include "jobs/libarchive/la_memory.h"
 #include "jobs/libarchive/la_source.h"
 #include "jobs/writer/extract_writer.h"
 #include "jobs/writer/single_output.h"
@@ -45,20 +48,25 @@ std::vector<std::string> volumes_of(const char* path, const ArchiveNames& names)
 class Reading {
 public:
     Reading(const char* path, const ArchiveNames& names)
-        : names_(names), source_(volumes_of(path, names)), reader_(new_la_reader(names.kind)) {}
+        : names_(names), files_(volumes_of(path, names)), source_(files_), reader_(new_la_reader(names.kind)) {}
     ~Reading() { free_la_reader(reader_); }
     Reading(const Reading&) = delete;
     Reading& operator=(const Reading&) = delete;
 
-    // How opening it went.
-    enum class Opened { yes, missing, no_memory, not_of_its_kind };
+    // How opening it went: too_large when its decoding needs more memory
+    // than this machine can give (memory_needed says how much).
+    enum class Opened { yes, missing, no_memory, too_large, not_of_its_kind };
     Opened open() {
         if (!source_.exists()) return Opened::missing;
         if (!reader_) return Opened::no_memory;
         if (!source_.open(reader_)) return source_.no_memory() ? Opened::no_memory : Opened::not_of_its_kind;
         // The raw format takes any bytes: only the filter tells a .gz.
-        return la_filter_matches(reader_, names_.kind) ? Opened::yes : Opened::not_of_its_kind;
+        if (!la_filter_matches(reader_, names_.kind)) return Opened::not_of_its_kind;
+        memory_needed_ = la_memory_needed(files_[0].c_str(), names_.kind);
+        return memory_needed_ > memory_available() ? Opened::too_large : Opened::yes;
     }
+    // What the archive's decoding needs, as its headers tell; 0 when not known.
+    uint64_t memory_needed() const { return memory_needed_; }
     archive* reader() const { return reader_; }
     const ArchiveSource& source() const { return source_; }
     NameRule name_rule() const { return la_name_rule(names_.kind); }
@@ -74,8 +82,10 @@ public:
 
 private:
     const ArchiveNames& names_;
+    std::vector<std::string> files_;
     ArchiveSource source_;
     archive* reader_;
+    uint64_t memory_needed_ = 0;
 };
 
 // True when the reader stopped because the archive's names are encrypted.
@@ -84,13 +94,19 @@ bool names_encrypted(archive* reader) {
     return archive_read_has_encrypted_entries(reader) > 0 || (why && std::strstr(why, "ncrypt"));
 }
 
-// Notes why an archive could not be opened or read from its first header.
-void note_unopened(ArchiveJob& job, const char* path, Reading::Opened opened) {
-    if (opened == Reading::Opened::no_memory) {
-        note_memory_needed(job, path, 0);
+// Notes why an archive could not be opened.
+void note_unopened(ArchiveJob& job, const char* path, const Reading& reading, Reading::Opened opened) {
+    if (opened == Reading::Opened::no_memory || opened == Reading::Opened::too_large) {
+        note_memory_needed(job, path, opened == Reading::Opened::too_large ? reading.memory_needed() : 0);
     } else {
         note_problem(job, Problem::unreadable_archive, path);
     }
+}
+
+// How the listing of an archive that could not be opened ends.
+ListResult unopened_listing(const Reading& reading, Reading::Opened opened) {
+    if (opened == Reading::Opened::too_large) return ListResult{ListEnd::too_large, reading.memory_needed()};
+    return ListResult{opened == Reading::Opened::no_memory ? ListEnd::too_large : ListEnd::unreadable};
 }
 
 // Notes why a reading stopped before the archive's end: a missing volume,
@@ -136,7 +152,7 @@ JobResult decompress_la_archive(ArchiveJob& job, const ArchiveNames& names) {
     Reading reading(path, names);
     const Reading::Opened opened = reading.open();
     if (opened != Reading::Opened::yes) {
-        note_unopened(job, path, opened);
+        note_unopened(job, path, reading, opened);
         return JobResult{false, destination};
     }
     archive_entry* entry = nullptr;
@@ -154,9 +170,7 @@ JobResult decompress_la_archive(ArchiveJob& job, const ArchiveNames& names) {
 ListResult list_la_archive(const char* path, const ArchiveNames& names, const ListVisit& visit) {
     Reading reading(path, names);
     const Reading::Opened opened = reading.open();
-    if (opened != Reading::Opened::yes) {
-        return ListResult{opened == Reading::Opened::no_memory ? ListEnd::too_large : ListEnd::unreadable};
-    }
+    if (opened != Reading::Opened::yes) return unopened_listing(reading, opened);
     archive* reader = reading.reader();
     archive_entry* entry = nullptr;
     int header;
@@ -194,18 +208,23 @@ JobResult test_la_archive(ArchiveJob& job, const ArchiveNames& names) {
     Reading reading(path, names);
     const Reading::Opened opened = reading.open();
     if (opened != Reading::Opened::yes) {
-        note_unopened(job, path, opened);
+        note_unopened(job, path, reading, opened);
         return JobResult{};
     }
     archive* reader = reading.reader();
     archive_entry* entry = nullptr;
     int header = first_header(job, path, reading, &entry);
     if (header == ARCHIVE_FATAL) return JobResult{};
+    std::vector<HeaderTrouble> warnings;
     std::vector<HeaderTrouble> unusable;
     while (header == ARCHIVE_OK && !cancel_requested(job)) {
         const EntryView view = view_la_entry(entry, reading.name_rule());
-        const std::string name = listed_la_entry(view).name;
-        if (view.encrypted) {
+        const ListedEntry listed = listed_la_entry(view);
+        const std::string& name = listed.name;
+        // The entries an extraction passes over are passed over here too.
+        if (listed.skipped) {
+            if (!name.empty()) note_problem(job, Problem::unsafe_name, name);
+        } else if (view.encrypted) {
             note_problem(job, Problem::encrypted, name);
         } else if (view.item == EntryItem::file) {
             switch (decode_entry(job, reader, reading.source().total_bytes())) {
@@ -217,10 +236,8 @@ JobResult test_la_archive(ArchiveJob& job, const ArchiveNames& names) {
             }
         }
         job.items_done.fetch_add(1, std::memory_order_relaxed);
-        header = next_la_header(reader, &entry, nullptr, &unusable);
-    }
-    for (const HeaderTrouble& trouble : unusable) {
-        note_problem(job, Problem::entry_unreadable, trouble.name + " (header could not be read)");
+        header = next_la_header(reader, &entry, &warnings, &unusable);
+        note_header_trouble(job, warnings, unusable);
     }
     if (cancel_requested(job)) return JobResult{};
     if (header != ARCHIVE_EOF) {
@@ -265,7 +282,7 @@ JobResult decompress_la_file(ArchiveJob& job, const ArchiveNames& names) {
     Reading reading(path, names);
     const Reading::Opened opened = reading.open();
     if (opened != Reading::Opened::yes) {
-        note_unopened(job, path, opened);
+        note_unopened(job, path, reading, opened);
         return JobResult{};
     }
     if (!job.job_output.empty() && !make_destination_folder(job, job.job_output)) return JobResult{};
@@ -297,9 +314,7 @@ JobResult decompress_la_file(ArchiveJob& job, const ArchiveNames& names) {
 ListResult list_la_file(const char* path, const ArchiveNames& names, const ListVisit& visit) {
     Reading reading(path, names);
     const Reading::Opened opened = reading.open();
-    if (opened != Reading::Opened::yes) {
-        return ListResult{opened == Reading::Opened::no_memory ? ListEnd::too_large : ListEnd::unreadable};
-    }
+    if (opened != Reading::Opened::yes) return unopened_listing(reading, opened);
     uint64_t size = 0;
     if (decode_stream(nullptr, reading, nullptr, &size) != DataEnd::whole) return ListResult{ListEnd::unreadable};
     ListedEntry listed;
@@ -314,7 +329,7 @@ JobResult test_la_file(ArchiveJob& job, const ArchiveNames& names) {
     Reading reading(path, names);
     const Reading::Opened opened = reading.open();
     if (opened != Reading::Opened::yes) {
-        note_unopened(job, path, opened);
+        note_unopened(job, path, reading, opened);
         return JobResult{};
     }
     uint64_t size = 0;

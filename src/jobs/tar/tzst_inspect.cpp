@@ -10,6 +10,7 @@
 
 #include "jobs/frame/job_words.h"
 #include "jobs/libarchive/la_entries.h"
+#include "jobs/libarchive/la_extract.h"
 #include "jobs/tar/tzst_jobs.h"
 #include "jobs/zstd/zstd_stream.h"
 #include "io/banned.h"
@@ -66,10 +67,12 @@ JobResult test_zstd_tarball(ArchiveJob& job, const ArchiveNames&) {
     archive* reader = new_la_reader(ArchiveKind::tarball);
     bool any_entry = false;
     int header = ARCHIVE_FATAL;
+    std::vector<HeaderTrouble> warnings;
     std::vector<HeaderTrouble> unusable;
     if (reader && open_tar_reader_on(reader, source)) {
         archive_entry* entry = nullptr;
-        while (!cancel_requested(job) && (header = next_la_header(reader, &entry, nullptr, &unusable)) == ARCHIVE_OK) {
+        while (!cancel_requested(job) && (header = next_la_header(reader, &entry, &warnings, &unusable)) == ARCHIVE_OK) {
+            note_header_trouble(job, warnings, unusable);
             any_entry = true;
             const std::string name = listed_la_entry(view_la_entry(entry, NameRule::header_bytes)).name;
             const int64_t size = archive_entry_size(entry);
@@ -96,9 +99,7 @@ JobResult test_zstd_tarball(ArchiveJob& job, const ArchiveNames&) {
             }
         }
     }
-    for (const HeaderTrouble& trouble : unusable) {
-        note_problem(job, Problem::entry_unreadable, trouble.name + " (header could not be read)");
-    }
+    note_header_trouble(job, warnings, unusable);
     // What follows the tarball's end is decoded too, so that a frame's
     // checksum at the end of the stream is checked.
     const void* rest = nullptr;
