@@ -13,6 +13,7 @@
 #include <archive_entry.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@
 #include "jobs/libarchive/la_extract.h"
 #include "jobs/libarchive/la_memory.h"
 #include "jobs/libarchive/la_source.h"
+#include "jobs/libarchive/la_walk.h"
 #include "jobs/writer/extract_writer.h"
 #include "jobs/writer/single_output.h"
 #include "io/banned.h"
@@ -120,12 +122,21 @@ void note_broken(ArchiveJob& job, const char* path, const Reading& reading, cons
     }
 }
 
+// What a walk reopens the archive with: each call makes a fresh reading in
+// *again, freeing the one made before.
+LaReopen reopener(const char* path, const ArchiveNames& names, std::unique_ptr<Reading>* again) {
+    return [path, &names, again]() -> archive* {
+        *again = std::make_unique<Reading>(path, names);
+        return (*again)->open() == Reading::Opened::yes ? (*again)->reader() : nullptr;
+    };
+}
+
 // Reads the first header: ARCHIVE_OK with *entry set, ARCHIVE_EOF for an
 // empty archive, or ARCHIVE_FATAL with the reason noted.
-int first_header(ArchiveJob& job, const char* path, Reading& reading, archive_entry** entry) {
+int first_header(ArchiveJob& job, const char* path, Reading& reading, LaWalk& walk, archive_entry** entry) {
     std::vector<HeaderTrouble> warnings;
     std::vector<HeaderTrouble> unusable;
-    const int header = next_la_header(reading.reader(), entry, &warnings, &unusable);
+    const int header = walk.next(entry, &warnings, &unusable);
     if (header == ARCHIVE_FATAL) {
         if (names_encrypted(reading.reader())) {
             note_problem(job, Problem::names_encrypted, path);
@@ -155,15 +166,18 @@ JobResult decompress_la_archive(ArchiveJob& job, const ArchiveNames& names) {
         note_unopened(job, path, reading, opened);
         return JobResult{false, destination};
     }
+    std::unique_ptr<Reading> again;
+    EntryProgress progress;
+    progress.archive_bytes = reading.source().total_bytes();
+    LaWalk walk(reading.reader(), reopener(path, names, &again), progress);
     archive_entry* entry = nullptr;
-    const int first = first_header(job, path, reading, &entry);
+    const int first = first_header(job, path, reading, walk, &entry);
     if (first == ARCHIVE_FATAL || !make_destination_folder(job, destination)) return JobResult{false, destination};
     if (first == ARCHIVE_EOF) return JobResult{true, destination};
     Extraction extraction(job, destination + "\\", path);
-    EntryProgress progress;
-    progress.archive_bytes = reading.source().total_bytes();
-    const int header = extract_la_entries(extraction, reading.reader(), entry, reading.name_rule(), progress);
-    if (header != ARCHIVE_EOF && !job_stopping(job)) note_broken(job, path, reading, "");
+    const int header = extract_la_entries(extraction, walk, entry, reading.name_rule());
+    const Reading& last = again ? *again : reading;
+    if (header != ARCHIVE_EOF && !job_stopping(job)) note_broken(job, path, last, "");
     return JobResult{header == ARCHIVE_EOF && !job_stopping(job), destination};
 }
 
@@ -185,24 +199,6 @@ ListResult list_la_archive(const char* path, const ArchiveNames& names, const Li
     return ListResult{any_entry ? ListEnd::broken : ListEnd::unreadable};
 }
 
-// Decodes the current entry's data into nothing; how it ended.
-DataEnd decode_entry(ArchiveJob& job, archive* reader, uint64_t archive_bytes) {
-    bool warned = false;
-    for (;;) {
-        const void* block = nullptr;
-        size_t length = 0;
-        la_int64_t offset = 0;
-        const int status = archive_read_data_block(reader, &block, &length, &offset);
-        if (status == ARCHIVE_EOF) break;
-        if (status < ARCHIVE_WARN) return DataEnd::cut_short;
-        warned = warned || status == ARCHIVE_WARN;
-        job.overall_percent.store(counted_percent(archive_filter_bytes(reader, -1), static_cast<int64_t>(archive_bytes)),
-                                  std::memory_order_relaxed);
-        if (cancel_requested(job)) return DataEnd::cancelled;
-    }
-    return warned ? DataEnd::mismatch : DataEnd::whole;
-}
-
 JobResult test_la_archive(ArchiveJob& job, const ArchiveNames& names) {
     const char* path = job.job_inputs.c_str();
     Reading reading(path, names);
@@ -211,9 +207,12 @@ JobResult test_la_archive(ArchiveJob& job, const ArchiveNames& names) {
         note_unopened(job, path, reading, opened);
         return JobResult{};
     }
-    archive* reader = reading.reader();
+    std::unique_ptr<Reading> again;
+    EntryProgress progress;
+    progress.archive_bytes = reading.source().total_bytes();
+    LaWalk walk(reading.reader(), reopener(path, names, &again), progress);
     archive_entry* entry = nullptr;
-    int header = first_header(job, path, reading, &entry);
+    int header = first_header(job, path, reading, walk, &entry);
     if (header == ARCHIVE_FATAL) return JobResult{};
     std::vector<HeaderTrouble> warnings;
     std::vector<HeaderTrouble> unusable;
@@ -226,22 +225,25 @@ JobResult test_la_archive(ArchiveJob& job, const ArchiveNames& names) {
             if (!name.empty()) note_problem(job, Problem::unsafe_name, name);
         } else if (view.encrypted) {
             note_problem(job, Problem::encrypted, name);
+            walk.left_unread();
         } else if (view.item == EntryItem::file) {
-            switch (decode_entry(job, reader, reading.source().total_bytes())) {
+            std::string detail;
+            switch (walk.read_data(job, entry, nullptr, &detail)) {
             case DataEnd::whole: break;
-            case DataEnd::mismatch: note_problem(job, Problem::damaged, name + " (CRC mismatch)"); break;
+            case DataEnd::mismatch: note_problem(job, Problem::damaged, name + " (" + detail + ")"); break;
             case DataEnd::cut_short: note_problem(job, Problem::cut_short, name + " (its data is damaged or cut short)"); break;
-            case DataEnd::cancelled:
-            case DataEnd::not_decoded: break;
+            case DataEnd::not_decoded: note_problem(job, Problem::unknown_method, name, detail); break;
+            case DataEnd::cancelled: break;
             }
         }
         job.items_done.fetch_add(1, std::memory_order_relaxed);
-        header = next_la_header(reader, &entry, &warnings, &unusable);
+        header = walk.next(&entry, &warnings, &unusable);
         note_header_trouble(job, warnings, unusable);
     }
     if (cancel_requested(job)) return JobResult{};
     if (header != ARCHIVE_EOF) {
-        note_broken(job, path, reading, " (it breaks off after " + std::to_string(job.items_done.load()) + " entries)");
+        const Reading& last = again ? *again : reading;
+        note_broken(job, path, last, " (it breaks off after " + std::to_string(job.items_done.load()) + " entries)");
     }
     return JobResult{header == ARCHIVE_EOF, path};
 }

@@ -148,7 +148,8 @@ TarballResult extract_tarball(ArchiveJob& job, const std::string& destination_fo
         return result;
     }
     Extraction extraction(job, destination, job.archive_path.c_str());
-    header = extract_la_entries(extraction, reader, nullptr, NameRule::header_bytes, EntryProgress{});
+    LaWalk walk(reader, nullptr, EntryProgress{});
+    header = extract_la_entries(extraction, walk, nullptr, NameRule::header_bytes);
     result.read_to_end = header == ARCHIVE_EOF;
     free_la_reader(reader);
     return result;
