@@ -1,11 +1,124 @@
 // What libarchive's readers leave unsaid and the libarchive family tells
-// itself: which method or filter its 7z reader refused to decode, from its
+// itself: whether a RAR 5 archive reached its end block (archives made
+// field by field here, cut and padded, each listed, tested and extracted),
+// and which method or filter its 7z reader refused to decode, from its
 // words.
 #include <gtest/gtest.h>
 
-#include <string>
+#include <zlib.h>
 
+#include <string>
+#include <vector>
+
+#include "jobs/frame/job_paths.h"
 #include "jobs/libarchive/la_walk.h"
+#include "jobs/worker/archive_inspect.h"
+#include "jobs/worker/job_report.h"
+#include "job_test_util.h"
+#include "test_folder.h"
+
+namespace {
+
+std::string le32(uint32_t v) {
+    std::string s;
+    for (int i = 0; i < 4; ++i) s += static_cast<char>(v >> (8 * i));
+    return s;
+}
+
+std::string vint(uint64_t v) {
+    std::string s;
+    do {
+        s += static_cast<char>((v & 0x7F) | (v > 0x7F ? 0x80 : 0));
+        v >>= 7;
+    } while (v);
+    return s;
+}
+
+uint32_t crc_of(const std::string& bytes) {
+    return static_cast<uint32_t>(crc32_z(0, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()));
+}
+
+// A RAR 5 block: CRC, header size, then type, flags and fields, then data.
+std::string rar_block(uint64_t type, const std::string& fields, const std::string& data = "") {
+    const std::string head = vint(type) + vint(data.empty() ? 0 : 2) + (data.empty() ? "" : vint(data.size())) + fields;
+    return le32(crc_of(vint(head.size()) + head)) + vint(head.size()) + head + data;
+}
+
+// A stored file with its CRC-32, made on Windows.
+std::string rar_stored(const std::string& name, const std::string& data) {
+    return rar_block(2, vint(0x4) + vint(data.size()) + vint(0x20) + le32(crc_of(data)) + vint(0) + vint(0) +
+                            vint(name.size()) + name,
+                     data);
+}
+
+const std::string RAR5 = std::string("Rar!\x1A\x07\x01\x00", 8);
+const std::string RAR_MAIN = rar_block(1, vint(0));
+const std::string RAR_END = rar_block(5, vint(0));
+
+// How list, test and extraction each found an archive.
+struct Readings {
+    ListEnd listed = ListEnd::whole;
+    std::string tested;     // the test's report, "" when sound
+    std::string extracted;  // the extraction's report
+    Tree files;
+};
+
+Readings read_all_three(const TestFolder& place, const char* name, const std::string& bytes) {
+    place.write(name, bytes);
+    const std::string path = std::string(place.path().c_str()) + name;
+    Readings readings;
+    readings.listed = list_archive(path.c_str(), [](const ListedEntry&) {}).end;
+    JobHandle test;
+    test->job_inputs = make_selection_list({path});
+    run_job(*test, JobKind::test);
+    readings.tested = problem_report(*test);
+    JobHandle extraction;
+    extraction->job_inputs = make_selection_list({path});
+    run_job(*extraction, JobKind::decompress);
+    readings.extracted = problem_report(*extraction);
+    const std::string stem = archive_names(path.c_str()).stem;
+    readings.files = read_tree(stem + "\\");
+    remove_tree(stem.c_str());
+    return readings;
+}
+
+}  // namespace
+
+// libarchive ends a RAR 5 reading at any header it cannot read whole as it
+// ends one at the end block: only the block tells a whole archive from one
+// cut between two entries, and bytes after the block change nothing.
+TEST(RarEnd, an_archive_without_its_end_block_is_cut_short_to_list_test_and_extraction) {
+    const std::string one = pattern_bytes(3000, 1);
+    const std::string two = pattern_bytes(2000, 2);
+    const std::string entries = RAR5 + RAR_MAIN + rar_stored("one.bin", one) + rar_stored("two.bin", two);
+    const std::string whole = entries + RAR_END;
+    std::string bad_crc = whole;
+    bad_crc[bad_crc.size() - RAR_END.size()] ^= 0x01;
+    const struct {
+        const char* name;
+        std::string bytes;
+        bool complete;
+    } cases[] = {
+        {"whole", whole, true},
+        {"zeros_after_the_end_block", whole + std::string(100, '\0'), true},
+        {"cut_after_the_last_entry", entries, false},
+        {"cut_in_the_end_block", whole.substr(0, whole.size() - 3), false},
+        {"end_block_whose_crc_fails", bad_crc, false},
+    };
+    TestFolder place("rar-end");
+    const Tree files{{"one.bin", one}, {"two.bin", two}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Readings got = read_all_three(place, "x.rar", c.bytes);
+        const std::string path = std::string(place.path().c_str()) + "x.rar";
+        const std::string damaged = "Velmora: The archive is damaged or cut short; nothing after the damage was "
+                                    "extracted:\n" + path;
+        EXPECT_EQ(got.listed, c.complete ? ListEnd::whole : ListEnd::broken);
+        EXPECT_EQ(got.tested, c.complete ? "" : damaged + " (it breaks off after 2 entries)");
+        EXPECT_EQ(got.extracted, c.complete ? "" : damaged);
+        EXPECT_TRUE(same_tree(files, got.files)) << "both entries are whole, whatever follows them";
+    }
+}
 
 TEST(RefusedMethod, the_method_libarchive_would_not_decode_is_named_as_7_zip_names_it) {
     const struct {

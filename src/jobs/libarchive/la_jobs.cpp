@@ -24,6 +24,7 @@
 #include "jobs/libarchive/la_entries.h"
 #include "jobs/libarchive/la_extract.h"
 #include "jobs/libarchive/la_memory.h"
+#include "jobs/libarchive/la_rar_end.h"
 #include "jobs/libarchive/la_source.h"
 #include "jobs/libarchive/la_walk.h"
 #include "jobs/writer/extract_writer.h"
@@ -42,7 +43,7 @@ std::vector<std::string> volumes_of(const char* path, const ArchiveNames& names)
         if (file_attributes(volume.c_str()) == INVALID_FILE_ATTRIBUTES) break;
         volumes.push_back(volume);
     }
-    if (volumes.empty()) volumes.push_back(path);  // the first is missing: the reading says so
+    if (volumes.empty()) volumes.push_back(path);  // the first is missing: see first_volume_missing
     return volumes;
 }
 
@@ -80,6 +81,20 @@ public:
         *missing = name_of(volume_path(names_, static_cast<int>(source_.volume_count()) + 1).c_str());
         return file_attributes(volume_path(names_, static_cast<int>(source_.volume_count()) + 1).c_str()) ==
                INVALID_FILE_ATTRIBUTES;
+    }
+    // True when the first volume of a set is missing (nothing of the set
+    // reads without it); *missing names it.
+    bool first_volume_missing(std::string* missing) const {
+        if (names_.volume_digits == 0) return false;
+        *missing = name_of(volume_path(names_, 1).c_str());
+        return file_attributes(volume_path(names_, 1).c_str()) == INVALID_FILE_ATTRIBUTES;
+    }
+    // True when a reading that libarchive ended as whole stopped short of
+    // the archive's end all the same: its last file came out cut short, or
+    // a RAR 5 archive lacks its end block (see la_rar_end.h).
+    bool stopped_short(bool last_file_cut) const {
+        return last_file_cut || (names_.volume_digits == 0 && archive_format(reader_) == ARCHIVE_FORMAT_RAR_V5 &&
+                                 !rar5_ends_in_end_block(files_[0].c_str()));
     }
 
 private:
@@ -122,6 +137,14 @@ void note_broken(ArchiveJob& job, const char* path, const Reading& reading, cons
     }
 }
 
+// Notes a set whose first volume is missing; true when it is.
+bool note_first_volume_missing(ArchiveJob& job, const char* path, const Reading& reading) {
+    std::string missing;
+    if (!reading.first_volume_missing(&missing)) return false;
+    note_problem(job, Problem::volume_missing, path, missing);
+    return true;
+}
+
 // What a walk reopens the archive with: each call makes a fresh reading in
 // *again, freeing the one made before.
 LaReopen reopener(const char* path, const ArchiveNames& names, std::unique_ptr<Reading>* again) {
@@ -161,6 +184,7 @@ JobResult decompress_la_archive(ArchiveJob& job, const ArchiveNames& names) {
     job.archive_path.set(path);
     const std::string destination = job.job_output.empty() ? names.stem : job.job_output;
     Reading reading(path, names);
+    if (note_first_volume_missing(job, path, reading)) return JobResult{false, destination};
     const Reading::Opened opened = reading.open();
     if (opened != Reading::Opened::yes) {
         note_unopened(job, path, reading, opened);
@@ -172,17 +196,24 @@ JobResult decompress_la_archive(ArchiveJob& job, const ArchiveNames& names) {
     LaWalk walk(reading.reader(), reopener(path, names, &again), progress);
     archive_entry* entry = nullptr;
     const int first = first_header(job, path, reading, walk, &entry);
+    if (first == ARCHIVE_EOF && reading.stopped_short(false)) {
+        note_broken(job, path, reading, "");
+        return JobResult{false, destination};
+    }
     if (first == ARCHIVE_FATAL || !make_destination_folder(job, destination)) return JobResult{false, destination};
     if (first == ARCHIVE_EOF) return JobResult{true, destination};
     Extraction extraction(job, destination + "\\", path);
     const int header = extract_la_entries(extraction, walk, entry, reading.name_rule());
     const Reading& last = again ? *again : reading;
-    if (header != ARCHIVE_EOF && !job_stopping(job)) note_broken(job, path, last, "");
-    return JobResult{header == ARCHIVE_EOF && !job_stopping(job), destination};
+    const bool whole = header == ARCHIVE_EOF && !last.stopped_short(walk.last_file_cut());
+    if (!whole && !job_stopping(job)) note_broken(job, path, last, "");
+    return JobResult{whole && !job_stopping(job), destination};
 }
 
 ListResult list_la_archive(const char* path, const ArchiveNames& names, const ListVisit& visit) {
     Reading reading(path, names);
+    std::string missing;
+    if (reading.first_volume_missing(&missing)) return ListResult{ListEnd::unreadable};
     const Reading::Opened opened = reading.open();
     if (opened != Reading::Opened::yes) return unopened_listing(reading, opened);
     archive* reader = reading.reader();
@@ -194,7 +225,7 @@ ListResult list_la_archive(const char* path, const ArchiveNames& names, const Li
         const ListedEntry listed = listed_la_entry(view_la_entry(entry, reading.name_rule()));
         if (!listed.name.empty()) visit(listed);
     }
-    if (header == ARCHIVE_EOF) return ListResult{ListEnd::whole};
+    if (header == ARCHIVE_EOF && !reading.stopped_short(false)) return ListResult{ListEnd::whole};
     if (!any_entry && names_encrypted(reader)) return ListResult{ListEnd::names_encrypted};
     return ListResult{any_entry ? ListEnd::broken : ListEnd::unreadable};
 }
@@ -202,6 +233,7 @@ ListResult list_la_archive(const char* path, const ArchiveNames& names, const Li
 JobResult test_la_archive(ArchiveJob& job, const ArchiveNames& names) {
     const char* path = job.job_inputs.c_str();
     Reading reading(path, names);
+    if (note_first_volume_missing(job, path, reading)) return JobResult{};
     const Reading::Opened opened = reading.open();
     if (opened != Reading::Opened::yes) {
         note_unopened(job, path, reading, opened);
@@ -241,11 +273,12 @@ JobResult test_la_archive(ArchiveJob& job, const ArchiveNames& names) {
         note_header_trouble(job, warnings, unusable);
     }
     if (cancel_requested(job)) return JobResult{};
-    if (header != ARCHIVE_EOF) {
-        const Reading& last = again ? *again : reading;
+    const Reading& last = again ? *again : reading;
+    const bool whole = header == ARCHIVE_EOF && !last.stopped_short(walk.last_file_cut());
+    if (!whole) {
         note_broken(job, path, last, " (it breaks off after " + std::to_string(job.items_done.load()) + " entries)");
     }
-    return JobResult{header == ARCHIVE_EOF, path};
+    return JobResult{whole, path};
 }
 
 // ---------------------------------------------------------------------------
