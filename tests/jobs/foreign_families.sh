@@ -2,13 +2,14 @@
 # The families Velmora reads through libarchive, each from the tools that
 # make them: tarballs from GNU tar (plain, gzip, bzip2, xz), 7z from 7-Zip in
 # every method it writes, solid or not, encrypted or with encrypted names,
-# 7z and tar.gz from bsdtar with hostile names, single gzip, bzip2 and xz
-# files (several members too), and RAR 4 and 5 archives and volume sets from
-# libarchive's own test suite. velmora-cli unpacks, lists and tests each;
-# the files it writes are compared byte for byte with the sources or with
-# what the reference reader extracts (GNU tar, bsdtar, or libarchive itself
-# for RAR volume sets, which bsdtar cannot open), and what it leaves out,
-# damaged or cut short is named and never read as complete.
+# and in a method and a filter libarchive does not decode, 7z and tar.gz
+# from bsdtar with hostile names, single gzip, bzip2 and xz files (several
+# members too), and RAR 4 and 5 archives and volume sets from libarchive's
+# own test suite. velmora-cli unpacks, lists and tests each; the files it
+# writes are compared byte for byte with the sources or with what the
+# reference reader extracts (GNU tar, bsdtar, or libarchive itself for RAR
+# volume sets, which bsdtar cannot open), and what it leaves out, damaged or
+# cut short is named and never read as complete.
 set -euo pipefail
 WORK_NAME=families . "$(dirname "$0")/../support/cli_checks.sh"
 skipped=0
@@ -50,6 +51,8 @@ files_in() { [ ! -d "$1" ] || (cd "$1" && find . -type f | sort); }
 snapshot() { (cd "$1" && find . \( -type f -printf '%p %s %T@\n' \) -o -printf '%p\n' | sort); }
 # list's lines sorted, beside a reference view.
 listed() { sort "$WORK/out"; }
+# lists_as VIEW: list's lines, sorted, are VIEW's (a reference view).
+lists_as() { diff "$1" <(listed) || { echo "exit code $(cat "$WORK/rc")"; cat "$WORK/err"; return 1; }; }
 # bsdtar's view of an archive as velmora-cli lists it: SIZE<TAB>NAME,
 # folders ending in /, links as NAME -> TARGET with size 0.
 bsd_view() {
@@ -220,7 +223,7 @@ for kind in plain.tar:--no-auto-compress gzip.tar.gz:--gzip gzip2.tgz:--gzip bzi
     case $name in *2* | *.tbz) continue ;; esac
     before=$(snapshot "$TARS")
     cli list "$(win "$archive")"
-    check "tar, $name: list shows the entries tar -tvf shows" diff <(tar_view "$archive") <(listed)
+    check "tar, $name: list shows the entries tar -tvf shows" lists_as <(tar_view "$archive")
     cli test "$(win "$archive")"
     check "tar, $name: test finds every entry sound" exit_is 0
     check "tar, $name: test counts every entry" printed "$(tar -tf "$archive" | wc -l) entries tested, all sound: $(win "$archive")"
@@ -256,7 +259,7 @@ as_asked() {
 check "7z: 7-Zip wrote every method asked for, solid and not" as_asked
 before=$(snapshot "$SEVEN")
 cli list "$(win "$SEVEN/LZMA2-on.7z")"
-check "7z: list shows the entries bsdtar shows" diff <(bsd_view "$SEVEN/LZMA2-on.7z") <(listed)
+check "7z: list shows the entries bsdtar shows" lists_as <(bsd_view "$SEVEN/LZMA2-on.7z")
 cli test "$(win "$SEVEN/PPMd-off.7z")"
 check "7z: test finds every entry sound" exit_is 0
 check "7z: test counts every entry" printed "$(bsdtar -tf "$SEVEN/PPMd-off.7z" | wc -l) entries tested, all sound: $(win "$SEVEN/PPMd-off.7z")"
@@ -332,7 +335,7 @@ check "7z, Deflate64: test names the entry with its method" said "not tested: te
 check "7z, Deflate64: test tests the rest, all sound" \
     said "velmora-cli: $(bsdtar -tf "$SEVEN/deflate64.7z" | wc -l) entries tested: 0 damaged, 1 not tested: $(win "$SEVEN/deflate64.7z")"
 cli list "$(win "$SEVEN/deflate64.7z")"
-check "7z, Deflate64: list shows the entries bsdtar shows" diff <(bsd_view "$SEVEN/deflate64.7z") <(listed)
+check "7z, Deflate64: list shows the entries bsdtar shows" lists_as <(bsd_view "$SEVEN/deflate64.7z")
 cli decompress "$(win "$SEVEN/arm64.7z")"
 check "7z, ARM64 (solid): the job is not complete" exit_is 1
 for name in random.bin text.txt 'a\b\c\deep.txt' 'Café\résumé 日本.txt'; do
@@ -500,7 +503,7 @@ else
     before=$(snapshot "$RAR")
     for name in rar4 unicode4 solid5; do
         cli list "$(win "$RAR/$name.rar")"
-        check "rar, $name: list shows the entries bsdtar shows" diff <(bsd_view "$RAR/$name.rar") <(listed)
+        check "rar, $name: list shows the entries bsdtar shows" lists_as <(bsd_view "$RAR/$name.rar")
     done
     cli test "$(win "$RAR/files5.rar")"
     check "rar, files5: test finds every entry sound" printed "4 entries tested, all sound: $(win "$RAR/files5.rar")"
@@ -521,7 +524,7 @@ else
         check "rar volumes, $pick: the set is unpacked into $set as libarchive unpacks it" same_files "$RAR/$set-ref" "$RAR/$set"
     done
     cli list "$(win "$RAR/docs.part5.rar")"
-    check "rar volumes, docs.part5.rar: list shows every entry of the set" diff <(la_view "$RAR"/docs.part?.rar) <(listed)
+    check "rar volumes, docs.part5.rar: list shows every entry of the set" lists_as <(la_view "$RAR"/docs.part?.rar)
     cli test "$(win "$RAR/set5.part03.rar")"
     check "rar volumes, set5.part03.rar: test finds the whole set sound" \
         printed "9 entries tested, all sound: $(win "$RAR/set5.part03.rar")"
@@ -665,9 +668,10 @@ if [ -f "$UU/test_read_format_rar.rar.uu" ]; then
     cli test "$(win "$DAMAGE/cut5.rar")"
     check "cut rar 5: test is not sound" exit_is 1
 
-    # A RAR entry whose bytes do not match its CRC-32, compressed (RAR 4:
-    # libarchive gives every byte, then fails with "File CRC error") and
-    # stored (RAR 4 and 5).
+    # A RAR entry whose bytes do not match its CRC-32, compressed (libarchive
+    # fails with "File CRC error" once it has given every byte of a RAR 4
+    # entry, with "Checksum error: CRC32" before it gives the last bytes of
+    # a RAR 5 one) and stored (RAR 4 and 5).
     "$PYTHON" - "$RAR" "$DAMAGE" <<'PY'
 import sys
 rar, damage = sys.argv[1:]
@@ -679,6 +683,7 @@ def flip(source, target, at):
 flip("rar4.rar", "stored4.rar", lambda d: d.index(b"test text document") + 5)
 flip("stored5.rar", "stored5.rar", lambda d: d.index(b"hello libarchive") + 6)
 flip("binary4.rar", "crc4.rar", lambda d: len(d) // 2)
+flip("files5.rar", "crc5.rar", lambda d: len(d) - 256)  # in the last entry's data
 PY
     cli decompress "$(win "$DAMAGE/crc4.rar")"
     check "rar, crc4: the job is not complete" exit_is 1
@@ -691,6 +696,17 @@ PY
     check "rar, crc4: test is not sound" exit_is 1
     check "rar, crc4: test names the entry" said "damaged: random_data.bin (CRC-32 mismatch)"
     check "rar, crc4: and that entry alone" said "velmora-cli: 2 entries tested: 1 damaged, 0 not tested: $(win "$DAMAGE/crc4.rar")"
+    cli decompress "$(win "$DAMAGE/crc5.rar")"
+    check "rar 5, crc5: the entry is named as a mismatch" said "velmora-cli: checksum or size mismatch, kept: test4.bin"
+    check "rar 5, crc5: it is kept, of its whole size" test "$(stat -c %s "$DAMAGE/crc5/test4.bin")" = 4096
+    before_it_whole() {
+        local f
+        for f in test1.bin test2.bin test3.bin; do cmp -s "$RAR/files5/$f" "$DAMAGE/crc5/$f" || { echo "differs: $f"; return 1; }; done
+    }
+    check "rar 5, crc5: the entries before it are whole" before_it_whole
+    cli test "$(win "$DAMAGE/crc5.rar")"
+    check "rar 5, crc5: test names the entry" said "damaged: test4.bin (CRC-32 mismatch)"
+    check "rar 5, crc5: and that entry alone" said "velmora-cli: 4 entries tested: 1 damaged, 0 not tested: $(win "$DAMAGE/crc5.rar")"
     # Stored data cannot be told: libarchive 3.6.2 compares no CRC for it
     # (its RAR 4 reader ends the entry before read_data_stored compares, its
     # RAR 5 reader checks only what it decompressed) and hands out no CRC to

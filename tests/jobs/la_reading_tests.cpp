@@ -120,19 +120,18 @@ TEST(RarEnd, an_archive_without_its_end_block_is_cut_short_to_list_test_and_extr
     }
 }
 
-TEST(RefusedMethod, the_method_libarchive_would_not_decode_is_named_as_7_zip_names_it) {
+// The script meets Deflate64 and ARM64 as 7-Zip writes them; these are the
+// words it cannot make 7-Zip provoke.
+TEST(RefusedMethod, the_method_libarchive_would_not_decode_is_named_and_other_words_name_none) {
     const struct {
         const char* words;
         const char* method;
     } cases[] = {
-        {"Unknown codec ID: 40109", "Deflate64"},
-        {"Unexpected codec ID: a", "ARM64"},  // libarchive prints the ID in lower case
         {"Unsupported filter 3030501 for 40108", "ARM"},
         {"Unknown codec ID: 4f71101", "method 4F71101"},
         {"The file content is encoded with many filters, but currently not supported", "a chain of several filters"},
-        {"Truncated 7-Zip file body", ""},
         {"Unknown codec ID: ", ""},
-        {"7-Zip bad CRC: 0x1 should be 0x2", ""},
+        {"Truncated 7-Zip file body", ""},
         {nullptr, ""},
     };
     for (const auto& c : cases) {

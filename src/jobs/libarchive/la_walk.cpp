@@ -120,7 +120,7 @@ DataEnd LaWalk::read_data(ArchiveJob& job, archive_entry* entry, FileWriter* wri
     const int64_t size = archive_entry_size(entry);
     const bool size_known = archive_entry_size_is_set(entry) != 0;
     int64_t so_far = 0;
-    std::string warning;  // a checksum the reader warned about (7z)
+    std::string failed_check;  // what the reader said of the data's checksum: a warning (7z) or an error (RAR)
     DataEnd end = DataEnd::whole;
     for (;;) {
         const void* block = nullptr;
@@ -128,23 +128,23 @@ DataEnd LaWalk::read_data(ArchiveJob& job, archive_entry* entry, FileWriter* wri
         la_int64_t offset = 0;
         const int status = archive_read_data_block(reader_, &block, &length, &offset);
         if (status < ARCHIVE_WARN) {
-            // A method it does not decode fails before any data; a checksum
-            // (RAR) fails once every byte has been given.
             const char* words = archive_error_string(reader_);
-            *detail = la_refused_method(words);
+            *detail = la_refused_method(words);  // it fails so before any data
             if (!detail->empty()) {
                 end = DataEnd::not_decoded;
-            } else if (size_known && so_far == size && !(*detail = failed_checksum(words)).empty()) {
-                end = DataEnd::mismatch;
-            } else {
-                end = DataEnd::cut_short;
+                break;
             }
+            // A RAR 4 reader fails a checksum once it has given every byte,
+            // a RAR 5 reader before it gives the last ones: read on for them,
+            // up to the reader's end or its next failure.
+            if (failed_check.empty() && !(failed_check = failed_checksum(words)).empty()) continue;
+            if (failed_check.empty()) end = DataEnd::cut_short;
             break;
         }
-        if (status == ARCHIVE_WARN && warning.empty()) {
+        if (status == ARCHIVE_WARN && failed_check.empty()) {
             const char* words = archive_error_string(reader_);
-            warning = failed_checksum(words);
-            if (warning.empty()) warning = words && *words ? words : "the reader warned about its data";
+            failed_check = failed_checksum(words);
+            if (failed_check.empty()) failed_check = words && *words ? words : "the reader warned about its data";
         }
         if (offset > so_far) {
             // The hole of a sparse entry, and at the end the hole that ends it.
@@ -171,7 +171,8 @@ DataEnd LaWalk::read_data(ArchiveJob& job, archive_entry* entry, FileWriter* wri
             break;
         }
     }
-    if (end == DataEnd::whole && size_known && so_far < size && archive_entry_sparse_count(entry) > 0) {
+    if (end == DataEnd::whole && size_known && so_far < size && failed_check.empty() &&
+        archive_entry_sparse_count(entry) > 0) {
         // A sparse entry whose map ends before its size: the rest is a hole.
         if (writer) {
             writer->mark_sparse();
@@ -180,9 +181,9 @@ DataEnd LaWalk::read_data(ArchiveJob& job, archive_entry* entry, FileWriter* wri
         so_far = size;
     }
     if (end == DataEnd::whole && size_known && so_far != size) end = DataEnd::cut_short;
-    if (end == DataEnd::whole && !warning.empty()) {
+    if (end == DataEnd::whole && !failed_check.empty()) {
         end = DataEnd::mismatch;
-        *detail = warning;
+        *detail = failed_check;
     }
     spoiled_ = end == DataEnd::not_decoded;
     last_file_cut_ = end == DataEnd::cut_short;
