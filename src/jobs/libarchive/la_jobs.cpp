@@ -146,9 +146,10 @@ bool note_first_volume_missing(ArchiveJob& job, const char* path, const Reading&
 }
 
 // What a walk reopens the archive with: each call makes a fresh reading in
-// *again, freeing the one made before.
-LaReopen reopener(const char* path, const ArchiveNames& names, std::unique_ptr<Reading>* again) {
-    return [path, &names, again]() -> archive* {
+// *again, freeing the one made before; none once the job is cancelled.
+LaReopen reopener(ArchiveJob& job, const char* path, const ArchiveNames& names, std::unique_ptr<Reading>* again) {
+    return [&job, path, &names, again]() -> archive* {
+        if (job_stopping(job)) return nullptr;
         *again = std::make_unique<Reading>(path, names);
         return (*again)->open() == Reading::Opened::yes ? (*again)->reader() : nullptr;
     };
@@ -193,7 +194,7 @@ JobResult decompress_la_archive(ArchiveJob& job, const ArchiveNames& names) {
     std::unique_ptr<Reading> again;
     EntryProgress progress;
     progress.archive_bytes = reading.source().total_bytes();
-    LaWalk walk(reading.reader(), reopener(path, names, &again), progress);
+    LaWalk walk(reading.reader(), reopener(job, path, names, &again), progress);
     archive_entry* entry = nullptr;
     const int first = first_header(job, path, reading, walk, &entry);
     if (first == ARCHIVE_EOF && reading.stopped_short(false)) {
@@ -242,7 +243,7 @@ JobResult test_la_archive(ArchiveJob& job, const ArchiveNames& names) {
     std::unique_ptr<Reading> again;
     EntryProgress progress;
     progress.archive_bytes = reading.source().total_bytes();
-    LaWalk walk(reading.reader(), reopener(path, names, &again), progress);
+    LaWalk walk(reading.reader(), reopener(job, path, names, &again), progress);
     archive_entry* entry = nullptr;
     int header = first_header(job, path, reading, walk, &entry);
     if (header == ARCHIVE_FATAL) return JobResult{};

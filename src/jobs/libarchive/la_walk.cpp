@@ -98,6 +98,12 @@ int LaWalk::next(archive_entry** entry, std::vector<HeaderTrouble>* warnings, st
 
 bool LaWalk::read_again() {
     read_again_at_ = given_;
+    // Each fresh reading reads the archive's header again and passes the
+    // headers given so far: an archive of very many such entries ends where
+    // its reader breaks once the readings or the headers passed are spent.
+    if (reads_again_ == MAX_READS_AGAIN || headers_passed_ + given_ > MAX_HEADERS_PASSED) return false;
+    ++reads_again_;
+    headers_passed_ += given_;
     archive* fresh = reopen_();
     if (!fresh) return false;
     reader_ = fresh;

@@ -74,6 +74,10 @@ private:
     EntryProgress progress_;
     int64_t given_ = 0;           // headers given so far
     int64_t read_again_at_ = -1;  // given_ when the walk last read again
+    int reads_again_ = 0;         // fresh readings made so far, at most MAX_READS_AGAIN
+    int64_t headers_passed_ = 0;  // headers they passed over, at most MAX_HEADERS_PASSED
+    static constexpr int MAX_READS_AGAIN = 1024;
+    static constexpr int64_t MAX_HEADERS_PASSED = int64_t{1} << 22;
     bool left_unread_ = false;
     bool spoiled_ = false;        // the reader failed to set up a decoder: what it decodes next is garbage
     bool last_file_cut_ = false;
