@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "jobs/frame/job_paths.h"
 #include "io/banned.h"
 
 namespace {
@@ -172,4 +173,12 @@ std::vector<ArchiveFilter> archive_filters() {
 
 std::string zstandard_patterns() {
     return archive_patterns(ArchiveKind::zstd_tarball) + ";" + archive_patterns(ArchiveKind::zstd_file);
+}
+
+std::string destination_folder(const std::string& output, const ArchiveNames& names) {
+    return output.empty() ? names.stem : output;
+}
+
+std::string single_output_path(const std::string& output, const ArchiveNames& names) {
+    return output.empty() ? names.stem : output + "\\" + name_of(names.stem.c_str());
 }

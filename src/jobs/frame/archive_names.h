@@ -60,6 +60,13 @@ std::string volume_path(const ArchiveNames& names, int number);
 // The kind of the archive at path, by its extension (any case), and its names.
 ArchiveNames archive_names(const char* path);
 
+// Where an archive of entries unpacks: the folder asked for (output, when
+// not empty), or the stem beside the archive.
+std::string destination_folder(const std::string& output, const ArchiveNames& names);
+// Where a single compressed file unpacks: its stem beside it, or the stem's
+// name inside the folder asked for.
+std::string single_output_path(const std::string& output, const ArchiveNames& names);
+
 // The extensions Velmora unpacks, for messages: ".zip, .tzst, .tar.zst,
 // .tar.zstd, .zst and .zstd".
 std::string unpackable_extensions_text();

@@ -23,17 +23,8 @@ constexpr uint64_t SIGNATURE_HEADER = 32;
 
 // The property IDs the walk meets.
 enum : uint8_t {
-    END = 0x00,
-    HEADER = 0x01,
-    ARCHIVE_PROPERTIES = 0x02,
-    ADDITIONAL_STREAMS = 0x03,
-    MAIN_STREAMS = 0x04,
-    PACK_INFO = 0x06,
-    UNPACK_INFO = 0x07,
-    SIZE = 0x09,
-    CRC = 0x0A,
-    FOLDER = 0x0B,
-    CODERS_UNPACK_SIZE = 0x0C,
+    END = 0x00, HEADER = 0x01, ARCHIVE_PROPERTIES = 0x02, ADDITIONAL_STREAMS = 0x03, MAIN_STREAMS = 0x04,
+    PACK_INFO = 0x06, UNPACK_INFO = 0x07, SIZE = 0x09, CRC = 0x0A, FOLDER = 0x0B, CODERS_UNPACK_SIZE = 0x0C,
     ENCODED_HEADER = 0x17,
 };
 

@@ -180,10 +180,10 @@ int first_header(ArchiveJob& job, const char* path, Reading& reading, LaWalk& wa
 // Archives of entries.
 
 JobResult decompress_la_archive(ArchiveJob& job, const ArchiveNames& names) {
-    set_phase(job, Phase::decompressing_archive);
     const char* path = job.job_inputs.c_str();
+    const std::string destination = destination_folder(job.job_output, names);
+    set_phase(job, Phase::decompressing_archive);
     job.archive_path.set(path);
-    const std::string destination = job.job_output.empty() ? names.stem : job.job_output;
     Reading reading(path, names);
     if (note_first_volume_missing(job, path, reading)) return JobResult{false, destination};
     const Reading::Opened opened = reading.open();
@@ -322,7 +322,7 @@ JobResult decompress_la_file(ArchiveJob& job, const ArchiveNames& names) {
         return JobResult{};
     }
     if (!job.job_output.empty() && !make_destination_folder(job, job.job_output)) return JobResult{};
-    SingleOutput output(job, job.job_output.empty() ? names.stem : job.job_output + "\\" + name_of(names.stem.c_str()),
+    SingleOutput output(job, single_output_path(job.job_output, names),
                         path);
     FileWriter writer(output.partial(), FileWriter::Create::only_new);
     if (!writer.is_open()) {

@@ -164,7 +164,7 @@ JobResult decompress_tzst_job(ArchiveJob& job, const ArchiveNames& names) {
     // Unpacked into the folder asked for, its tarball beside it (never over
     // a file of its name), or into the folder named after the archive.
     const bool asked = !job.job_output.empty();
-    const std::string destination = asked ? job.job_output : names.stem;
+    const std::string destination = destination_folder(job.job_output, names);
     job.tar_path.set(asked ? (destination + ".tar").c_str() : names.tarball.c_str());
     job.tarball_replaces = !asked && names.tarball_replaces;
     if (destination_blocked(job, destination)) return JobResult{false, destination};

@@ -105,8 +105,8 @@ JobResult decompress_zip_job(ArchiveJob& job, const ArchiveNames& names) {
     set_phase(job, Phase::decompressing_zip);
     const char* archive = job.job_inputs.c_str();
     job.zip_path.set(archive);
-    const std::string destination_folder = job.job_output.empty() ? names.stem : job.job_output;
-    const std::string destination = destination_folder + "\\";
+    const std::string folder = destination_folder(job.job_output, names);
+    const std::string destination = folder + "\\";
 
     // The archive is read, and what reading it takes is had, before the
     // destination is made.
@@ -114,17 +114,17 @@ JobResult decompress_zip_job(ArchiveJob& job, const ArchiveNames& names) {
     ZipLayout layout;
     if (!file.is_open() || !find_zip_layout(file, layout)) {
         note_problem(job, Problem::unreadable_archive, archive);
-        return JobResult{false, destination_folder};
+        return JobResult{false, folder};
     }
     ArchiveCursor directory(file);
     ZipDataReader data(file, layout);
     if (!directory.allocate() || !data.allocate()) {
         note_memory_needed(job, archive, 0);
-        return JobResult{false, destination_folder};
+        return JobResult{false, folder};
     }
-    if (!make_destination_folder(job, destination_folder)) return JobResult{false, destination_folder};
+    if (!make_destination_folder(job, folder)) return JobResult{false, folder};
     const bool ran_to_end = extract_entries(job, directory, data, layout, destination);
-    return JobResult{ran_to_end && !job_stopping(job), destination_folder};
+    return JobResult{ran_to_end && !job_stopping(job), folder};
 }
 
 }  // namespace

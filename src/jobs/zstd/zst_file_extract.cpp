@@ -25,7 +25,7 @@ JobResult decompress_zst_file_job(ArchiveJob& job, const ArchiveNames& names) {
 
     // Unpacked beside the archive, or into the folder asked for.
     if (!job.job_output.empty() && !make_destination_folder(job, job.job_output)) return JobResult{};
-    SingleOutput output(job, job.job_output.empty() ? names.stem : job.job_output + "\\" + name_of(names.stem.c_str()),
+    SingleOutput output(job, single_output_path(job.job_output, names),
                         archive);
     DWORD error = NO_ERROR;
     if (!open_zstd_stage(job, archive, output.partial(), &error)) {
