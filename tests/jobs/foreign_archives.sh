@@ -23,15 +23,6 @@ extract() {
 }
 exit_is() { [ "$(cat "$1.rc")" = "$2" ] || { echo "exit code $(cat "$1.rc"), not $2"; cat "$1.err"; return 1; }; }
 said() { grep -qF -- "$2" "$1.err" || { echo "missing: $2"; cat "$1.err"; return 1; }; }
-# Same files with the same bytes, same folders; symbolic links, devices and
-# fifos of the reference are not expected.
-same_files() {
-    diff <(cd "$1" && find . -mindepth 1 \( -type f -o -type d \) | sort) \
-         <(cd "$2" && find . -mindepth 1 | sort) || return 1
-    (cd "$1" && find . -type f -print0) | while IFS= read -r -d '' f; do
-        cmp -s "$1/$f" "$2/$f" || { echo "differs: $f"; return 1; }
-    done
-}
 # GNU tar's extraction of a .tzst, as the reference.
 gnu_extract() { mkdir -p "$2" && tar --zstd -xf "$1" -C "$2" 2>/dev/null || true; }
 

@@ -35,15 +35,6 @@ told() { grep -qF -- "$1" "$WORK/err" || { echo "missing: $1"; cat "$WORK/err"; 
 said_either() { grep -qxF -e "$1" -e "$2" "$WORK/err" || { echo "missing: $1"; cat "$WORK/err"; return 1; }; }
 # not_said WORDS: no line of stderr holds WORDS.
 not_said() { ! grep -qF -- "$1" "$WORK/err" || { echo "said: $1"; cat "$WORK/err"; return 1; }; }
-# Same files with the same bytes, same folders; links of the reference are
-# not expected.
-same_files() {
-    diff <(cd "$1" && find . -mindepth 1 \( -type f -o -type d \) | sort) \
-         <(cd "$2" && find . -mindepth 1 | sort) || return 1
-    (cd "$1" && find . -type f -print0) | while IFS= read -r -d '' f; do
-        cmp -s "$1/$f" "$2/$f" || { echo "differs: $f"; return 1; }
-    done
-}
 # The files below a folder (none for a folder that is not there).
 files_in() { [ ! -d "$1" ] || (cd "$1" && find . -type f | sort); }
 # What a folder holds, files with their sizes and times: equal before and

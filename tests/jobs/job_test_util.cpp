@@ -2,6 +2,7 @@
 
 #include <archive.h>
 #include <archive_entry.h>
+#include <zlib.h>
 #include <zstd.h>
 
 #include "io/file_reader.h"
@@ -146,4 +147,25 @@ std::string frame_with_window(unsigned window_log, const std::string& data) {
         at += n;
     } while (at < data.size());
     return frame;
+}
+
+std::string le32(uint32_t v) {
+    std::string s;
+    for (int i = 0; i < 4; ++i) s += static_cast<char>(v >> (8 * i));
+    return s;
+}
+
+std::string le64(uint64_t v) { return le32(static_cast<uint32_t>(v)) + le32(static_cast<uint32_t>(v >> 32)); }
+
+std::string vint(uint64_t v) {
+    std::string s;
+    do {
+        s += static_cast<char>((v & 0x7F) | (v > 0x7F ? 0x80 : 0));
+        v >>= 7;
+    } while (v);
+    return s;
+}
+
+uint32_t crc_of(const std::string& bytes) {
+    return static_cast<uint32_t>(crc32_z(0, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()));
 }

@@ -44,6 +44,14 @@ Tree read_tree(const std::string& folder);
 std::map<std::string, std::string> tzst_entries(const std::string& packed);
 // Deterministic bytes of the given size.
 std::string pattern_bytes(size_t size, unsigned seed);
+
+// Fields of archive headers made byte by byte: a little-endian number of
+// four or eight bytes, RAR 5's variable-length integer (seven bits a byte,
+// low first), and the CRC-32 of bytes.
+std::string le32(uint32_t v);
+std::string le64(uint64_t v);
+std::string vint(uint64_t v);
+uint32_t crc_of(const std::string& bytes);
 // A tree with empty folders, empty files, nesting, spaces, dots and non-ASCII names.
 Tree sample_tree();
 // A Zstandard frame whose header declares a window of 2^window_log bytes and

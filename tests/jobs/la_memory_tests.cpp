@@ -24,14 +24,6 @@ namespace {
 constexpr uint64_t MIB = 1u << 20;
 constexpr uint64_t OVERHEAD = 256 * 1024;  // what the estimate adds to a dictionary
 
-std::string le32(uint32_t v) {
-    std::string s;
-    for (int i = 0; i < 4; ++i) s += static_cast<char>(v >> (8 * i));
-    return s;
-}
-
-std::string le64(uint64_t v) { return le32(static_cast<uint32_t>(v)) + le32(static_cast<uint32_t>(v >> 32)); }
-
 // 7z's UINT64, in the fewest bytes.
 std::string num(uint64_t v) {
     for (int n = 0; n <= 6; ++n) {
@@ -41,20 +33,6 @@ std::string num(uint64_t v) {
         }
     }
     return v < uint64_t{1} << 56 ? "\xFE" + le64(v).substr(0, 7) : "\xFF" + le64(v);
-}
-
-// RAR5's vint.
-std::string vint(uint64_t v) {
-    std::string s;
-    do {
-        s += static_cast<char>((v & 0x7F) | (v > 0x7F ? 0x80 : 0));
-        v >>= 7;
-    } while (v);
-    return s;
-}
-
-uint32_t crc_of(const std::string& bytes) {
-    return lzma_crc32(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), 0);
 }
 
 // data in raw LZMA (filter LZMA_FILTER_LZMA1) or LZMA2, with a 1 MiB dictionary.

@@ -21,3 +21,13 @@ check() {
     local name=$1; shift
     if "$@"; then passed=$((passed + 1)); echo "ok   $name"; else failed=$((failed + 1)); echo "FAIL $name"; fi
 }
+# same_files REFERENCE OURS: the same files with the same bytes and the same
+# folders; symbolic links, devices and fifos of the reference are not
+# expected (bash).
+same_files() {
+    diff <(cd "$1" && find . -mindepth 1 \( -type f -o -type d \) | sort) \
+         <(cd "$2" && find . -mindepth 1 | sort) || return 1
+    (cd "$1" && find . -type f -print0) | while IFS= read -r -d '' f; do
+        cmp -s "$1/$f" "$2/$f" || { echo "differs: $f"; return 1; }
+    done
+}

@@ -226,7 +226,9 @@ ListResult list_la_archive(const char* path, const ArchiveNames& names, const Li
         const ListedEntry listed = listed_la_entry(view_la_entry(entry, reading.name_rule()));
         if (!listed.name.empty()) visit(listed);
     }
-    if (header == ARCHIVE_EOF && !reading.stopped_short(false)) return ListResult{ListEnd::whole};
+    // An archive that ends before its end block breaks off, entries or none,
+    // as its extraction and its test find it.
+    if (header == ARCHIVE_EOF) return ListResult{reading.stopped_short(false) ? ListEnd::broken : ListEnd::whole};
     if (!any_entry && names_encrypted(reader)) return ListResult{ListEnd::names_encrypted};
     return ListResult{any_entry ? ListEnd::broken : ListEnd::unreadable};
 }
