@@ -430,6 +430,20 @@ for kind in gzip:gz bzip2:bz2 xz:xz; do
     cli test "$(win "$at/both.bin.$ext")"
     check "$ext, three members: test finds it sound" printed "1 entries tested, all sound: $(win "$at/both.bin.$ext")"
     check "$ext: list and test write nothing" test "$(snapshot "$SINGLE")" = "$before"
+
+    # Cut in half: no file comes out, and all three readings say where it broke.
+    head -c $(($(stat -c %s "$at/both.bin.$ext") / 2)) "$at/both.bin.$ext" >"$at/cut.bin.$ext"
+    cli decompress "$(win "$at/cut.bin.$ext")"
+    check "$ext, cut: nothing is made (exit 3)" exit_is 3
+    check "$ext, cut: the report names the file" said "velmora-cli: damaged or cut short, not extracted: cut.bin"
+    check "$ext, cut: no file is left" test ! -e "$at/cut.bin"
+    cli test "$(win "$at/cut.bin.$ext")"
+    check "$ext, cut: test names it" said "damaged: cut.bin (its data is damaged or cut short)"
+    cli list "$(win "$at/cut.bin.$ext")"
+    check "$ext, cut: list breaks off" said "velmora-cli: the archive breaks off after 1 entries: $(win "$at/cut.bin.$ext")"
+    listed_cut_size=$(cut -f1 "$WORK/out")
+    check "$ext, cut: list shows as much as it decoded, less than the whole" \
+        test "$listed_cut_size" -lt "$(cat "$TREE/text.txt" "$TREE/random.bin" "$TREE/a/b/c/deep.txt" | wc -c)"
 done
 # Files whose contents are not what their names say.
 WRONG=$SINGLE/wrong

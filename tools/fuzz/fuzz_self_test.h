@@ -52,6 +52,10 @@ struct Make {
         a.extraction.made = made;
         return *this;
     }
+    Make& single_file() {
+        a.single_file = true;
+        return *this;
+    }
     Make& extraction_ran(bool ran) {
         a.extraction.ran = ran;
         return *this;
@@ -135,6 +139,14 @@ inline std::vector<Case> cases() {
         {"listing_breaks_off_while_test_finds_it_whole",
          Make().list("a.txt", 1).list_end(ListEnd::broken).extraction(P::archive_damaged, "a.zip")
              .extraction_made(false).file("a.txt", 1).a,
+         disagree, "archive listing broken"},
+        {"single_file_cut_short_to_all_three",
+         Make().single_file().list("a", 70).list_end(ListEnd::broken).test(P::cut_short, "a (its data is damaged or cut short)")
+             .extraction(P::cut_short, "a").test_made(false).extraction_made(false).a,
+         agree, ""},
+        {"single_file_cut_short_where_extraction_finds_it_whole",
+         Make().single_file().list("a", 70).list_end(ListEnd::broken).test(P::cut_short, "a (its data is damaged or cut short)")
+             .test_made(false).file("a", 70).a,
          disagree, "archive listing broken"},
         {"archive_damaged_to_test_only",
          Make().list("a.txt", 1).test(P::archive_damaged, "a.tzst (damaged after its last entry)").test_made(false)

@@ -768,6 +768,7 @@ bool Fuzzer::check_archive(Target target, const std::string& input, bool* intere
     }
     const uint64_t findings_before = findings;
     Accounts accounts;
+    accounts.single_file = target == GZ;
     run_started = GetTickCount64();
     accounts.list_end = list_archive(archive.c_str(), [&accounts](const ListedEntry& entry) {
                             accounts.listed.push_back(entry);

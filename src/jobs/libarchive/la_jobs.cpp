@@ -353,13 +353,16 @@ ListResult list_la_file(const char* path, const ArchiveNames& names, const ListV
     Reading reading(path, names);
     const Reading::Opened opened = reading.open();
     if (opened != Reading::Opened::yes) return unopened_listing(reading, opened);
+    // The one entry is the stream, known to be of its kind: listed with the
+    // size it decodes to, or to where it breaks off, as its test and its
+    // unpacking name it cut short there.
     uint64_t size = 0;
-    if (decode_stream(nullptr, reading, nullptr, &size) != DataEnd::whole) return ListResult{ListEnd::unreadable};
+    const DataEnd end = decode_stream(nullptr, reading, nullptr, &size);
     ListedEntry listed;
     listed.name = name_of(names.stem.c_str());
     listed.size = size;
     visit(listed);
-    return ListResult{ListEnd::whole};
+    return ListResult{end == DataEnd::whole ? ListEnd::whole : ListEnd::broken};
 }
 
 JobResult test_la_file(ArchiveJob& job, const ArchiveNames& names) {
