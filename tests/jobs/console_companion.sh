@@ -27,16 +27,6 @@ ln -s a.txt "$IN/sub/link"
 # ---------------------------------------------------------------------------
 # 1. list shows what GNU tar shows: size and name of every entry (folders
 # end in /, links read NAME -> TARGET), for GNU tar's archive and Velmora's.
-tar_view() {
-    tar -tvf "$1" | "$PYTHON" -c '
-import sys
-for line in sys.stdin:
-    perms, owner, size, date, time, name = line.rstrip("\n").split(None, 5)
-    if name.startswith("./"): name = name[2:]
-    if not name or name == ".": continue
-    if perms[0] in "dl": size = "0"
-    print(size + "\t" + name)' | sort
-}
 tar --zstd -cf "$WORK/gnu.tar.zst" -C "$IN" .
 cli list "$(win "$WORK/gnu.tar.zst")"
 check "list, GNU tar's .tar.zst: exit 0" exit_is 0

@@ -192,17 +192,6 @@ helper tree "$TREE"
 # of, list shows what tar -tvf shows, and test finds every entry sound.
 TARS=$WORK/tars
 mkdir -p "$TARS"
-# GNU tar's view as velmora-cli lists it: SIZE<TAB>NAME, folders ending in /.
-tar_view() {
-    tar -tvf "$1" | "$PYTHON" -c '
-import sys
-for line in sys.stdin:
-    perms, owner, size, date, time, name = line.rstrip("\n").split(None, 5)
-    if name.startswith("./"): name = name[2:]
-    if not name or name == ".": continue
-    if perms[0] in "dl": size = "0"
-    print(size + "\t" + name)' | sort
-}
 for kind in plain.tar:--no-auto-compress gzip.tar.gz:--gzip gzip2.tgz:--gzip bzip2.tar.bz2:--bzip2 \
     bzip2b.tbz2:--bzip2 bzip2c.tbz:--bzip2 xz.tar.xz:--xz xz2.txz:--xz; do
     name=${kind%%:*} filter=${kind#*:} stem=${kind%%.*}

@@ -31,3 +31,16 @@ same_files() {
         cmp -s "$1/$f" "$2/$f" || { echo "differs: $f"; return 1; }
     done
 }
+# tar_view ARCHIVE: GNU tar's view of a tarball as velmora-cli lists it,
+# sorted: SIZE<TAB>NAME, folders ending in /, links as NAME -> TARGET of
+# size 0 (bash).
+tar_view() {
+    tar -tvf "$1" | "$PYTHON" -c '
+import sys
+for line in sys.stdin:
+    perms, owner, size, date, time, name = line.rstrip("\n").split(None, 5)
+    if name.startswith("./"): name = name[2:]
+    if not name or name == ".": continue
+    if perms[0] in "dl": size = "0"
+    print(size + "\t" + name)' | sort
+}
