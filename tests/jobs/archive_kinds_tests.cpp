@@ -6,11 +6,13 @@
 #define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 
+#include <cstring>
 #include <vector>
 
 #include "io/io_faults.h"
 #include "jobs/frame/archive_names.h"
 #include "jobs/frame/job_paths.h"
+#include "jobs/worker/archive_inspect.h"
 #include "jobs/worker/job_report.h"
 #include "io/file_reader.h"
 #include "jobs/zstd/zstd_source.h"
@@ -188,7 +190,8 @@ TEST(ArchiveKinds, a_single_zst_file_unpacks_beside_itself_under_a_free_name) {
     EXPECT_EQ(problem_report(*job),
               "Velmora: A file had the unpacked file's name, so it was saved as:\n" + path_in(folder, "notes (2).txt"));
 
-    // A stream cut short, or not Zstandard at all, leaves no file behind.
+    // A stream cut short, or not Zstandard at all, leaves no file behind;
+    // the listing shows the one file and that the stream breaks off.
     const std::string packed = zstd_bytes(data);
     folder.write("cut.bin.zst", packed.substr(0, packed.size() / 2));
     folder.write("junk.zst", "not a Zstandard frame");
@@ -197,6 +200,11 @@ TEST(ArchiveKinds, a_single_zst_file_unpacks_beside_itself_under_a_free_name) {
         run(job, JobKind::decompress, path_in(folder, name));
         EXPECT_EQ(outcome_of(job), JobOutcome::failed);
         EXPECT_EQ(kinds_of(job), std::vector<Problem>{Problem::cut_short});
+        std::vector<std::string> listed;
+        const ListEnd end = list_archive(path_in(folder, name).c_str(),
+                                         [&listed](const ListedEntry& entry) { listed.push_back(entry.name); }).end;
+        EXPECT_EQ(end, ListEnd::broken);
+        EXPECT_EQ(listed, std::vector<std::string>{std::string(name).substr(0, std::strlen(name) - 4)});
     }
     EXPECT_FALSE(folder.exists("cut.bin"));
     EXPECT_FALSE(folder.exists("junk"));

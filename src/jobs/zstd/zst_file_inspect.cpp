@@ -21,7 +21,10 @@ ListResult list_zstd_file(const char* path, const ArchiveNames& names, const Lis
     result.dictionary_id = source.dictionary_id();
     if (source.state() != ZstdSource::State::ended) {
         result.end = list_end_of(source, false);
-        return result;
+        if (result.end != ListEnd::unreadable) return result;
+        // The one entry is the stream: it is listed to where it breaks off,
+        // as its test and its unpacking name it damaged or cut short there.
+        result.end = ListEnd::broken;
     }
     ListedEntry listed;
     listed.name = name_of(names.stem.c_str());
