@@ -169,3 +169,13 @@ std::string vint(uint64_t v) {
 uint32_t crc_of(const std::string& bytes) {
     return static_cast<uint32_t>(crc32_z(0, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()));
 }
+
+void read_three_ways(const std::string& path, ThreeReadings* readings) {
+    readings->listed = list_archive(path.c_str(), [readings](const ListedEntry& entry) {
+        readings->names.push_back(entry.name);
+    });
+    readings->test->job_inputs = make_selection_list({path});
+    run_job(*readings->test, JobKind::test);
+    readings->extraction->job_inputs = make_selection_list({path});
+    run_job(*readings->extraction, JobKind::decompress);
+}

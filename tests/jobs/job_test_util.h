@@ -5,10 +5,12 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "io/platform.h"
+#include "jobs/worker/archive_inspect.h"
 #include "jobs/worker/job_worker.h"
 
 // A job record for one test, served by hand, with no after-job action.
@@ -24,6 +26,16 @@ public:
 private:
     ArchiveJob* job_;
 };
+
+// An archive read the three ways a user can: listed (with the names the
+// listing gave), tested, and extracted beside itself, each once in that order.
+struct ThreeReadings {
+    ListResult listed;
+    std::vector<std::string> names;
+    JobHandle test;
+    JobHandle extraction;
+};
+void read_three_ways(const std::string& path, ThreeReadings* readings);
 
 // Relative path (with \) to contents; folders end in \ and have no contents.
 using Tree = std::map<std::string, std::string>;

@@ -371,14 +371,12 @@ TEST(LaMemory, a_dictionary_beyond_the_machine_is_refused_by_every_reading_befor
         const std::string path = std::string(place.path().c_str()) + name;
         const std::string stem = archive_names(path.c_str()).stem;
         io_faults.memory_available = 16 * MIB;
-        const ListResult listed = list_archive(path.c_str(), [](const ListedEntry&) {});
-        JobHandle test;
-        test->job_inputs = make_selection_list({path});
-        run_job(*test, JobKind::test);
-        JobHandle extraction;
-        extraction->job_inputs = make_selection_list({path});
-        run_job(*extraction, JobKind::decompress);
+        ThreeReadings read;
+        read_three_ways(path, &read);
         reset_io_faults();
+        const ListResult& listed = read.listed;
+        JobHandle& test = read.test;
+        JobHandle& extraction = read.extraction;
 
         EXPECT_EQ(listed.end, ListEnd::too_large);
         EXPECT_EQ(listed.memory_needed, 64 * MIB + OVERHEAD);
@@ -414,15 +412,13 @@ TEST(LaMemory, a_dictionary_the_machine_can_give_is_unpacked_as_before) {
         SCOPED_TRACE(c.name);
         const std::string path = std::string(place.path().c_str()) + c.name;
         io_faults.memory_available = c.memory;
-        std::vector<std::string> names;
-        const ListResult listed = list_archive(path.c_str(), [&](const ListedEntry& e) { names.push_back(e.name); });
-        JobHandle test;
-        test->job_inputs = make_selection_list({path});
-        run_job(*test, JobKind::test);
-        JobHandle extraction;
-        extraction->job_inputs = make_selection_list({path});
-        run_job(*extraction, JobKind::decompress);
+        ThreeReadings read;
+        read_three_ways(path, &read);
         reset_io_faults();
+        const ListResult& listed = read.listed;
+        const std::vector<std::string>& names = read.names;
+        JobHandle& test = read.test;
+        JobHandle& extraction = read.extraction;
 
         EXPECT_EQ(listed.end, ListEnd::whole);
         EXPECT_EQ(names.size(), c.tree.size());

@@ -45,16 +45,12 @@ struct Readings {
 Readings read_all_three(const TestFolder& place, const char* name, const std::string& bytes) {
     place.write(name, bytes);
     const std::string path = std::string(place.path().c_str()) + name;
+    ThreeReadings read;
+    read_three_ways(path, &read);
     Readings readings;
-    readings.listed = list_archive(path.c_str(), [](const ListedEntry&) {}).end;
-    JobHandle test;
-    test->job_inputs = make_selection_list({path});
-    run_job(*test, JobKind::test);
-    readings.tested = problem_report(*test);
-    JobHandle extraction;
-    extraction->job_inputs = make_selection_list({path});
-    run_job(*extraction, JobKind::decompress);
-    readings.extracted = problem_report(*extraction);
+    readings.listed = read.listed.end;
+    readings.tested = problem_report(*read.test);
+    readings.extracted = problem_report(*read.extraction);
     const std::string stem = archive_names(path.c_str()).stem;
     readings.files = read_tree(stem + "\\");
     remove_tree(stem.c_str());

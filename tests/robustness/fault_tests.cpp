@@ -354,14 +354,12 @@ TEST(Faults, buffers_that_cannot_be_had_are_told_as_memory_by_every_reading) {
         SCOPED_TRACE(name);
         const std::string archive = std::string(folder.path().c_str()) + name;
         io_faults.fail_growth_from = 60000;
-        const ListEnd listed = list_archive(archive.c_str(), [](const ListedEntry&) {}).end;
-        JobHandle test;
-        test->job_inputs = make_selection_list({archive});
-        run_job(*test, JobKind::test);
-        JobHandle extraction;
-        extraction->job_inputs = make_selection_list({archive});
-        run_job(*extraction, JobKind::decompress);
+        ThreeReadings read;
+        read_three_ways(archive, &read);
         reset_io_faults();
+        const ListEnd listed = read.listed.end;
+        JobHandle& test = read.test;
+        JobHandle& extraction = read.extraction;
         EXPECT_EQ(listed, ListEnd::too_large);
         for (ArchiveJob* job : {&*test, &*extraction}) {
             ASSERT_EQ(job->problems.size(), 1u);

@@ -143,10 +143,12 @@ inline std::string rar5_stored(const Entries& entries) {
     return out;
 }
 
-// data as one gzip member.
-inline std::string gzip_of(const std::string& data) {
+// data through zlib's deflate at a level and strategy, framed as window_bits
+// says (negative: raw Deflate; 16 + MAX_WBITS: one gzip member); "" when
+// zlib fails.
+inline std::string deflated(const std::string& data, int level, int window_bits, int strategy) {
     z_stream z{};
-    if (deflateInit2(&z, 6, Z_DEFLATED, 16 + MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) return "";
+    if (deflateInit2(&z, level, Z_DEFLATED, window_bits, 8, strategy) != Z_OK) return "";
     std::string out(deflateBound(&z, static_cast<uLong>(data.size())) + 32, '\0');
     z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
     z.avail_in = static_cast<uInt>(data.size());
@@ -156,6 +158,11 @@ inline std::string gzip_of(const std::string& data) {
     out.resize(z.total_out);
     deflateEnd(&z);
     return done ? out : "";
+}
+
+// data as one gzip member.
+inline std::string gzip_of(const std::string& data) {
+    return deflated(data, 6, 16 + MAX_WBITS, Z_DEFAULT_STRATEGY);
 }
 
 }  // namespace fuzz_seeds

@@ -295,17 +295,7 @@ InflateEnd run_deflate64(Inflate64& decoder, const std::string& input, std::stri
 
 // Raw Deflate of bytes at a level and strategy ("" when zlib fails).
 std::string deflate_raw(const std::string& bytes, int level, int strategy) {
-    z_stream z{};
-    if (deflateInit2(&z, level, Z_DEFLATED, -MAX_WBITS, 8, strategy) != Z_OK) return "";
-    std::string packed(deflateBound(&z, static_cast<uLong>(bytes.size())), '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-    z.avail_in = static_cast<uInt>(bytes.size());
-    z.next_out = reinterpret_cast<Bytef*>(&packed[0]);
-    z.avail_out = static_cast<uInt>(packed.size());
-    const bool done = deflate(&z, Z_FINISH) == Z_STREAM_END;
-    packed.resize(z.total_out);
-    deflateEnd(&z);
-    return done ? packed : "";
+    return fuzz_seeds::deflated(bytes, level, -MAX_WBITS, strategy);
 }
 
 // The bytes a Zstandard stream decodes to ("" when it does not decode whole).
